@@ -1,0 +1,3 @@
+#include "cleanup/remove_uninstall_keys.h"
+
+void RemoveUninstallKeys(RunState& /*state*/) {}

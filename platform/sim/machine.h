@@ -1,0 +1,25 @@
+// The simulated Windows machine that every simulated call works on: one per process.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "platform/sim/registry_tree.h"
+#include "platform/sim/win32_api.h"
+
+namespace sim {
+
+struct Machine {
+  std::string folder;                   // the Linux folder that holds the machine
+  std::shared_ptr<RegKey> localMachine;  // HKEY_LOCAL_MACHINE
+  std::string currentDirectory;         // Windows form, for example "C:\pkg" or "Z:\tmp\pkg"
+  DWORD lastError = 0;
+};
+
+Machine& TheMachine();
+
+// Registry paths of the simulated device tree and service list (below HKLM).
+constexpr const char* kEnumKeyPath = "SYSTEM\\CurrentControlSet\\Enum";
+constexpr const char* kServicesKeyPath = "SYSTEM\\CurrentControlSet\\Services";
+
+}  // namespace sim

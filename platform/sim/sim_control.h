@@ -1,0 +1,70 @@
+// What a test may do to the simulated machine beyond the Windows calls themselves:
+// open and save machine folders, read the call log, count open handles and inject
+// faults. Only tests and the simulated runtime start-up include this header.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/sim/win32_api.h"
+
+namespace sim {
+
+// Loads the machine kept in `folder` (created empty when missing) and makes it the
+// machine that every call works on. Resets the call log, the counters and the faults.
+// `linuxCurrentDirectory` is mapped to the Windows current folder (see MapLinuxPath).
+void OpenMachine(const std::string& folder, const std::string& linuxCurrentDirectory);
+// Writes the machine's state back to its folder atomically (temporary file, rename).
+void SaveMachine();
+// The folder of QNETPREP_MACHINE, or the default folder in the user's home.
+std::string DefaultMachineFolder();
+std::string MachineFolder();
+
+// One platform call as the log records it: the Windows name and a short text of the
+// arguments that matter (a key path, a file path, a value name).
+struct CallRecord {
+  std::string name;
+  std::string detail;
+};
+const std::vector<CallRecord>& CallLog();
+// Number of counted platform calls made since the machine was opened.
+uint32_t CallCount();
+
+// Handles still open, for checking that every path released what it opened.
+int OpenRegistryKeyCount();
+int OpenDeviceSetCount();
+int OpenServiceHandleCount();
+
+// A fault replaces the result of one platform call. With `useResult` the call
+// returns `result` as is (for example SetupDiRemoveDevice returning 2); otherwise it
+// fails the way Windows fails it, reporting `error` (0: the call's usual error).
+struct Fault {
+  DWORD error = 0;
+  bool useResult = false;
+  int64_t result = 0;
+};
+// Fail the `occurrence`-th call (1-based) of the named function; occurrence 0 fails
+// every call of that name.
+void FailCall(const std::string& name, Fault fault, uint32_t occurrence = 0);
+// Fail the k-th counted platform call of the run (1-based), whatever its name.
+void FailCallNumber(uint32_t k, Fault fault);
+// Stop the process at the k-th counted call, before it acts: the machine is saved as
+// it stands, as a power cut leaves a real registry, and the process exits with
+// kCrashExitCode.
+void CrashAtCallNumber(uint32_t k);
+constexpr int kCrashExitCode = 86;
+void ClearFaults();
+// Empties the call log and the call count and drops every fault (OpenMachine does it).
+void ResetCalls();
+
+// Environment settings that a test process reads at start (see main.cpp):
+//   QNETPREP_MACHINE       the machine folder
+//   QNETPREP_FAIL_CALL     k[:error]    fail the k-th call
+//   QNETPREP_FAIL_NAME     Name[#n][:error][=result]
+//   QNETPREP_CRASH_AT      k
+//   QNETPREP_CALL_LOG      a file that receives the call log, one call a line
+void ApplyEnvironmentSettings();
+void WriteCallLogIfAsked();
+
+}  // namespace sim

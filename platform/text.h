@@ -1,0 +1,32 @@
+// Bounded ANSI text in fixed buffers. Every helper refuses to overflow: when the
+// result would not fit, it reports false and leaves the destination as it was, so a
+// composed path is never silently cut into a shorter path that names another file.
+#pragma once
+
+#include <cstddef>
+
+bool TextCopy(char* dest, size_t capacity, const char* src);
+bool TextAppend(char* dest, size_t capacity, const char* src);
+// Copies at most `limit` characters of src and always terminates; used only where
+// keeping a prefix is the documented behaviour (the INF argument).
+void TextCopyPrefix(char* dest, size_t capacity, const char* src, size_t limit);
+bool TextEndsWith(const char* text, const char* suffix);
+
+template <size_t N>
+bool TextCopy(char (&dest)[N], const char* src) {
+  return TextCopy(dest, N, src);
+}
+
+template <size_t N>
+bool TextAppend(char (&dest)[N], const char* src) {
+  return TextAppend(dest, N, src);
+}
+
+// dest = a + b (+ c); false and dest unchanged when the whole does not fit.
+template <size_t N>
+bool TextJoin(char (&dest)[N], const char* a, const char* b, const char* c = "") {
+  char scratch[N];
+  scratch[0] = '\0';
+  if (!TextAppend(scratch, a) || !TextAppend(scratch, b) || !TextAppend(scratch, c)) return false;
+  return TextCopy(dest, scratch);
+}
