@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# Installs what building and testing qnetprep needs on a Debian machine, skipping
+# what is already there.
+set -euo pipefail
+
+packages=(
+  cmake g++ make
+  googletest libgtest-dev libgmock-dev libbenchmark-dev
+  g++-mingw-w64-x86-64 g++-mingw-w64-i686 binutils-mingw-w64-x86-64
+  wine wine64
+  clang libclang-rt-14-dev clang-format clang-tidy
+)
+
+missing=()
+for package in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing+=("$package")
+done
+
+if ((${#missing[@]} > 0)); then
+  echo "Installing: ${missing[*]}"
+  sudo_cmd=()
+  [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
+  export DEBIAN_FRONTEND=noninteractive
+  "${sudo_cmd[@]}" apt-get update -q
+  "${sudo_cmd[@]}" apt-get install -y -q "${missing[@]}"
+fi
