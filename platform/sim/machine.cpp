@@ -1,0 +1,10 @@
+#include "platform/sim/machine.h"
+
+namespace sim {
+
+Machine& TheMachine() {
+  static Machine machine;
+  return machine;
+}
+
+}  // namespace sim
