@@ -1,3 +1,79 @@
 #include "cleanup/remove_installed_infs.h"
 
-bool RemoveInstalledInfs(RunState& /*state*/) { return false; }
+#include <cstring>
+
+#include "app/resource_strings.h"
+#include "cleanup/delete_inf_and_pnf.h"
+#include "platform/platform.h"
+#include "records/records.h"
+
+namespace {
+
+// The record keys, nullptr when not open. Closed innermost first.
+struct RecordKeys {
+  HKEY vendor;
+  HKEY product;
+  HKEY parameters;
+};
+
+void CloseRecordKeys(RecordKeys& keys) {
+  HKEY* const innermostFirst[] = {&keys.parameters, &keys.product, &keys.vendor};
+  for (HKEY* key : innermostFirst) {
+    if (*key != nullptr) RegCloseKey(*key);
+    *key = nullptr;
+  }
+}
+
+bool OpenKey(HKEY parent, const char* path, HKEY* key) {
+  HKEY opened = nullptr;
+  if (RegOpenKeyExA(parent, path, 0, KEY_ALL_ACCESS, &opened) != ERROR_SUCCESS) return false;
+  *key = opened;
+  return true;
+}
+
+bool OpenRecordKeys(const RunState& state, RecordKeys& keys) {
+  return OpenKey(HKEY_LOCAL_MACHINE, state.VendorKey, &keys.vendor) &&
+         OpenKey(keys.vendor, state.ProductName, &keys.product) &&
+         OpenKey(keys.product, state.Parameters, &keys.parameters);
+}
+
+// Reads a slot into the 512-byte buffer. A value that does not fit, or that fills the
+// buffer without a terminating NUL, counts as absent: it can name no file.
+bool ReadSlot(HKEY parameters, const char* valueName, char (&path)[kRecordValueLength]) {
+  std::memset(path, 0, sizeof path);
+  DWORD size = sizeof path;
+  if (RegQueryValueExA(parameters, valueName, nullptr, nullptr, reinterpret_cast<BYTE*>(path), &size) !=
+      ERROR_SUCCESS) {
+    return false;
+  }
+  return std::memchr(path, '\0', sizeof path) != nullptr;
+}
+
+}  // namespace
+
+bool RemoveInstalledInfs(RunState& state) {
+  if (!LoadResourceStrings(state)) return false;
+  RecordKeys keys{};
+  // Without slot 0 there is no recorded install to undo, whatever else is there.
+  if (!OpenRecordKeys(state, keys) || !ReadSlot(keys.parameters, state.RenamedInf, state.SourceInfPath)) {
+    CloseRecordKeys(keys);
+    return false;
+  }
+  DeleteInfAndPnf(state.SourceInfPath);
+  if (ReadSlot(keys.parameters, state.RenamedInf1, state.SourceInfPath)) DeleteInfAndPnf(state.SourceInfPath);
+
+  // One level at a time: a product key that holds anything besides Parameters stays.
+  RegCloseKey(keys.parameters);
+  keys.parameters = nullptr;
+  RegDeleteKeyA(keys.product, state.Parameters);
+  RegCloseKey(keys.product);
+  keys.product = nullptr;
+  RegDeleteKeyA(keys.vendor, state.ProductName);
+  CloseRecordKeys(keys);
+
+  HKEY list = nullptr;
+  if (!OpenKey(HKEY_LOCAL_MACHINE, state.UninstallKey, &list)) return false;
+  RegDeleteKeyA(list, state.ProductName);
+  RegCloseKey(list);
+  return true;
+}

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <fstream>
+#include <functional>
 #include <vector>
 
 namespace sim {
@@ -16,11 +17,18 @@ struct NamedFault {
   Fault fault;
 };
 
+struct CallHook {
+  std::string name;
+  uint32_t occurrence;
+  std::function<void()> action;
+};
+
 struct CallState {
   std::vector<CallRecord> log;
   uint32_t count = 0;
   std::vector<NamedFault> namedFaults;
   std::vector<std::pair<uint32_t, Fault>> numberedFaults;
+  std::vector<CallHook> hooks;
   uint32_t crashAt = 0;
   std::string logFile;
 };
@@ -47,6 +55,12 @@ const Fault* EnterCall(const char* name, const std::string& detail) {
     WriteCallLogIfAsked();
     std::fflush(stdout);
     _exit(kCrashExitCode);
+  }
+  for (size_t i = 0; i < calls.hooks.size(); ++i) {
+    if (calls.hooks[i].name == name && calls.hooks[i].occurrence == OccurrencesSoFar(name)) {
+      const std::function<void()> action = calls.hooks[i].action;  // may add or clear hooks
+      action();
+    }
   }
   for (const auto& [k, fault] : calls.numberedFaults) {
     if (k == number) return &fault;
@@ -80,10 +94,15 @@ void FailCallNumber(uint32_t k, Fault fault) { Calls().numberedFaults.emplace_ba
 
 void CrashAtCallNumber(uint32_t k) { Calls().crashAt = k; }
 
+void BeforeCall(const std::string& name, uint32_t occurrence, std::function<void()> action) {
+  Calls().hooks.push_back({name, occurrence, std::move(action)});
+}
+
 void ClearFaults() {
   CallState& calls = Calls();
   calls.namedFaults.clear();
   calls.numberedFaults.clear();
+  calls.hooks.clear();
   calls.crashAt = 0;
 }
 

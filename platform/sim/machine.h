@@ -1,6 +1,7 @@
 // The simulated Windows machine that every simulated call works on: one per process.
 #pragma once
 
+#include <map>
 #include <memory>
 #include <string>
 
@@ -10,13 +11,18 @@
 namespace sim {
 
 struct Machine {
-  std::string folder;                   // the Linux folder that holds the machine
+  std::string folder;                    // the Linux folder that holds the machine
   std::shared_ptr<RegKey> localMachine;  // HKEY_LOCAL_MACHINE
-  std::string currentDirectory;         // Windows form, for example "C:\pkg" or "Z:\tmp\pkg"
+  std::string currentDirectory;          // Windows form, for example "C:\pkg" or "Z:\tmp\pkg"
   DWORD lastError = 0;
+  // Read-only, hidden and system bits of the files that have any, by Linux path.
+  std::map<std::string, DWORD> fileAttributes;
 };
 
 Machine& TheMachine();
+
+// The module handle of the running program, as GetModuleHandleA(nullptr) returns it.
+HMODULE ProgramModule();
 
 // Registry paths of the simulated device tree and service list (below HKLM).
 constexpr const char* kEnumKeyPath = "SYSTEM\\CurrentControlSet\\Enum";

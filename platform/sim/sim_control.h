@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -54,6 +55,10 @@ void FailCallNumber(uint32_t k, Fault fault);
 // kCrashExitCode.
 void CrashAtCallNumber(uint32_t k);
 constexpr int kCrashExitCode = 86;
+// Run `action` when the `occurrence`-th call (1-based) of the named function is
+// entered, before it acts and before its fault is looked up: lets a test change the
+// machine in the middle of a step, as another program could. ClearFaults drops it.
+void BeforeCall(const std::string& name, uint32_t occurrence, std::function<void()> action);
 void ClearFaults();
 // Empties the call log and the call count and drops every fault (OpenMachine does it).
 void ResetCalls();

@@ -25,7 +25,8 @@ class SimMachineTest : public ::testing::Test {
   void SetValueBytes(const std::string& keyPath, const std::string& name, uint32_t type,
                      const std::vector<uint8_t>& data);
   // The value's raw data and type; false when the key or value is missing.
-  bool GetValue(const std::string& keyPath, const std::string& name, uint32_t* type, std::vector<uint8_t>* data);
+  bool GetValue(const std::string& keyPath, const std::string& name, uint32_t* type,
+                std::vector<uint8_t>* data);
   // The text of a REG_SZ value up to its first NUL ("" when missing).
   std::string GetString(const std::string& keyPath, const std::string& name);
 
@@ -33,7 +34,8 @@ class SimMachineTest : public ::testing::Test {
   std::string LinuxPath(const std::string& windowsPath);
   void WriteFile(const std::string& windowsPath, const std::string& content);
   std::string ReadFile(const std::string& windowsPath);
-  bool FileExists(const std::string& windowsPath);
+  bool FileExists(const std::string& windowsPath);  // a file, not a folder
+  bool FolderExists(const std::string& windowsPath);
 
   // Devices and services as the simulated device installer keeps them.
   void AddDevice(const std::string& classGuid, const std::string& instanceId, const char* description);

@@ -1,0 +1,22 @@
+#include "install/add_remove_entry.h"
+
+#include "install/registry_values.h"
+#include "platform/platform.h"
+#include "records/records.h"
+
+bool WriteAddRemoveEntry(const RunState& state) {
+  HKEY list = nullptr;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, state.UninstallKey, 0, KEY_ALL_ACCESS, &list) != ERROR_SUCCESS) {
+    return false;
+  }
+  HKEY entry = nullptr;
+  if (CreateRecordKey(list, state.ProductName, &entry) != ERROR_SUCCESS) {
+    RegCloseKey(list);
+    return false;
+  }
+  const bool written = SetEntryText(entry, kDisplayNameValue, state.DisplayName) == ERROR_SUCCESS &&
+                       SetEntryText(entry, kUninstallStringValue, state.UninstallCommand) == ERROR_SUCCESS;
+  RegCloseKey(entry);
+  RegCloseKey(list);
+  return written;
+}

@@ -1,0 +1,59 @@
+#include "install/stage_package.h"
+
+#include "install/package_files.h"
+#include "install/path_join.h"
+#include "platform/platform.h"
+#include "platform/text.h"
+
+namespace {
+
+// "ProgramFiles", or the usual folder when the variable is absent or too long to read
+// whole: a value that does not fit comes back as the size it needs, with no text.
+void ReadProgramFilesFolder(char (&folder)[MAX_PATH]) {
+  const DWORD length = GetEnvironmentVariableA(kProgramFilesVariable, folder, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) TextCopy(folder, kDefaultProgramFiles);
+}
+
+// Creates <Program Files>\Orvix\<product>\ level by level and leaves its path, with
+// the trailing backslash, in state.InstallFolder (empty when it cannot be composed).
+// An existing folder is fine; one that cannot be created makes the copies fail.
+void CreateInstallFolder(RunState& state) {
+  state.InstallFolder[0] = '\0';
+  char programFiles[MAX_PATH];
+  ReadProgramFilesFolder(programFiles);
+
+  char folder[kTextCapacity];
+  if (!JoinPath(folder, programFiles, kInstallVendorFolder)) return;
+  CreateDirectoryA(folder, nullptr);
+  if (!JoinPath(folder, folder, state.ProductName)) return;
+  CreateDirectoryA(folder, nullptr);
+  if (!TextAppend(folder, "\\")) return;
+  TextCopy(state.InstallFolder, folder);
+}
+
+}  // namespace
+
+void StagePackageFiles(RunState& state) {
+  CreateInstallFolder(state);
+  if (state.InstallFolder[0] == '\0') return;
+
+  char sourcePrefix[kTextCapacity];
+  if (!JoinPath(sourcePrefix, state.SourceFolder, "")) return;
+
+  // The INF argument goes first; outside the single-INF mode it is empty, names the
+  // install folder itself and copies nothing.
+  CopyPackageFile(state.InstallFolder, sourcePrefix, state.InfArgument);
+  for (const char* fileName : kPackageFiles) CopyPackageFile(state.InstallFolder, sourcePrefix, fileName);
+}
+
+void CopyPackageFile(const char* installFolder, const char* sourcePrefix, const char* fileName) {
+  char destination[MAX_PATH];
+  if (!TextJoin(destination, installFolder, fileName)) return;
+  // Clearing read-only, hidden and system lets a later run replace or delete the file;
+  // the copy itself never replaces a staged file, so an older staging keeps its files.
+  SetFileAttributesA(destination, FILE_ATTRIBUTE_NORMAL);
+
+  char source[MAX_PATH];
+  if (!TextJoin(source, sourcePrefix, fileName)) return;
+  CopyFileA(source, destination, TRUE);
+}

@@ -1,0 +1,269 @@
+// KERNEL32 on the simulated machine: error codes, environment, folders, file
+// attributes, copying and deletion, failing with the codes Windows gives.
+#include <strings.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <string>
+
+#include "platform/sim/calls.h"
+#include "platform/sim/file_attributes.h"
+#include "platform/sim/machine.h"
+#include "platform/sim/paths.h"
+
+extern char** environ;
+
+namespace sim {
+
+HMODULE ProgramModule() {
+  return reinterpret_cast<HMODULE>(static_cast<ULONG_PTR>(0x400000));
+}
+
+namespace {
+
+constexpr DWORD kErrorModNotFound = 126;
+constexpr DWORD kErrorDiskFull = 112;
+constexpr const char* kSystemDirectory = "C:\\Windows\\System32";
+
+enum class Kind { kMissing, kFile, kFolder };
+
+struct Target {
+  MappedPath path;
+  Kind kind = Kind::kMissing;
+  struct stat info {};
+};
+
+std::string Detail(LPCSTR path) {
+  return path != nullptr ? path : "(null)";
+}
+
+BOOL FailWith(DWORD error) {
+  SetLastError(error);
+  return FALSE;
+}
+
+DWORD ErrorFromErrno(int error) {
+  switch (error) {
+    case ENOENT:
+      return ERROR_FILE_NOT_FOUND;
+    case ENOTDIR:
+      return ERROR_PATH_NOT_FOUND;
+    case EEXIST:
+      return ERROR_ALREADY_EXISTS;
+    case ENAMETOOLONG:
+      return ERROR_FILENAME_EXCED_RANGE;
+    case ENOSPC:
+      return kErrorDiskFull;
+    default:
+      return ERROR_ACCESS_DENIED;
+  }
+}
+
+// Maps the path and looks at what is there; false with the last error set when the
+// path itself is refused.
+bool Locate(LPCSTR path, Target* target) {
+  if (path == nullptr) return FailWith(ERROR_INVALID_PARAMETER);
+  DWORD error = 0;
+  if (!MapWindowsPath(path, &target->path, &error)) return FailWith(error);
+  if (::stat(target->path.linuxPath.c_str(), &target->info) != 0) {
+    target->kind = Kind::kMissing;
+  } else {
+    target->kind = S_ISDIR(target->info.st_mode) ? Kind::kFolder : Kind::kFile;
+  }
+  return true;
+}
+
+// Locate, and the path must name something. A file named with a trailing separator
+// is a name Windows refuses.
+bool LocateExisting(LPCSTR path, Target* target) {
+  if (!Locate(path, target)) return false;
+  if (target->kind == Kind::kMissing) return FailWith(MissingPathError(target->path));
+  if (target->kind == Kind::kFile && target->path.trailingSeparator) return FailWith(ERROR_INVALID_NAME);
+  return true;
+}
+
+// Windows' rule for every call that fills a caller's buffer with text: the text and
+// its length when it fits with its NUL, else the size needed and the buffer untouched.
+DWORD CopyOut(const std::string& text, char* buffer, DWORD size) {
+  if (buffer != nullptr && size > text.size()) {
+    std::memcpy(buffer, text.c_str(), text.size() + 1);
+    return static_cast<DWORD>(text.size());
+  }
+  return static_cast<DWORD>(text.size() + 1);
+}
+
+DWORD FaultedCount(const Fault& fault, DWORD usualError) {
+  if (fault.useResult) return static_cast<DWORD>(fault.result);
+  SetLastError(FaultError(fault, usualError));
+  return 0;
+}
+
+BOOL FaultedBool(const Fault& fault) {
+  if (fault.useResult) return static_cast<BOOL>(fault.result);
+  return FailWith(FaultError(fault, ERROR_ACCESS_DENIED));
+}
+
+bool NamesEqualIgnoringCase(const char* a, const char* b, size_t length) {
+  for (size_t i = 0; i < length; ++i) {
+    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i]))) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// Windows looks environment names up without regard to case; the first match wins.
+const char* FindEnvironmentValue(const char* name) {
+  const size_t length = std::strlen(name);
+  for (char** entry = environ; entry != nullptr && *entry != nullptr; ++entry) {
+    const char* equals = std::strchr(*entry, '=');
+    if (equals != nullptr && static_cast<size_t>(equals - *entry) == length &&
+        NamesEqualIgnoringCase(*entry, name, length)) {
+      return equals + 1;
+    }
+  }
+  return nullptr;
+}
+
+}  // namespace
+}  // namespace sim
+
+using sim::Kind;
+using sim::Target;
+
+DWORD WINAPI GetLastError() {
+  return sim::TheMachine().lastError;
+}
+
+void WINAPI SetLastError(DWORD error) {
+  sim::TheMachine().lastError = error;
+}
+
+HMODULE WINAPI GetModuleHandleA(LPCSTR moduleName) {
+  if (moduleName == nullptr || strcasecmp(moduleName, "qnetprep.exe") == 0 ||
+      strcasecmp(moduleName, "qnetprep") == 0) {
+    return sim::ProgramModule();
+  }
+  SetLastError(sim::kErrorModNotFound);
+  return nullptr;
+}
+
+DWORD WINAPI GetEnvironmentVariableA(LPCSTR name, LPSTR buffer, DWORD size) {
+  if (const sim::Fault* fault = sim::EnterCall("GetEnvironmentVariableA", sim::Detail(name))) {
+    return sim::FaultedCount(*fault, ERROR_ENVVAR_NOT_FOUND);
+  }
+  const char* value = name != nullptr ? sim::FindEnvironmentValue(name) : nullptr;
+  if (value == nullptr) {
+    SetLastError(ERROR_ENVVAR_NOT_FOUND);
+    return 0;
+  }
+  return sim::CopyOut(value, buffer, size);
+}
+
+DWORD WINAPI GetCurrentDirectoryA(DWORD size, LPSTR buffer) {
+  if (const sim::Fault* fault = sim::EnterCall("GetCurrentDirectoryA")) {
+    return sim::FaultedCount(*fault, ERROR_ACCESS_DENIED);
+  }
+  return sim::CopyOut(sim::TheMachine().currentDirectory, buffer, size);
+}
+
+UINT WINAPI GetSystemDirectoryA(LPSTR buffer, UINT size) {
+  if (const sim::Fault* fault = sim::EnterCall("GetSystemDirectoryA")) {
+    return sim::FaultedCount(*fault, ERROR_ACCESS_DENIED);
+  }
+  return sim::CopyOut(sim::kSystemDirectory, buffer, size);
+}
+
+BOOL WINAPI CreateDirectoryA(LPCSTR path, LPSECURITY_ATTRIBUTES /*security*/) {
+  if (const sim::Fault* fault = sim::EnterCall("CreateDirectoryA", sim::Detail(path))) {
+    return sim::FaultedBool(*fault);
+  }
+  Target target;
+  if (!sim::Locate(path, &target)) return FALSE;
+  if (target.kind != Kind::kMissing) return sim::FailWith(ERROR_ALREADY_EXISTS);
+  // Only one level is created: the folder that holds it must be there.
+  if (sim::MissingPathError(target.path) == ERROR_PATH_NOT_FOUND) return sim::FailWith(ERROR_PATH_NOT_FOUND);
+  if (::mkdir(target.path.linuxPath.c_str(), 0777) != 0) return sim::FailWith(sim::ErrorFromErrno(errno));
+  sim::StoreAttributes(target.path.linuxPath, 0);
+  return TRUE;
+}
+
+DWORD WINAPI GetFileAttributesA(LPCSTR path) {
+  if (const sim::Fault* fault = sim::EnterCall("GetFileAttributesA", sim::Detail(path))) {
+    if (fault->useResult) return static_cast<DWORD>(fault->result);
+    SetLastError(sim::FaultError(*fault, ERROR_ACCESS_DENIED));
+    return INVALID_FILE_ATTRIBUTES;
+  }
+  Target target;
+  if (!sim::LocateExisting(path, &target)) return INVALID_FILE_ATTRIBUTES;
+  // Like Wine, every plain file reports the archive bit.
+  const DWORD kind = target.kind == Kind::kFolder ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE;
+  return kind | sim::StoredAttributes(target.path.linuxPath);
+}
+
+BOOL WINAPI SetFileAttributesA(LPCSTR path, DWORD attributes) {
+  if (const sim::Fault* fault = sim::EnterCall("SetFileAttributesA", sim::Detail(path))) {
+    return sim::FaultedBool(*fault);
+  }
+  Target target;
+  if (!sim::LocateExisting(path, &target)) return FALSE;
+  sim::StoreAttributes(target.path.linuxPath, attributes);
+  return TRUE;
+}
+
+BOOL WINAPI CopyFileA(LPCSTR existing, LPCSTR destination, BOOL failIfExists) {
+  if (const sim::Fault* fault =
+          sim::EnterCall("CopyFileA", sim::Detail(existing) + " -> " + sim::Detail(destination))) {
+    return sim::FaultedBool(*fault);
+  }
+  // Windows opens the source first, so its failures come first.
+  Target source;
+  if (!sim::LocateExisting(existing, &source)) return FALSE;
+  if (source.kind == Kind::kFolder) return sim::FailWith(ERROR_ACCESS_DENIED);
+  Target target;
+  if (!sim::Locate(destination, &target)) return FALSE;
+  const DWORD sourceAttributes = sim::StoredAttributes(source.path.linuxPath);
+  if (target.kind == Kind::kMissing) {
+    if (sim::MissingPathError(target.path) == ERROR_PATH_NOT_FOUND)
+      return sim::FailWith(ERROR_PATH_NOT_FOUND);
+    if (target.path.trailingSeparator) return sim::FailWith(ERROR_INVALID_NAME);
+  } else {
+    if (failIfExists) return sim::FailWith(ERROR_FILE_EXISTS);
+    if (target.kind == Kind::kFolder) return sim::FailWith(ERROR_ACCESS_DENIED);
+    if (target.path.trailingSeparator) return sim::FailWith(ERROR_INVALID_NAME);
+    // The source is open without write sharing while the destination is replaced.
+    if (target.info.st_dev == source.info.st_dev && target.info.st_ino == source.info.st_ino) {
+      return sim::FailWith(ERROR_SHARING_VIOLATION);
+    }
+    const DWORD targetAttributes = sim::StoredAttributes(target.path.linuxPath);
+    if ((targetAttributes & FILE_ATTRIBUTE_READONLY) != 0) return sim::FailWith(ERROR_ACCESS_DENIED);
+    // Replacing a hidden or system file needs the same bits on the new content.
+    const DWORD guarded = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+    if ((targetAttributes & guarded & ~sourceAttributes) != 0) return sim::FailWith(ERROR_ACCESS_DENIED);
+  }
+  std::error_code error;
+  std::filesystem::copy_file(source.path.linuxPath, target.path.linuxPath,
+                             std::filesystem::copy_options::overwrite_existing, error);
+  if (error) return sim::FailWith(sim::ErrorFromErrno(error.value()));
+  sim::StoreAttributes(target.path.linuxPath, sourceAttributes);
+  return TRUE;
+}
+
+BOOL WINAPI DeleteFileA(LPCSTR path) {
+  if (const sim::Fault* fault = sim::EnterCall("DeleteFileA", sim::Detail(path))) {
+    return sim::FaultedBool(*fault);
+  }
+  Target target;
+  if (!sim::LocateExisting(path, &target)) return FALSE;
+  if (target.kind == Kind::kFolder) return sim::FailWith(ERROR_ACCESS_DENIED);
+  if ((sim::StoredAttributes(target.path.linuxPath) & FILE_ATTRIBUTE_READONLY) != 0) {
+    return sim::FailWith(ERROR_ACCESS_DENIED);
+  }
+  if (::unlink(target.path.linuxPath.c_str()) != 0) return sim::FailWith(sim::ErrorFromErrno(errno));
+  sim::StoreAttributes(target.path.linuxPath, 0);
+  return TRUE;
+}

@@ -1,0 +1,149 @@
+// SETUPAPI SetupCopyOEMInfA over the machine's INF store, C:\Windows\INF. Stored
+// copies are named oem<N>.inf with the first free N, as Windows names them, each with
+// an oem<N>.pnf beside it; an INF whose content is already stored keeps its name.
+#include <strings.h>
+#include <sys/stat.h>
+
+#include <cctype>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+
+#include "platform/sim/calls.h"
+#include "platform/sim/file_attributes.h"
+#include "platform/sim/paths.h"
+
+namespace sim {
+namespace {
+
+constexpr const char* kStoreFolder = "C:\\Windows\\INF";
+
+BOOL FailWith(DWORD error) {
+  SetLastError(error);
+  return FALSE;
+}
+
+bool ReadContent(const std::string& linuxPath, std::string* content) {
+  std::ifstream in(linuxPath, std::ios::binary);
+  if (!in) return false;
+  std::ostringstream text;
+  text << in.rdbuf();
+  *content = text.str();
+  return !in.bad();
+}
+
+bool WriteContent(const std::string& linuxPath, const std::string& content) {
+  std::ofstream out(linuxPath, std::ios::binary | std::ios::trunc);
+  out << content;
+  out.close();
+  return static_cast<bool>(out);
+}
+
+// N of a name "oem<N>.inf" in any case; -1 for any other name.
+long StoredNumber(const std::string& name) {
+  if (name.size() < 8 || strncasecmp(name.c_str(), "oem", 3) != 0 ||
+      strcasecmp(name.c_str() + name.size() - 4, ".inf") != 0) {
+    return -1;
+  }
+  const std::string digits = name.substr(3, name.size() - 7);
+  if (digits.size() > 9) return -1;
+  for (char c : digits) {
+    if (!std::isdigit(static_cast<unsigned char>(c))) return -1;
+  }
+  return std::stol(digits);
+}
+
+// The stored copies by number, each with its name on disk.
+std::map<long, std::string> StoredInfs(const std::string& storeFolder) {
+  std::map<long, std::string> stored;
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator(storeFolder, error)) {
+    const std::string name = entry.path().filename().string();
+    const long number = StoredNumber(name);
+    if (number >= 0 && entry.is_regular_file(error)) stored.emplace(number, name);
+  }
+  return stored;
+}
+
+// Hands the stored path to the caller the way Windows does: the size it needs, and
+// the path when the buffer holds it.
+BOOL ReportStoredPath(const std::string& windowsPath, PSTR destination, DWORD destinationSize,
+                      PDWORD requiredSize, PSTR* fileNameComponent) {
+  const DWORD needed = static_cast<DWORD>(windowsPath.size() + 1);
+  if (requiredSize != nullptr) *requiredSize = needed;
+  if (destination == nullptr) return TRUE;
+  if (destinationSize < needed) return FailWith(ERROR_INSUFFICIENT_BUFFER);
+  std::memcpy(destination, windowsPath.c_str(), needed);
+  if (fileNameComponent != nullptr) *fileNameComponent = destination + windowsPath.rfind('\\') + 1;
+  return TRUE;
+}
+
+}  // namespace
+}  // namespace sim
+
+BOOL WINAPI SetupCopyOEMInfA(PCSTR sourceInfFileName, PCSTR /*oemSourceMediaLocation*/,
+                             DWORD /*oemSourceMediaType*/, DWORD copyStyle, PSTR destinationInfFileName,
+                             DWORD destinationInfFileNameSize, PDWORD requiredSize,
+                             PSTR* destinationInfFileNameComponent) {
+  char style[16];
+  std::snprintf(style, sizeof style, "0x%x", static_cast<unsigned>(copyStyle));
+  const std::string detail =
+      std::string(sourceInfFileName != nullptr ? sourceInfFileName : "(null)") + " style=" + style;
+  if (const sim::Fault* fault = sim::EnterCall("SetupCopyOEMInfA", detail)) {
+    if (fault->useResult) return static_cast<BOOL>(fault->result);
+    return sim::FailWith(sim::FaultError(*fault, ERROR_ACCESS_DENIED));
+  }
+  if (sourceInfFileName == nullptr) return sim::FailWith(ERROR_INVALID_PARAMETER);
+  // The source must be given as a full path; a relative one names nothing.
+  const char* source = sourceInfFileName;
+  const bool full = source[0] == '\\' || source[0] == '/' || (source[0] != '\0' && source[1] == ':');
+  if (!full) return sim::FailWith(ERROR_FILE_NOT_FOUND);
+  sim::MappedPath sourcePath;
+  DWORD error = 0;
+  if (!sim::MapWindowsPath(source, &sourcePath, &error)) return sim::FailWith(error);
+  struct stat info;
+  if (::stat(sourcePath.linuxPath.c_str(), &info) != 0) return sim::FailWith(ERROR_FILE_NOT_FOUND);
+  if (S_ISDIR(info.st_mode)) return sim::FailWith(ERROR_ACCESS_DENIED);
+  std::string content;
+  if (!sim::ReadContent(sourcePath.linuxPath, &content)) return sim::FailWith(ERROR_ACCESS_DENIED);
+
+  sim::MappedPath store;
+  if (!sim::MapWindowsPath(sim::kStoreFolder, &store, &error)) return sim::FailWith(error);
+  std::error_code made;
+  std::filesystem::create_directories(store.linuxPath, made);
+  const std::map<long, std::string> stored = sim::StoredInfs(store.linuxPath);
+  for (const auto& [number, name] : stored) {
+    std::string storedContent;
+    if (sim::ReadContent(store.linuxPath + "/" + name, &storedContent) && storedContent == content) {
+      return sim::ReportStoredPath(std::string(sim::kStoreFolder) + "\\" + name, destinationInfFileName,
+                                   destinationInfFileNameSize, requiredSize, destinationInfFileNameComponent);
+    }
+  }
+  // Only the catalog is installed: the store gains nothing and there is no name to give.
+  if ((copyStyle & SP_COPY_OEMINF_CATALOG_ONLY) != 0) return TRUE;
+
+  long number = 0;
+  while (stored.count(number) != 0) ++number;
+  const std::string base = "oem" + std::to_string(number);
+  const std::string windowsPath = std::string(sim::kStoreFolder) + "\\" + base + ".inf";
+  if (destinationInfFileName != nullptr && destinationInfFileNameSize < windowsPath.size() + 1) {
+    if (requiredSize != nullptr) *requiredSize = static_cast<DWORD>(windowsPath.size() + 1);
+    return sim::FailWith(ERROR_INSUFFICIENT_BUFFER);
+  }
+  const std::string infFile = store.linuxPath + "/" + base + ".inf";
+  const std::string pnfFile = store.linuxPath + "/" + base + ".pnf";
+  if (!sim::WriteContent(infFile, content) ||
+      !sim::WriteContent(pnfFile, "PNF\nSource=" + sourcePath.windowsPath + "\n")) {
+    std::filesystem::remove(infFile, made);
+    std::filesystem::remove(pnfFile, made);
+    return sim::FailWith(ERROR_ACCESS_DENIED);
+  }
+  sim::StoreAttributes(infFile, 0);
+  sim::StoreAttributes(pnfFile, 0);
+  return sim::ReportStoredPath(windowsPath, destinationInfFileName, destinationInfFileNameSize, requiredSize,
+                               destinationInfFileNameComponent);
+}

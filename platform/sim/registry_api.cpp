@@ -1,0 +1,317 @@
+// The registry calls of ADVAPI32 and SHLWAPI over the simulated machine's tree, with
+// the results, out-parameter rules and quirks of Windows NT that callers can observe.
+#include <cstring>
+#include <string>
+#include <string_view>
+
+#include "platform/sim/calls.h"
+#include "platform/sim/machine.h"
+#include "platform/sim/registry_handles.h"
+#include "platform/sim/registry_tree.h"
+#include "platform/sim/win32_api.h"
+
+namespace {
+
+using sim::KeyHandle;
+
+constexpr LSTATUS kErrorBadPathname = 161;
+constexpr LSTATUS kErrorNoAccess = 998;
+// The documented limit is 255 characters, but Windows and Wine both accept a key
+// name of 256 and refuse anything longer.
+constexpr size_t kMaxKeyNameLength = 256;
+
+constexpr REGSAM kKeyQueryValue = 0x1;
+constexpr REGSAM kKeySetValue = 0x2;
+constexpr REGSAM kKeyEnumerateSubKeys = 0x8;
+
+// A faulted call changes nothing and reports the planned status.
+LSTATUS FaultStatus(const sim::Fault& fault) {
+  if (fault.useResult) return static_cast<LSTATUS>(fault.result);
+  return static_cast<LSTATUS>(sim::FaultError(fault, ERROR_ACCESS_DENIED));
+}
+
+std::string HandlePath(HKEY key) {
+  const KeyHandle* handle = sim::FindKeyHandle(key);
+  return handle != nullptr ? handle->path : std::string("?");
+}
+
+// `base` and the levels of `subKey`, joined by single backslashes.
+std::string JoinPath(std::string base, const char* subKey) {
+  if (subKey == nullptr) return base;
+  std::string_view rest(subKey);
+  while (!rest.empty()) {
+    const size_t slash = rest.find('\\');
+    const std::string_view level = rest.substr(0, slash);
+    if (!level.empty()) {
+      if (!base.empty()) base += '\\';
+      base += level;
+    }
+    if (slash == std::string_view::npos) break;
+    rest.remove_prefix(slash + 1);
+  }
+  return base;
+}
+
+std::string KeyDetail(HKEY key, const char* subKey) {
+  return JoinPath(HandlePath(key), subKey);
+}
+
+std::string ValueDetail(HKEY key, const char* valueName) {
+  return HandlePath(key) + ":" + (valueName != nullptr ? valueName : "");
+}
+
+std::string IndexDetail(HKEY key, DWORD index) {
+  return HandlePath(key) + "#" + std::to_string(index);
+}
+
+// The open handle of a key that still exists.
+LSTATUS ResolveKey(HKEY key, const KeyHandle** handle) {
+  const KeyHandle* found = sim::FindKeyHandle(key);
+  if (found == nullptr) return ERROR_INVALID_HANDLE;
+  if (found->key->deleted) return ERROR_KEY_DELETED;
+  *handle = found;
+  return ERROR_SUCCESS;
+}
+
+LSTATUS ResolveKeyWithRights(HKEY key, REGSAM rights, const KeyHandle** handle) {
+  const LSTATUS status = ResolveKey(key, handle);
+  if (status != ERROR_SUCCESS) return status;
+  return ((*handle)->access & rights) == rights ? ERROR_SUCCESS : static_cast<LSTATUS>(ERROR_ACCESS_DENIED);
+}
+
+// Windows refuses a relative path that starts with a backslash, and a key name
+// longer than the limit.
+LSTATUS CheckSubkeyPath(const char* subKey) {
+  if (subKey == nullptr) return ERROR_SUCCESS;
+  if (subKey[0] == '\\') return kErrorBadPathname;
+  size_t levelLength = 0;
+  for (const char* c = subKey; *c != '\0'; ++c) {
+    levelLength = *c == '\\' ? 0 : levelLength + 1;
+    if (levelLength > kMaxKeyNameLength) return ERROR_INVALID_PARAMETER;
+  }
+  return ERROR_SUCCESS;
+}
+
+bool IsStringType(DWORD type) {
+  return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ;
+}
+
+// Copies value data to the caller. The ANSI calls of Windows NT also terminate string
+// data that was stored without a NUL when the buffer has room for one more byte;
+// the size they report does not count it.
+void CopyValueData(const sim::RegValue& value, BYTE* data, DWORD capacity) {
+  const DWORD length = static_cast<DWORD>(value.data.size());
+  if (length > 0) std::memcpy(data, value.data.data(), length);
+  if (IsStringType(value.type) && length > 0 && length < capacity && data[length - 1] != 0) data[length] = 0;
+}
+
+bool IsPredefinedKey(HKEY key) {
+  const uintptr_t value = reinterpret_cast<uintptr_t>(key);
+  return value >= 0x80000000u && value <= 0x80000006u;
+}
+
+bool IsMachineRoot(const sim::RegKey& key) {
+  return &key == sim::TheMachine().localMachine.get();
+}
+
+}  // namespace
+
+LSTATUS WINAPI RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD /*options*/, REGSAM sam, PHKEY result) {
+  const sim::Fault* fault = sim::EnterCall("RegOpenKeyExA", KeyDetail(key, subKey));
+  if (fault != nullptr) return FaultStatus(*fault);
+  if (result == nullptr) return ERROR_INVALID_PARAMETER;
+  // Windows hands back a predefined key itself rather than a new handle to it.
+  if (key == HKEY_LOCAL_MACHINE && (subKey == nullptr || subKey[0] == '\0') &&
+      sim::TheMachine().localMachine != nullptr) {
+    *result = HKEY_LOCAL_MACHINE;
+    return ERROR_SUCCESS;
+  }
+  const KeyHandle* parent = sim::FindKeyHandle(key);
+  if (parent == nullptr) return ERROR_INVALID_HANDLE;
+  *result = nullptr;
+  if (parent->key->deleted) return ERROR_KEY_DELETED;
+  const LSTATUS pathStatus = CheckSubkeyPath(subKey);
+  if (pathStatus != ERROR_SUCCESS) return pathStatus;
+  std::shared_ptr<sim::RegKey> target = sim::FindKeyPath(parent->key, subKey != nullptr ? subKey : "");
+  if (target == nullptr) return ERROR_FILE_NOT_FOUND;
+  *result = sim::OpenKeyHandle(std::move(target), JoinPath(parent->path, subKey), sam);
+  return ERROR_SUCCESS;
+}
+
+LSTATUS WINAPI RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD reserved, LPSTR /*keyClass*/, DWORD /*options*/,
+                               REGSAM sam, LPSECURITY_ATTRIBUTES /*security*/, PHKEY result,
+                               LPDWORD disposition) {
+  const sim::Fault* fault = sim::EnterCall("RegCreateKeyExA", KeyDetail(key, subKey));
+  if (fault != nullptr) return FaultStatus(*fault);
+  if (result == nullptr) return ERROR_BADKEY;
+  if (reserved != 0) return ERROR_INVALID_PARAMETER;
+  const KeyHandle* parent = sim::FindKeyHandle(key);
+  if (parent == nullptr) return ERROR_INVALID_HANDLE;
+  *result = nullptr;
+  // Windows ignores the rights of the parent handle here.
+  if (parent->key->deleted) return ERROR_KEY_DELETED;
+  const LSTATUS pathStatus = CheckSubkeyPath(subKey);
+  if (pathStatus != ERROR_SUCCESS) return pathStatus;
+  bool created = false;
+  std::shared_ptr<sim::RegKey> target =
+      sim::CreateKeyPath(parent->key, subKey != nullptr ? subKey : "", &created);
+  *result = sim::OpenKeyHandle(std::move(target), JoinPath(parent->path, subKey), sam);
+  if (disposition != nullptr) *disposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
+  return ERROR_SUCCESS;
+}
+
+LSTATUS WINAPI RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD reserved, LPDWORD type, LPBYTE data,
+                                LPDWORD dataSize) {
+  const sim::Fault* fault = sim::EnterCall("RegQueryValueExA", ValueDetail(key, valueName));
+  if (fault != nullptr) return FaultStatus(*fault);
+  if ((data != nullptr && dataSize == nullptr) || reserved != nullptr) return ERROR_INVALID_PARAMETER;
+  const KeyHandle* handle = nullptr;
+  const LSTATUS status = ResolveKeyWithRights(key, kKeyQueryValue, &handle);
+  if (status != ERROR_SUCCESS) return status;
+  if (data == nullptr && dataSize != nullptr) *dataSize = 0;
+  const sim::RegValue* value = sim::FindValue(*handle->key, valueName != nullptr ? valueName : "");
+  if (value == nullptr) return ERROR_FILE_NOT_FOUND;
+  const DWORD length = static_cast<DWORD>(value->data.size());
+  LSTATUS result = ERROR_SUCCESS;
+  if (data != nullptr) {
+    if (length > *dataSize) {
+      result = ERROR_MORE_DATA;  // the buffer stays untouched
+    } else {
+      CopyValueData(*value, data, *dataSize);
+    }
+  }
+  if (type != nullptr) *type = value->type;
+  if (dataSize != nullptr) *dataSize = length;
+  return result;
+}
+
+LSTATUS WINAPI RegSetValueExA(HKEY key, LPCSTR valueName, DWORD /*reserved*/, DWORD type, const BYTE* data,
+                              DWORD dataSize) {
+  const sim::Fault* fault = sim::EnterCall("RegSetValueExA", ValueDetail(key, valueName));
+  if (fault != nullptr) return FaultStatus(*fault);
+  if (data == nullptr && dataSize != 0) return kErrorNoAccess;
+  const KeyHandle* handle = nullptr;
+  const LSTATUS status = ResolveKeyWithRights(key, kKeySetValue, &handle);
+  if (status != ERROR_SUCCESS) return status;
+  DWORD stored = dataSize;
+  // Windows NT adds the terminating NUL that a caller left out of the length: when
+  // string data does not end in NUL but the byte just after it in the caller's
+  // buffer is one, that byte is stored too. A program that passes strlen() as the
+  // length of a REG_SZ therefore gets one byte more than it asked for on Windows
+  // (Wine does the same), and the records it leaves must be the same here. Like
+  // Windows, this looks at one byte past the stated length.
+  if (stored > 0 && IsStringType(type) && data[stored - 1] != 0 && data[stored] == 0) ++stored;
+  sim::SetValue(*handle->key, valueName != nullptr ? valueName : "", type, data, stored);
+  return ERROR_SUCCESS;
+}
+
+LSTATUS WINAPI RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD nameSize, LPDWORD reserved,
+                             LPSTR keyClass, LPDWORD classSize, PFILETIME lastWriteTime) {
+  const sim::Fault* fault = sim::EnterCall("RegEnumKeyExA", IndexDetail(key, index));
+  if (fault != nullptr) return FaultStatus(*fault);
+  if (reserved != nullptr || name == nullptr || nameSize == nullptr) return ERROR_INVALID_PARAMETER;
+  const KeyHandle* handle = nullptr;
+  const LSTATUS status = ResolveKeyWithRights(key, kKeyEnumerateSubKeys, &handle);
+  if (status != ERROR_SUCCESS) return status;
+  const auto& subkeys = handle->key->subkeys;
+  if (index >= subkeys.size()) return ERROR_NO_MORE_ITEMS;
+  if (lastWriteTime != nullptr) *lastWriteTime = FILETIME{0, 0};
+  const std::string& subkeyName = subkeys[index]->name;
+  // Keys have no class here, so a class buffer needs room for the NUL only.
+  if (subkeyName.size() >= *nameSize || (keyClass != nullptr && classSize != nullptr && *classSize == 0)) {
+    return ERROR_MORE_DATA;
+  }
+  std::memcpy(name, subkeyName.c_str(), subkeyName.size() + 1);
+  *nameSize = static_cast<DWORD>(subkeyName.size());
+  if (classSize != nullptr) {
+    *classSize = 0;
+    if (keyClass != nullptr) keyClass[0] = '\0';
+  }
+  return ERROR_SUCCESS;
+}
+
+LSTATUS WINAPI RegEnumValueA(HKEY key, DWORD index, LPSTR valueName, LPDWORD valueNameSize, LPDWORD reserved,
+                             LPDWORD type, LPBYTE data, LPDWORD dataSize) {
+  const sim::Fault* fault = sim::EnterCall("RegEnumValueA", IndexDetail(key, index));
+  if (fault != nullptr) return FaultStatus(*fault);
+  if ((data != nullptr && dataSize == nullptr) || reserved != nullptr || valueName == nullptr ||
+      valueNameSize == nullptr) {
+    return ERROR_INVALID_PARAMETER;
+  }
+  const KeyHandle* handle = nullptr;
+  const LSTATUS status = ResolveKeyWithRights(key, kKeyQueryValue, &handle);
+  if (status != ERROR_SUCCESS) return status;
+  const auto& values = handle->key->values;
+  if (index >= values.size()) return ERROR_NO_MORE_ITEMS;
+  const sim::RegValue& value = values[index];
+  const DWORD length = static_cast<DWORD>(value.data.size());
+  LSTATUS result = ERROR_SUCCESS;
+  if (data != nullptr) {
+    if (length > *dataSize) {
+      result = ERROR_MORE_DATA;
+    } else {
+      CopyValueData(value, data, *dataSize);
+    }
+  }
+  if (result == ERROR_SUCCESS) {
+    if (value.name.size() >= *valueNameSize) {
+      result = ERROR_MORE_DATA;
+    } else {
+      std::memcpy(valueName, value.name.c_str(), value.name.size() + 1);
+      *valueNameSize = static_cast<DWORD>(value.name.size());
+    }
+  }
+  if (type != nullptr) *type = value.type;
+  if (dataSize != nullptr) *dataSize = length;
+  return result;
+}
+
+LSTATUS WINAPI RegDeleteKeyA(HKEY key, LPCSTR subKey) {
+  const sim::Fault* fault = sim::EnterCall("RegDeleteKeyA", KeyDetail(key, subKey));
+  if (fault != nullptr) return FaultStatus(*fault);
+  if (subKey == nullptr) return ERROR_INVALID_PARAMETER;
+  const KeyHandle* parent = nullptr;
+  const LSTATUS status = ResolveKey(key, &parent);
+  if (status != ERROR_SUCCESS) return status;
+  const LSTATUS pathStatus = CheckSubkeyPath(subKey);
+  if (pathStatus != ERROR_SUCCESS) return pathStatus;
+  // An empty path names the key itself, which Windows then deletes.
+  const std::shared_ptr<sim::RegKey> target = sim::FindKeyPath(parent->key, subKey);
+  if (target == nullptr) return ERROR_FILE_NOT_FOUND;
+  // Neither the root of the machine nor a key that has subkeys can be deleted.
+  if (IsMachineRoot(*target) || target->parent == nullptr || !target->subkeys.empty()) {
+    return ERROR_ACCESS_DENIED;
+  }
+  sim::DeleteSubkeyTree(*target->parent, target->name);
+  return ERROR_SUCCESS;
+}
+
+LSTATUS WINAPI SHDeleteKeyA(HKEY key, LPCSTR subKey) {
+  const sim::Fault* fault = sim::EnterCall("SHDeleteKeyA", KeyDetail(key, subKey));
+  if (fault != nullptr) return FaultStatus(*fault);
+  const KeyHandle* parent = nullptr;
+  const LSTATUS status = ResolveKey(key, &parent);
+  if (status != ERROR_SUCCESS) return status;
+  if (subKey == nullptr) {
+    // No subkey: everything below the key goes, the key itself stays.
+    sim::RegKey& emptied = *parent->key;
+    if (IsMachineRoot(emptied)) return ERROR_ACCESS_DENIED;
+    while (!emptied.subkeys.empty()) sim::DeleteSubkeyTree(emptied, emptied.subkeys.front()->name);
+    emptied.values.clear();
+    return ERROR_SUCCESS;
+  }
+  const LSTATUS pathStatus = CheckSubkeyPath(subKey);
+  if (pathStatus != ERROR_SUCCESS) return pathStatus;
+  const std::shared_ptr<sim::RegKey> target = sim::FindKeyPath(parent->key, subKey);
+  if (target == nullptr) return ERROR_FILE_NOT_FOUND;
+  if (IsMachineRoot(*target) || target->parent == nullptr) return ERROR_ACCESS_DENIED;
+  sim::DeleteSubkeyTree(*target->parent, target->name);
+  return ERROR_SUCCESS;
+}
+
+LSTATUS WINAPI RegCloseKey(HKEY key) {
+  const sim::Fault* fault = sim::EnterCall("RegCloseKey", HandlePath(key));
+  if (fault != nullptr) return FaultStatus(*fault);
+  if (IsPredefinedKey(key)) return ERROR_SUCCESS;
+  return sim::CloseKeyHandle(key) ? ERROR_SUCCESS : static_cast<LSTATUS>(ERROR_INVALID_HANDLE);
+}

@@ -1,0 +1,34 @@
+// The table of open registry key handles of the simulated machine. A handle is an
+// opaque value that is never reused, so that a key used after RegCloseKey fails as
+// an unknown handle instead of reaching whatever was opened next.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "platform/sim/registry_tree.h"
+#include "platform/sim/win32_api.h"
+
+namespace sim {
+
+struct KeyHandle {
+  std::shared_ptr<RegKey> key;
+  // The key's path below HKEY_LOCAL_MACHINE as the caller spelled it, for the call log.
+  std::string path;
+  // The rights granted at opening, generic rights already mapped to key rights.
+  REGSAM access = 0;
+};
+
+// A new handle to `key`, counted by OpenRegistryKeyCount until it is closed.
+HKEY OpenKeyHandle(std::shared_ptr<RegKey> key, std::string path, REGSAM access);
+// The open handle, HKEY_LOCAL_MACHINE included; nullptr for a handle that is
+// unknown, closed, or was opened on a machine that has since been replaced.
+const KeyHandle* FindKeyHandle(HKEY handle);
+// False when the handle is not open.
+bool CloseKeyHandle(HKEY handle);
+
+// The key rights that `sam` asks for: generic and maximum rights mapped, the
+// 32/64-bit view flags dropped.
+REGSAM KeyRights(REGSAM sam);
+
+}  // namespace sim

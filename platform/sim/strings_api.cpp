@@ -1,0 +1,54 @@
+// USER32 LoadStringA over the same texts that the resource script compiles into the
+// Windows program, so both sides load the same table.
+#include <cstring>
+#include <string>
+
+#include "platform/sim/calls.h"
+#include "resources/string_ids.h"
+
+namespace {
+
+struct StringEntry {
+  UINT id;
+  const char* text;
+};
+
+#define QNETPREP_STRING(id, text) {id, text},
+constexpr StringEntry kStringTable[] = {
+#include "resources/string_table.def"
+};
+#undef QNETPREP_STRING
+
+// Resources hold strings in blocks of 16; an id whose block is missing fails to load
+// with an error, while a gap in a present block just reads as empty.
+bool BlockExists(UINT id) {
+  for (const StringEntry& entry : kStringTable) {
+    if (entry.id >> 4 == id >> 4) return true;
+  }
+  return false;
+}
+
+const char* FindString(UINT id) {
+  for (const StringEntry& entry : kStringTable) {
+    if (entry.id == id) return entry.text;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+int WINAPI LoadStringA(HINSTANCE /*instance*/, UINT id, LPSTR buffer, int bufferMax) {
+  if (const sim::Fault* fault = sim::EnterCall("LoadStringA", std::to_string(id))) {
+    if (fault->useResult) return static_cast<int>(fault->result);
+    SetLastError(sim::FaultError(*fault, ERROR_RESOURCE_NAME_NOT_FOUND));
+    return 0;
+  }
+  if (buffer == nullptr || bufferMax <= 0) return 0;
+  if (!BlockExists(id)) SetLastError(ERROR_RESOURCE_NAME_NOT_FOUND);
+  const char* text = FindString(id);
+  const size_t length = text == nullptr ? 0 : std::strlen(text);
+  const size_t copied = length < static_cast<size_t>(bufferMax) ? length : static_cast<size_t>(bufferMax) - 1;
+  if (copied > 0) std::memcpy(buffer, text, copied);
+  buffer[copied] = '\0';
+  return static_cast<int>(copied);
+}

@@ -1,0 +1,140 @@
+#include "tests/support/sim_machine.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "platform/sim/paths.h"
+
+namespace {
+
+std::shared_ptr<sim::RegKey> LocalMachine() {
+  return sim::TheMachine().localMachine;
+}
+
+std::string MakeTemporaryFolder() {
+  const char* base = std::getenv("TMPDIR");
+  std::string pattern =
+      std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/qnetprep-test-XXXXXX";
+  if (mkdtemp(pattern.data()) == nullptr) {
+    ADD_FAILURE() << "cannot create a temporary folder from " << pattern;
+    return std::string();
+  }
+  return pattern;
+}
+
+}  // namespace
+
+void SimMachineTest::SetUp() {
+  folder_ = MakeTemporaryFolder();
+  ASSERT_FALSE(folder_.empty());
+  std::filesystem::create_directories(folder_ + "/drive_c/pkg");
+  sim::OpenMachine(folder_, folder_ + "/drive_c/pkg");
+  folder_ = sim::MachineFolder();
+}
+
+void SimMachineTest::TearDown() {
+  if (folder_.empty()) return;
+  std::error_code error;
+  std::filesystem::remove_all(folder_, error);
+}
+
+void SimMachineTest::CreateKey(const std::string& path) {
+  sim::CreateKeyPath(LocalMachine(), path);
+}
+
+bool SimMachineTest::KeyExists(const std::string& path) {
+  return sim::FindKeyPath(LocalMachine(), path) != nullptr;
+}
+
+void SimMachineTest::SetString(const std::string& keyPath, const std::string& name, const std::string& text) {
+  sim::SetStringValue(*sim::CreateKeyPath(LocalMachine(), keyPath), name, text);
+}
+
+void SimMachineTest::SetValueBytes(const std::string& keyPath, const std::string& name, uint32_t type,
+                                   const std::vector<uint8_t>& data) {
+  sim::SetValue(*sim::CreateKeyPath(LocalMachine(), keyPath), name, type, data.data(), data.size());
+}
+
+bool SimMachineTest::GetValue(const std::string& keyPath, const std::string& name, uint32_t* type,
+                              std::vector<uint8_t>* data) {
+  const std::shared_ptr<sim::RegKey> key = sim::FindKeyPath(LocalMachine(), keyPath);
+  if (key == nullptr) return false;
+  const sim::RegValue* value = sim::FindValue(*key, name);
+  if (value == nullptr) return false;
+  if (type != nullptr) *type = value->type;
+  if (data != nullptr) *data = value->data;
+  return true;
+}
+
+std::string SimMachineTest::GetString(const std::string& keyPath, const std::string& name) {
+  std::vector<uint8_t> data;
+  if (!GetValue(keyPath, name, nullptr, &data)) return std::string();
+  const std::string text(data.begin(), data.end());
+  return text.substr(0, text.find('\0'));
+}
+
+std::string SimMachineTest::LinuxPath(const std::string& windowsPath) {
+  sim::MappedPath mapped;
+  DWORD error = 0;
+  if (!sim::MapWindowsPath(windowsPath, &mapped, &error)) {
+    ADD_FAILURE() << "the machine cannot map " << windowsPath << " (error " << error << ")";
+    return std::string();
+  }
+  return mapped.linuxPath;
+}
+
+void SimMachineTest::WriteFile(const std::string& windowsPath, const std::string& content) {
+  const std::string path = LinuxPath(windowsPath);
+  ASSERT_FALSE(path.empty());
+  std::filesystem::create_directories(sim::LinuxParent(path));
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << content;
+  ASSERT_TRUE(out.good()) << "cannot write " << path;
+}
+
+std::string SimMachineTest::ReadFile(const std::string& windowsPath) {
+  std::ifstream in(LinuxPath(windowsPath), std::ios::binary);
+  std::ostringstream content;
+  content << in.rdbuf();
+  return content.str();
+}
+
+bool SimMachineTest::FileExists(const std::string& windowsPath) {
+  std::error_code error;
+  return std::filesystem::is_regular_file(LinuxPath(windowsPath), error);
+}
+
+bool SimMachineTest::FolderExists(const std::string& windowsPath) {
+  std::error_code error;
+  return std::filesystem::is_directory(LinuxPath(windowsPath), error);
+}
+
+void SimMachineTest::AddDevice(const std::string& classGuid, const std::string& instanceId,
+                               const char* description) {
+  const auto key = sim::CreateKeyPath(LocalMachine(), std::string(sim::kEnumKeyPath) + "\\" + instanceId);
+  sim::SetStringValue(*key, "ClassGUID", classGuid);
+  if (description != nullptr) sim::SetStringValue(*key, "DeviceDesc", description);
+}
+
+bool SimMachineTest::DeviceExists(const std::string& instanceId) {
+  return KeyExists(std::string(sim::kEnumKeyPath) + "\\" + instanceId);
+}
+
+void SimMachineTest::AddService(const std::string& name) {
+  const auto key = sim::CreateKeyPath(LocalMachine(), std::string(sim::kServicesKeyPath) + "\\" + name);
+  const uint32_t kernelDriver = 1;
+  sim::SetValue(*key, "Type", REG_DWORD, reinterpret_cast<const uint8_t*>(&kernelDriver),
+                sizeof kernelDriver);
+}
+
+bool SimMachineTest::ServiceExists(const std::string& name) {
+  return KeyExists(std::string(sim::kServicesKeyPath) + "\\" + name);
+}
+
+void SimMachineTest::ExpectNoOpenHandles() {
+  EXPECT_EQ(sim::OpenRegistryKeyCount(), 0) << "registry keys left open";
+  EXPECT_EQ(sim::OpenDeviceSetCount(), 0) << "device sets left open";
+  EXPECT_EQ(sim::OpenServiceHandleCount(), 0) << "service handles left open";
+}
