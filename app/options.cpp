@@ -10,7 +10,9 @@ constexpr const char kInfOption[] = "/inf=";
 constexpr size_t kInfOptionLength = sizeof(kInfOption) - 1;
 
 // The white space that the "%s" scan format skips and stops at.
-bool IsScanSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
+bool IsScanSpace(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
 
 // Where the argument of "/inf=" lies in the tail: [begin, end).
 struct Span {

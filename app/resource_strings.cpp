@@ -11,11 +11,16 @@ bool LoadResourceStrings(RunState& state) {
     char* buffer;
   };
   const Entry entries[] = {
-      {IDS_VENDOR_KEY, state.VendorKey},         {IDS_PRODUCT_NAME, state.ProductName},
-      {IDS_PARAMETERS, state.Parameters},        {IDS_RENAMED_INF, state.RenamedInf},
-      {IDS_RENAMED_INF1, state.RenamedInf1},     {IDS_SERVICE_NAME, state.ServiceName},
-      {IDS_UNINSTALL_KEY, state.UninstallKey},   {IDS_DISPLAY_NAME, state.DisplayName},
-      {IDS_UNINSTALL_COMMAND, state.UninstallCommand}, {IDS_VERSION, state.Version},
+      {IDS_VENDOR_KEY, state.VendorKey},
+      {IDS_PRODUCT_NAME, state.ProductName},
+      {IDS_PARAMETERS, state.Parameters},
+      {IDS_RENAMED_INF, state.RenamedInf},
+      {IDS_RENAMED_INF1, state.RenamedInf1},
+      {IDS_SERVICE_NAME, state.ServiceName},
+      {IDS_UNINSTALL_KEY, state.UninstallKey},
+      {IDS_DISPLAY_NAME, state.DisplayName},
+      {IDS_UNINSTALL_COMMAND, state.UninstallCommand},
+      {IDS_VERSION, state.Version},
   };
   HMODULE self = GetModuleHandleA(nullptr);
   for (const Entry& entry : entries) {

@@ -28,8 +28,10 @@ TEST_F(DeleteInfAndPnfTest, DeletesTheInfAndItsPnfWhateverTheirAttributes) {
   WriteFile("C:\\Windows\\INF\\oem3.inf", "inf");
   WriteFile("C:\\Windows\\INF\\oem3.pnf", "pnf");
   WriteFile("C:\\Windows\\INF\\oem4.inf", "another stored INF");
-  sim::StoreAttributes(LinuxPath("C:\\Windows\\INF\\oem3.inf"), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_SYSTEM);
-  sim::StoreAttributes(LinuxPath("C:\\Windows\\INF\\oem3.pnf"), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN);
+  sim::StoreAttributes(LinuxPath("C:\\Windows\\INF\\oem3.inf"),
+                       FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_SYSTEM);
+  sim::StoreAttributes(LinuxPath("C:\\Windows\\INF\\oem3.pnf"),
+                       FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN);
 
   EXPECT_EQ(Delete("C:\\Windows\\INF\\oem3.inf"), "");
 

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -50,6 +52,29 @@ class RemoveInstalledInfsTest : public SimMachineTest {
     CreateKey("SOFTWARE\\Orvix\\OtherProduct");
   }
 
+  void DeleteValue(const std::string& keyPath, const char* name) {
+    sim::DeleteValue(*sim::FindKeyPath(sim::TheMachine().localMachine, keyPath), name);
+  }
+
+  // Drops every key and file that a case seeds, and the call log.
+  void ForgetEverything() {
+    const auto software = sim::FindKeyPath(sim::TheMachine().localMachine, "SOFTWARE");
+    if (software != nullptr) sim::DeleteSubkeyTree(*software, "Orvix");
+    const auto list = sim::FindKeyPath(sim::TheMachine().localMachine, kListKey);
+    if (list != nullptr) sim::DeleteSubkeyTree(*list, "qnetprep");
+    std::filesystem::remove_all(LinuxPath("C:\\Windows\\INF"));
+    std::filesystem::create_directories(LinuxPath("C:\\Windows\\INF"));
+    sim::ResetCalls();
+  }
+
+  static std::vector<std::string> Calls(const std::string& name) {
+    std::vector<std::string> details;
+    for (const sim::CallRecord& call : sim::CallLog()) {
+      if (call.name == name) details.push_back(call.detail);
+    }
+    return details;
+  }
+
   bool Remove() {
     CaptureStdout();
     const bool removed = RemoveInstalledInfs(state_);
@@ -85,24 +110,128 @@ TEST_F(RemoveInstalledInfsTest, DeletesBothRecordedInfsTheirRecordsAndTheEntry) 
   ExpectNoOpenHandles();
 }
 
-TEST_F(RemoveInstalledInfsTest, WithoutSlotZeroNothingIsTouched) {
+TEST_F(RemoveInstalledInfsTest, WithoutAReadableSlotZeroNothingIsTouched) {
+  const std::string unterminated(512, 'C');
+  const std::vector<uint8_t> overlong = SlotData("C:\\Windows\\INF\\oem1.inf", 600);
   struct Case {
     const char* name;
-    void (*damage)(RemoveInstalledInfsTest&);
+    std::function<void()> seed;
   };
   const Case cases[] = {
-      {"no records at all", [](RemoveInstalledInfsTest& t) { t.SimMachineTest::TearDown(); t.SetUp(); }},
-      {"slot 1 only", [](RemoveInstalledInfsTest& t) { t.SetSlot("RenamedInf", {}); }},
+      {"a first run", [&] { CreateKey(kVendorKey); }},
+      {"no Parameters key", [&] { SetString(kProductKey, "Install", "Success"); }},
+      {"slot 1 only",
+       [&] {
+         SeedRecordedInstall();
+         DeleteValue(kParametersKey, "RenamedInf");
+       }},
+      {"slot 0 without a NUL in 512 bytes",
+       [&] {
+         SeedRecordedInstall();
+         SetSlot("RenamedInf", SlotData(unterminated));
+       }},
+      {"slot 0 longer than 512 bytes",
+       [&] {
+         SeedRecordedInstall();
+         SetSlot("RenamedInf", overlong);
+       }},
+      {"strings not loaded",
+       [&] {
+         SeedRecordedInstall();
+         sim::FailCall("LoadStringA", sim::Fault{ERROR_RESOURCE_NAME_NOT_FOUND}, 2);
+       }},
   };
-  (void)cases;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ForgetEverything();
+    SetString(kEntryKey, "DisplayName", "Orvix adapter installation program");
+    c.seed();
+    const bool hadProductKey = KeyExists(kProductKey);
+    const bool hadParametersKey = KeyExists(kParametersKey);
 
-  // A first run: no records at all.
-  CreateKey(kVendorKey);
-  SetString(kEntryKey, "DisplayName", "x");
-  EXPECT_FALSE(Remove());
-  EXPECT_TRUE(KeyExists(kEntryKey));
+    EXPECT_FALSE(Remove());
+
+    EXPECT_EQ(KeyExists(kProductKey), hadProductKey);
+    EXPECT_EQ(KeyExists(kParametersKey), hadParametersKey);
+    EXPECT_TRUE(KeyExists(kEntryKey));
+    EXPECT_TRUE(Calls("DeleteFileA").empty());
+    EXPECT_EQ(output_, "");
+    ExpectNoOpenHandles();
+  }
+}
+
+TEST_F(RemoveInstalledInfsTest, SlotZeroAloneIsEnough) {
+  SeedRecordedInstall();
+  DeleteValue(kParametersKey, "RenamedInf1");
+
+  EXPECT_TRUE(Remove());
+
+  EXPECT_FALSE(FileExists("C:\\Windows\\INF\\oem1.inf"));
+  EXPECT_FALSE(FileExists("C:\\Windows\\INF\\oem1.pnf"));
+  EXPECT_TRUE(FileExists("C:\\Windows\\INF\\oem2.inf"));
+  EXPECT_TRUE(FileExists("C:\\Windows\\INF\\oem2.pnf"));
   EXPECT_FALSE(KeyExists(kProductKey));
+  EXPECT_FALSE(KeyExists(kEntryKey));
+  ExpectOthersKept();
+}
+
+TEST_F(RemoveInstalledInfsTest, AnUnreadableSlotOneIsSkipped) {
+  SeedRecordedInstall();
+  SetSlot("RenamedInf1", SlotData(std::string(512, 'C')));
+
+  EXPECT_TRUE(Remove());
+
+  EXPECT_FALSE(FileExists("C:\\Windows\\INF\\oem1.inf"));
+  EXPECT_TRUE(FileExists("C:\\Windows\\INF\\oem2.inf"));
+  EXPECT_EQ(Calls("DeleteFileA"),
+            (std::vector<std::string>{"C:\\Windows\\INF\\oem1.inf", "C:\\Windows\\INF\\oem1.pnf"}));
+  EXPECT_FALSE(KeyExists(kProductKey));
+}
+
+TEST_F(RemoveInstalledInfsTest, KeysAreRemovedOneLevelAtATime) {
+  SeedRecordedInstall();
+  CreateKey(std::string(kProductKey) + "\\Extra");
+
+  EXPECT_TRUE(Remove());
+
+  // The product key holds more than Parameters and stays; the rest goes as usual.
+  EXPECT_FALSE(KeyExists(kParametersKey));
+  EXPECT_TRUE(KeyExists(std::string(kProductKey) + "\\Extra"));
+  EXPECT_EQ(GetString(kProductKey, "Install"), "Success");
+  EXPECT_FALSE(FileExists("C:\\Windows\\INF\\oem2.inf"));
+  EXPECT_FALSE(KeyExists(kEntryKey));
   ExpectNoOpenHandles();
+}
+
+TEST_F(RemoveInstalledInfsTest, WithoutTheAddRemoveListTheRecordsAreStillRemoved) {
+  SeedRecordedInstall();
+  sim::DeleteSubkeyTree(
+      *sim::FindKeyPath(sim::TheMachine().localMachine, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion"),
+      "Uninstall");
+
+  EXPECT_FALSE(Remove());
+
+  EXPECT_FALSE(FileExists("C:\\Windows\\INF\\oem1.inf"));
+  EXPECT_FALSE(FileExists("C:\\Windows\\INF\\oem2.pnf"));
+  EXPECT_FALSE(KeyExists(kProductKey));
+  EXPECT_FALSE(KeyExists(kListKey));
+  ExpectNoOpenHandles();
+}
+
+TEST_F(RemoveInstalledInfsTest, EveryCallThatFailsLeavesNoHandleOpen) {
+  SeedRecordedInstall();
+  ASSERT_TRUE(Remove());
+  const std::vector<sim::CallRecord> calls = sim::CallLog();
+  for (uint32_t k = 1; k <= calls.size(); ++k) {
+    // A close that fails leaves its handle open whatever the caller does.
+    if (calls[k - 1].name == "RegCloseKey") continue;
+    SCOPED_TRACE("call " + std::to_string(k));
+    ForgetEverything();
+    SeedRecordedInstall();
+    sim::FailCallNumber(k, sim::Fault{ERROR_ACCESS_DENIED});
+    Remove();
+    ExpectNoOpenHandles();
+  }
 }
 
 }  // namespace

@@ -160,8 +160,7 @@ TEST_F(InstallInfTest, OnlyTheFullCopyDecidesTheOutcome) {
 
 TEST_F(InstallInfTest, AnUnreadableCurrentFolderStagesAndInstallsNothing) {
   const sim::Fault faults[] = {
-      sim::Fault{ERROR_ACCESS_DENIED},
-      sim::Fault{0, true, MAX_PATH + 1},  // the size a longer folder needs
+      sim::Fault{ERROR_ACCESS_DENIED}, sim::Fault{0, true, MAX_PATH + 1},  // the size a longer folder needs
   };
   for (const sim::Fault& fault : faults) {
     sim::ResetCalls();
@@ -187,11 +186,11 @@ TEST_F(InstallInfTest, EveryFailureExitReturnsFalseAndStopsThere) {
     bool displayNameSet;
   };
   const Case cases[] = {
-      {"LoadStringA", 3, 0, false, false, false},      {"RegOpenKeyExA", 1, 0, false, false, false},
-      {"RegCreateKeyExA", 1, 0, false, false, false},  {"RegCreateKeyExA", 2, 1, false, false, false},
-      {"RegCreateKeyExA", 3, 2, false, false, false},  {"RegSetValueExA", 4, 3, false, false, false},
-      {"RegOpenKeyExA", 2, 3, true, false, false},     {"RegCreateKeyExA", 4, 3, true, false, false},
-      {"RegSetValueExA", 5, 3, true, true, false},     {"RegSetValueExA", 6, 3, true, true, true},
+      {"LoadStringA", 3, 0, false, false, false},     {"RegOpenKeyExA", 1, 0, false, false, false},
+      {"RegCreateKeyExA", 1, 0, false, false, false}, {"RegCreateKeyExA", 2, 1, false, false, false},
+      {"RegCreateKeyExA", 3, 2, false, false, false}, {"RegSetValueExA", 4, 3, false, false, false},
+      {"RegOpenKeyExA", 2, 3, true, false, false},    {"RegCreateKeyExA", 4, 3, true, false, false},
+      {"RegSetValueExA", 5, 3, true, true, false},    {"RegSetValueExA", 6, 3, true, true, true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.call) + " #" + std::to_string(c.occurrence));
@@ -215,8 +214,10 @@ TEST_F(InstallInfTest, EveryCallThatFailsLeavesNoHandleOpen) {
   for (const bool recordMode : {false, true}) {
     sim::ResetCalls();
     ASSERT_TRUE(Install("net7341a.inf", recordMode));
-    const uint32_t calls = sim::CallCount();
-    for (uint32_t k = 1; k <= calls; ++k) {
+    const std::vector<sim::CallRecord> calls = sim::CallLog();
+    for (uint32_t k = 1; k <= calls.size(); ++k) {
+      // A close that fails leaves its handle open whatever the caller does.
+      if (calls[k - 1].name == "RegCloseKey") continue;
       SCOPED_TRACE("record mode " + std::to_string(recordMode) + ", call " + std::to_string(k));
       ForgetEarlierInstalls();
       sim::FailCallNumber(k, sim::Fault{ERROR_ACCESS_DENIED});

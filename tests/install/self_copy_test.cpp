@@ -37,7 +37,8 @@ TEST_F(SelfCopyTest, AFirstCopyReportsTheMissingOldCopyAndCopies) {
   EXPECT_STREQ(state_.SystemFolder, "C:\\Windows\\System32");
   EXPECT_STREQ(state_.ExecutableName, "qnetprep.exe");
   // The source is the bare name, found in the current folder.
-  EXPECT_EQ(Calls("CopyFileA"), std::vector<std::string>{"qnetprep.exe -> C:\\Windows\\System32\\qnetprep.exe"});
+  EXPECT_EQ(Calls("CopyFileA"),
+            std::vector<std::string>{"qnetprep.exe -> C:\\Windows\\System32\\qnetprep.exe"});
 }
 
 TEST_F(SelfCopyTest, AnOlderCopyIsReplacedWhateverItsAttributes) {
@@ -63,7 +64,8 @@ TEST_F(SelfCopyTest, ErrorLinesCarryTheCodeInLowerCaseHexadecimal) {
       {"copy refused", true, true, "CopyFileA", 0x2f, "CopyFile error, error value = 2f"},
       {"copy finds nothing", true, true, "CopyFileA", ERROR_FILE_NOT_FOUND, ""},
       {"copy path missing", true, true, "CopyFileA", ERROR_PATH_NOT_FOUND, "CopyFile error, error value = 3"},
-      {"attributes refused", true, true, "SetFileAttributesA", 0xabc, "SetFileAttributes error, error value = abc"},
+      {"attributes refused", true, true, "SetFileAttributesA", 0xabc,
+       "SetFileAttributes error, error value = abc"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

@@ -144,7 +144,8 @@ TEST_F(StagePackageTest, AnInfArgumentIsStagedFirstAndKeepsItsFolderPart) {
   TextCopy(state_.InfArgument, "extra.inf");
   StagePackageFiles(state_);
   EXPECT_EQ(ReadFile(std::string(kInstallFolder) + "extra.inf"), "extra");
-  EXPECT_EQ(Calls("CopyFileA").front(), "C:\\pkg\\extra.inf -> C:\\Program Files\\Orvix\\qnetprep\\extra.inf");
+  EXPECT_EQ(Calls("CopyFileA").front(),
+            "C:\\pkg\\extra.inf -> C:\\Program Files\\Orvix\\qnetprep\\extra.inf");
 
   // The folder part names a subfolder on both sides; only an existing one receives it.
   TextCopy(state_.InfArgument, "sub\\nested.inf");

@@ -1,10 +1,12 @@
+# shellcheck shell=bash
 # The Wine machine of the end-to-end scenarios: a fresh Wine prefix per scenario, seeded
 # and inspected only through Windows programs (Wine's own reg and sc, and the MinGW test
 # programs of tests/windows), so that what the scenarios see is what Windows would show.
 #
 # Sourced by run_scenario.sh. Provides the machine functions that scenarios.sh calls:
 #   machine_open, machine_close, seed_device, seed_supported_device, seed_service,
-#   seed_uninstall_entry, make_package, run_qnetprep, machine_state, linux_path.
+#   seed_uninstall_entry, make_package, run_qnetprep, registry_text, machine_state,
+#   linux_path.
 #
 # Wine 8 behaviour that the simulated machine copies, as observed with a MinGW probe:
 # - SetupCopyOEMInfA ignores SP_COPY_OEMINF_CATALOG_ONLY: the first call of an install
@@ -64,6 +66,9 @@ machine_open() {
   wine_run "$TEST_PROGRAMS/qnetprep_dump.exe" files "$INF_STORE" >"$MACHINE_DIR/inf-baseline.txt"
 }
 
+# The registry is read only through Windows programs, never from the prefix's .reg
+# files, which the server writes when it ends; files are read from Linux only once the
+# program that wrote them has ended. So the server needs to end only before removal.
 machine_close() {
   [ -n "${MACHINE_DIR:-}" ] || return 0
   WINEPREFIX=$MACHINE_DIR/prefix "$WINESERVER" -w 2>/dev/null || true
@@ -123,6 +128,7 @@ make_package() {
 
 # run_qnetprep <Windows folder> <program> [argument]...: runs the program with that
 # current folder, as Explorer or the Add/Remove list would; sets RUN_EXIT and RUN_STDOUT.
+# shellcheck disable=SC2034 # read by the scenarios
 run_qnetprep() {
   local folder=$1 program=$2
   shift 2
@@ -130,6 +136,10 @@ run_qnetprep() {
   RUN_EXIT=0
   (cd "$(linux_path "$folder")" && "$WINE" "$program" "$@" >"$out" 2>"$MACHINE_DIR/qnetprep-stderr.txt") || RUN_EXIT=$?
   RUN_STDOUT=$(cat "$out")
+}
+
+registry_text() {  # key value-name: the text of a REG_SZ value, as reg query shows it
+  WINE_RUN_ANY_EXIT=1 wine_run reg query "$1" /v "$2" | sed -n "s/^ *$2 *REG_SZ *//p"
 }
 
 # The machine as the scenarios compare it (see state.sh for the format and the masking).
@@ -181,8 +191,9 @@ check_with_wine_tools() {
   local sc_exit=0
   WINE_RUN_ANY_EXIT=1 wine_run sc query RX90K >"$MACHINE_DIR/sc-query.txt" || sc_exit=$?
   if grep -qxF 'service RX90K present' "$raw"; then
-    [ "$sc_exit" -eq 0 ] && grep -q '^SERVICE_NAME: RX90K' "$MACHINE_DIR/sc-query.txt" ||
+    if [ "$sc_exit" -ne 0 ] || ! grep -q '^SERVICE_NAME: RX90K' "$MACHINE_DIR/sc-query.txt"; then
       fail "sc query does not show the service RX90K that the dump finds"
+    fi
   else
     [ "$sc_exit" -ne 0 ] || fail "sc query shows the service RX90K that the dump does not find"
   fi

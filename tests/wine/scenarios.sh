@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # End-to-end scenarios: seed a machine, run qnetprep.exe as a user or the Add/Remove
 # list would, and compare what the machine then shows (state.sh) with what the program
 # must have done. They use only the machine functions (machine_wine.sh), so the same
@@ -182,7 +183,7 @@ scenario_repeated_recorded_run() {
   expect_run 1 "$FIRST_SELF_COPY_LINE"
 
   local stored
-  stored=$(WINE_RUN_ANY_EXIT=1 wine_run reg query "$PARAMETERS_KEY" /v RenamedInf | sed -n 's/^ *RenamedInf *REG_SZ *//p')
+  stored=$(registry_text "$PARAMETERS_KEY" RenamedInf)
   [ -n "$stored" ] || fail "no RenamedInf record after the first run"
   printf '; changed after the install\r\n' >>"$(linux_path "$stored")"
   seed_device net "$NET_SUPPORTED" "Orvix RX90K PCI Fast Ethernet Adapter"

@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # The machine state that scenarios compare, in the line format of qnetprep_dump
 # (tests/windows/state_dump.cpp), made independent of the machine it was read on:
 #
