@@ -8,6 +8,7 @@
 
 #include "platform/sim/file_attributes.h"
 #include "platform/sim/machine.h"
+#include "platform/sim/sim_control.h"
 
 namespace {
 
@@ -138,22 +139,21 @@ bool OwnFileChange(const std::string& kind, const std::string& name, ChangeKind 
   }
   if (name == "C:\\WINDOWS\\SYSTEM32\\QNETPREP.EXE") return true;
   if (!IsStoredName(name)) return false;
+  // A recorded copy may go; a new copy of a package INF, with its PNF, may come. A
+  // stored name that is reused for a new copy is both.
   const std::string inf = name.substr(0, name.size() - 4) + ".INF";
-  if (change == ChangeKind::kRemoved) {
-    for (const std::string& recorded : footprint.recordedInfs) {
-      if (Upper(recorded) == inf) return true;
-    }
-    return false;
-  }
-  if (change != ChangeKind::kAdded || kind == "attributes") return false;
-  // A new stored copy holds a package INF; its PNF comes with it.
+  bool recorded = false;
+  for (const std::string& path : footprint.recordedInfs) recorded = recorded || Upper(path) == inf;
+  if (change == ChangeKind::kRemoved) return recorded;
+  if (kind == "attributes") return false;
+  bool packageCopy = false;
   for (const auto& [entry, content] : after) {
     std::string afterKind;
     std::string afterName;
     SplitEntry(entry, &afterKind, &afterName);
-    if (afterKind == "file" && afterName == inf) return footprint.packageInfContents.count(content) != 0;
+    if (afterKind == "file" && afterName == inf) packageCopy = footprint.packageInfContents.count(content) != 0;
   }
-  return false;
+  return packageCopy && (change == ChangeKind::kAdded || recorded);
 }
 
 }  // namespace

@@ -21,7 +21,8 @@
 #   source a folder (with or without a trailing backslash) 5; relative path 2; catalog
 #   named in [Version] missing 2; no [Version] section 0xE0000100; an empty file 1006;
 #   a file with no section at all 0xE0000000; destination buffer too small 122. A failed
-#   call leaves bytes in the destination buffer, so only a successful one may be read.
+#   call leaves bytes in the destination buffer (seen: "?4"), so only a successful one
+#   may be read.
 # - RegSetValueExA REG_SZ with the text's length and no NUL stores one byte more when the
 #   caller's byte after the data is NUL; RegQueryValueExA into 512 bytes of a 513-byte
 #   value fails with 234 and reports 513. RegDeleteKeyA: a key with subkeys 5, a missing
@@ -32,10 +33,12 @@
 # - CopyFileA with fail-if-exists onto an existing file: 80 (also onto an existing
 #   folder); without the flag onto a folder: 5; source a folder: 5; source missing 2,
 #   source folder missing 3. The copy keeps the source's read-only, hidden and system
-#   attributes. SetFileAttributesA on a missing file 2, in a missing folder 3, on "" 3;
-#   on a folder, with or without a trailing backslash, it succeeds. DeleteFileA of a
-#   read-only file: 5. CreateDirectoryA of an existing folder (or file): 183. A doubled
-#   backslash inside a path is accepted by every file call above.
+#   attributes. GetFileAttributesA and SetFileAttributesA on a missing file 2, in a
+#   missing folder 3; SetFileAttributesA on "" 3, on a folder (with or without a trailing
+#   backslash) success. DeleteFileA of a read-only file: 5. CreateDirectoryA of an
+#   existing folder (or file): 183. A doubled backslash inside a path is accepted by
+#   every file call above. GetEnvironmentVariableA("ProgramFiles") into 3 characters
+#   returns 17, the size it needs with its NUL.
 
 : "${QNETPREP_SOURCE_DIR:?}" "${QNETPREP_WINDOWS_BUILD_DIR:?}"
 WINE=${WINE:-wine}
