@@ -43,10 +43,10 @@ bool ReadSourceFolder(RunState& state) {
 // The INF is pre-installed from its staged copy. False, with an empty path, when
 // there is no install folder or the path does not fit.
 bool ComposeSourceInfPath(RunState& state, const char* infName) {
-  if (state.InstallFolder[0] != '\0' && TextJoin(state.SourceInfPath, state.InstallFolder, infName))
-    return true;
-  state.SourceInfPath[0] = '\0';
-  return false;
+  const bool composed =
+      state.InstallFolder[0] != '\0' && TextJoin(state.SourceInfPath, state.InstallFolder, infName);
+  if (!composed) state.SourceInfPath[0] = '\0';
+  return composed;
 }
 
 // The vendor key is reached through "SOFTWARE" and created when missing.

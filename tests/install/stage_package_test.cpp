@@ -174,15 +174,4 @@ TEST_F(StagePackageTest, APathThatDoesNotFitIsNeverShortened) {
   EXPECT_EQ(Attributes("C:\\staged\\file.sys"), 0u);
 }
 
-TEST_F(StagePackageTest, FolderCreationFailuresOnlyMakeTheCopiesFail) {
-  WritePackage();
-  sim::FailCall("CreateDirectoryA", sim::Fault{ERROR_ACCESS_DENIED});
-
-  StagePackageFiles(state_);
-
-  EXPECT_STREQ(state_.InstallFolder, kInstallFolder);
-  EXPECT_EQ(Calls("CopyFileA").size(), 18u);
-  EXPECT_TRUE(StagedNames().empty());
-}
-
 }  // namespace

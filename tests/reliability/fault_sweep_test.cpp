@@ -84,9 +84,9 @@ TEST_P(FaultSweepTest, EveryFailingCallEndsCleanAndStaysWithinTheProduct) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Modes, FaultSweepTest, ::testing::ValuesIn(CoveredModes()),
-                         [](const ::testing::TestParamInfo<RunMode>& info) {
+                         [](const ::testing::TestParamInfo<RunMode>& param) {
                            std::string name;
-                           for (const char* c = info.param.name; *c != '\0'; ++c) {
+                           for (const char* c = param.param.name; *c != '\0'; ++c) {
                              if (std::isalnum(static_cast<unsigned char>(*c))) name += *c;
                            }
                            return name;
