@@ -1,5 +1,8 @@
 #include "app/resource_strings.h"
 
+#include <algorithm>
+#include <iterator>
+
 #include "platform/platform.h"
 #include "resources/string_ids.h"
 
@@ -23,8 +26,8 @@ bool LoadResourceStrings(RunState& state) {
       {IDS_VERSION, state.Version},
   };
   HMODULE self = GetModuleHandleA(nullptr);
-  for (const Entry& entry : entries) {
-    if (LoadStringA(self, entry.id, entry.buffer, static_cast<int>(kTextCapacity)) <= 0) return false;
-  }
-  return true;
+  // all_of stops at the first entry that loads nothing; the later ones keep their text.
+  return std::all_of(std::begin(entries), std::end(entries), [self](const Entry& entry) {
+    return LoadStringA(self, entry.id, entry.buffer, static_cast<int>(kTextCapacity)) > 0;
+  });
 }

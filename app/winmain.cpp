@@ -3,6 +3,7 @@
 #include "app/run_installer.h"
 #include "platform/platform.h"
 
+// NOLINTNEXTLINE(readability-non-const-parameter): the signature is the runtime's.
 int WINAPI WinMain(HINSTANCE /*instance*/, HINSTANCE /*previous*/, LPSTR commandTail, int /*showCommand*/) {
   static RunState state;  // zeroed at start, lives until the process ends
   return RunInstaller(state, commandTail != nullptr ? commandTail : "");

@@ -130,9 +130,9 @@ void ApplyEnvironmentSettings() {
                    ParseFaultSuffix(colon != nullptr ? colon + 1 : nullptr));
   }
   if (const char* failName = std::getenv("QNETPREP_FAIL_NAME")) {
-    std::string spec(failName);
-    const size_t colon = spec.find(':');
-    const std::string head = spec.substr(0, colon);
+    std::string setting(failName);
+    const size_t colon = setting.find(':');
+    const std::string head = setting.substr(0, colon);
     const size_t hash = head.find('#');
     const uint32_t occurrence =
         hash == std::string::npos ? 0 : static_cast<uint32_t>(std::strtoul(head.c_str() + hash + 1, nullptr, 10));

@@ -1,6 +1,16 @@
 // SETUPAPI SetupCopyOEMInfA over the machine's INF store, C:\Windows\INF. Stored
 // copies are named oem<N>.inf with the first free N, as Windows names them, each with
 // an oem<N>.pnf beside it; an INF whose content is already stored keeps its name.
+//
+// Before anything is stored the source must open as an INF (inf_text.h) and the
+// catalog that its [Version] section names must stand beside it. Wine looks for an
+// identical stored copy first and checks nothing for one it finds; here, as the
+// catalog is installed again on every call, the checks come first.
+//
+// With SP_COPY_OEMINF_CATALOG_ONLY only the catalog is installed: the store gains
+// nothing, and the stored name is handed back only when the INF is already there.
+// Wine ignores that style and stores the INF at the first call; after the second call
+// of an install, with style 0, both have stored it once.
 #include <strings.h>
 #include <sys/stat.h>
 
@@ -15,6 +25,7 @@
 
 #include "platform/sim/calls.h"
 #include "platform/sim/file_attributes.h"
+#include "platform/sim/inf_text.h"
 #include "platform/sim/paths.h"
 
 namespace sim {
@@ -70,7 +81,8 @@ std::map<long, std::string> StoredInfs(const std::string& storeFolder) {
 }
 
 // Hands the stored path to the caller the way Windows does: the size it needs, and
-// the path when the buffer holds it.
+// the path when the buffer holds it. A buffer too small fails the call, yet what was
+// stored stays stored.
 BOOL ReportStoredPath(const std::string& windowsPath, PSTR destination, DWORD destinationSize,
                       PDWORD requiredSize, PSTR* fileNameComponent) {
   const DWORD needed = static_cast<DWORD>(windowsPath.size() + 1);
@@ -80,6 +92,18 @@ BOOL ReportStoredPath(const std::string& windowsPath, PSTR destination, DWORD de
   std::memcpy(destination, windowsPath.c_str(), needed);
   if (fileNameComponent != nullptr) *fileNameComponent = destination + windowsPath.rfind('\\') + 1;
   return TRUE;
+}
+
+// Maps a path that must name an existing file, failing the call as Windows fails an
+// open of it: ERROR_FILE_NOT_FOUND, ERROR_PATH_NOT_FOUND for a missing folder on the
+// way, ERROR_ACCESS_DENIED for a folder.
+bool LocateFile(const std::string& windowsPath, MappedPath* mapped) {
+  DWORD error = 0;
+  if (!MapWindowsPath(windowsPath, mapped, &error)) return FailWith(error);
+  struct stat info;
+  if (::stat(mapped->linuxPath.c_str(), &info) != 0) return FailWith(MissingPathError(*mapped));
+  if (S_ISDIR(info.st_mode)) return FailWith(ERROR_ACCESS_DENIED);
+  return true;
 }
 
 }  // namespace
@@ -103,15 +127,21 @@ BOOL WINAPI SetupCopyOEMInfA(PCSTR sourceInfFileName, PCSTR /*oemSourceMediaLoca
   const bool full = source[0] == '\\' || source[0] == '/' || (source[0] != '\0' && source[1] == ':');
   if (!full) return sim::FailWith(ERROR_FILE_NOT_FOUND);
   sim::MappedPath sourcePath;
-  DWORD error = 0;
-  if (!sim::MapWindowsPath(source, &sourcePath, &error)) return sim::FailWith(error);
-  struct stat info;
-  if (::stat(sourcePath.linuxPath.c_str(), &info) != 0) return sim::FailWith(ERROR_FILE_NOT_FOUND);
-  if (S_ISDIR(info.st_mode)) return sim::FailWith(ERROR_ACCESS_DENIED);
+  if (!sim::LocateFile(source, &sourcePath)) return FALSE;
   std::string content;
   if (!sim::ReadContent(sourcePath.linuxPath, &content)) return sim::FailWith(ERROR_ACCESS_DENIED);
+  std::string catalog;
+  if (const DWORD error = sim::ReadInfText(content, &catalog)) return sim::FailWith(error);
+  if (!catalog.empty()) {
+    const std::string& windowsSource = sourcePath.windowsPath;
+    sim::MappedPath catalogPath;
+    if (!sim::LocateFile(windowsSource.substr(0, windowsSource.rfind('\\') + 1) + catalog, &catalogPath)) {
+      return FALSE;
+    }
+  }
 
   sim::MappedPath store;
+  DWORD error = 0;
   if (!sim::MapWindowsPath(sim::kStoreFolder, &store, &error)) return sim::FailWith(error);
   std::error_code made;
   std::filesystem::create_directories(store.linuxPath, made);
@@ -123,17 +153,12 @@ BOOL WINAPI SetupCopyOEMInfA(PCSTR sourceInfFileName, PCSTR /*oemSourceMediaLoca
                                    destinationInfFileNameSize, requiredSize, destinationInfFileNameComponent);
     }
   }
-  // Only the catalog is installed: the store gains nothing and there is no name to give.
   if ((copyStyle & SP_COPY_OEMINF_CATALOG_ONLY) != 0) return TRUE;
 
   long number = 0;
   while (stored.count(number) != 0) ++number;
   const std::string base = "oem" + std::to_string(number);
   const std::string windowsPath = std::string(sim::kStoreFolder) + "\\" + base + ".inf";
-  if (destinationInfFileName != nullptr && destinationInfFileNameSize < windowsPath.size() + 1) {
-    if (requiredSize != nullptr) *requiredSize = static_cast<DWORD>(windowsPath.size() + 1);
-    return sim::FailWith(ERROR_INSUFFICIENT_BUFFER);
-  }
   const std::string infFile = store.linuxPath + "/" + base + ".inf";
   const std::string pnfFile = store.linuxPath + "/" + base + ".pnf";
   if (!sim::WriteContent(infFile, content) ||

@@ -27,6 +27,8 @@ using PDWORD = DWORD*;
 using LPVOID = void*;
 using HANDLE = void*;
 
+// The SDK's handle types, with the SDK's own names.
+// NOLINTBEGIN(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp)
 struct HKEY__;
 using HKEY = HKEY__*;
 using PHKEY = HKEY*;
@@ -38,6 +40,7 @@ using HWND = HWND__*;
 struct SC_HANDLE__;
 using SC_HANDLE = SC_HANDLE__*;
 using HDEVINFO = void*;
+// NOLINTEND(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp)
 
 struct GUID {
   uint32_t Data1;
@@ -62,6 +65,22 @@ struct SP_DEVINFO_DATA {
   ULONG_PTR Reserved;
 };
 using PSP_DEVINFO_DATA = SP_DEVINFO_DATA*;
+using PSP_DETSIG_CMPPROC = DWORD (*)(HDEVINFO newSet, PSP_DEVINFO_DATA newData, PSP_DEVINFO_DATA existingData,
+                                     LPVOID context);
+
+struct WIN32_FIND_DATAA {
+  DWORD dwFileAttributes;
+  FILETIME ftCreationTime;
+  FILETIME ftLastAccessTime;
+  FILETIME ftLastWriteTime;
+  DWORD nFileSizeHigh;
+  DWORD nFileSizeLow;
+  DWORD dwReserved0;
+  DWORD dwReserved1;
+  CHAR cFileName[260];  // MAX_PATH
+  CHAR cAlternateFileName[14];
+};
+using LPWIN32_FIND_DATAA = WIN32_FIND_DATAA*;
 
 #define WINAPI
 #define APIENTRY
@@ -95,6 +114,8 @@ constexpr DWORD ERROR_FILENAME_EXCED_RANGE = 206;
 constexpr DWORD ERROR_MORE_DATA = 234;
 constexpr DWORD ERROR_NO_MORE_ITEMS = 259;
 constexpr DWORD ERROR_RESOURCE_NAME_NOT_FOUND = 1814;
+constexpr DWORD ERROR_INVALID_FLAGS = 1004;
+constexpr DWORD ERROR_FILE_INVALID = 1006;
 constexpr DWORD ERROR_SERVICE_DOES_NOT_EXIST = 1060;
 constexpr DWORD ERROR_SERVICE_MARKED_FOR_DELETE = 1072;
 constexpr DWORD ERROR_KEY_DELETED = 1018;
@@ -102,7 +123,14 @@ constexpr DWORD ERROR_BADKEY = 1010;
 constexpr DWORD ERROR_CANTOPEN = 1011;
 constexpr DWORD ERROR_DATABASE_DOES_NOT_EXIST = 1065;
 constexpr DWORD ERROR_INVALID_USER_BUFFER = 1784;
+constexpr DWORD ERROR_EXPECTED_SECTION_NAME = 0xE0000000u;
+constexpr DWORD ERROR_BAD_SECTION_NAME_LINE = 0xE0000001u;
+constexpr DWORD ERROR_SECTION_NAME_TOO_LONG = 0xE0000002u;
+constexpr DWORD ERROR_WRONG_INF_STYLE = 0xE0000100u;
+constexpr DWORD ERROR_CLASS_MISMATCH = 0xE0000201u;
+constexpr DWORD ERROR_INVALID_DEVINST_NAME = 0xE0000205u;
 constexpr DWORD ERROR_INVALID_CLASS = 0xE0000206u;
+constexpr DWORD ERROR_DEVINST_ALREADY_EXISTS = 0xE0000207u;
 constexpr DWORD ERROR_NO_SUCH_DEVINST = 0xE000020Bu;
 constexpr DWORD ERROR_INVALID_REG_PROPERTY = 0xE0000209u;
 
@@ -150,6 +178,10 @@ DWORD WINAPI GetFileAttributesA(LPCSTR path);
 BOOL WINAPI SetFileAttributesA(LPCSTR path, DWORD attributes);
 BOOL WINAPI CopyFileA(LPCSTR existing, LPCSTR destination, BOOL failIfExists);
 BOOL WINAPI DeleteFileA(LPCSTR path);
+HANDLE WINAPI FindFirstFileA(LPCSTR pattern, LPWIN32_FIND_DATAA found);
+BOOL WINAPI FindNextFileA(HANDLE search, LPWIN32_FIND_DATAA found);
+BOOL WINAPI FindClose(HANDLE search);
+int WINAPI lstrcmpiA(LPCSTR a, LPCSTR b);
 
 // USER32
 int WINAPI LoadStringA(HINSTANCE instance, UINT id, LPSTR buffer, int bufferMax);
@@ -157,16 +189,15 @@ int WINAPI LoadStringA(HINSTANCE instance, UINT id, LPSTR buffer, int bufferMax)
 // ADVAPI32: registry
 LSTATUS WINAPI RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD options, REGSAM sam, PHKEY result);
 LSTATUS WINAPI RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD reserved, LPSTR keyClass, DWORD options,
-                               REGSAM sam, LPSECURITY_ATTRIBUTES security, PHKEY result,
-                               LPDWORD disposition);
+                               REGSAM sam, LPSECURITY_ATTRIBUTES security, PHKEY result, LPDWORD disposition);
 LSTATUS WINAPI RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD reserved, LPDWORD type, LPBYTE data,
                                 LPDWORD dataSize);
 LSTATUS WINAPI RegSetValueExA(HKEY key, LPCSTR valueName, DWORD reserved, DWORD type, const BYTE* data,
                               DWORD dataSize);
 LSTATUS WINAPI RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD nameSize, LPDWORD reserved,
                              LPSTR keyClass, LPDWORD classSize, PFILETIME lastWriteTime);
-LSTATUS WINAPI RegEnumValueA(HKEY key, DWORD index, LPSTR valueName, LPDWORD valueNameSize,
-                             LPDWORD reserved, LPDWORD type, LPBYTE data, LPDWORD dataSize);
+LSTATUS WINAPI RegEnumValueA(HKEY key, DWORD index, LPSTR valueName, LPDWORD valueNameSize, LPDWORD reserved,
+                             LPDWORD type, LPBYTE data, LPDWORD dataSize);
 LSTATUS WINAPI RegDeleteKeyA(HKEY key, LPCSTR subKey);
 LSTATUS WINAPI RegCloseKey(HKEY key);
 
@@ -189,10 +220,17 @@ BOOL WINAPI SetupDiGetDeviceRegistryPropertyA(HDEVINFO set, PSP_DEVINFO_DATA dat
                                               PDWORD requiredSize);
 BOOL WINAPI SetupDiRemoveDevice(HDEVINFO set, PSP_DEVINFO_DATA data);
 BOOL WINAPI SetupDiDestroyDeviceInfoList(HDEVINFO set);
+HDEVINFO WINAPI SetupDiCreateDeviceInfoList(const GUID* classGuid, HWND parent);
+BOOL WINAPI SetupDiCreateDeviceInfoA(HDEVINFO set, PCSTR deviceName, const GUID* classGuid, PCSTR description,
+                                     HWND parent, DWORD creationFlags, PSP_DEVINFO_DATA data);
+BOOL WINAPI SetupDiSetDeviceRegistryPropertyA(HDEVINFO set, PSP_DEVINFO_DATA data, DWORD property,
+                                              const BYTE* buffer, DWORD bufferSize);
+BOOL WINAPI SetupDiRegisterDeviceInfo(HDEVINFO set, PSP_DEVINFO_DATA data, DWORD flags,
+                                      PSP_DETSIG_CMPPROC compare, LPVOID compareContext,
+                                      PSP_DEVINFO_DATA duplicate);
 BOOL WINAPI SetupCopyOEMInfA(PCSTR sourceInfFileName, PCSTR oemSourceMediaLocation, DWORD oemSourceMediaType,
-                             DWORD copyStyle, PSTR destinationInfFileName,
-                             DWORD destinationInfFileNameSize, PDWORD requiredSize,
-                             PSTR* destinationInfFileNameComponent);
+                             DWORD copyStyle, PSTR destinationInfFileName, DWORD destinationInfFileNameSize,
+                             PDWORD requiredSize, PSTR* destinationInfFileNameComponent);
 
 // The program's entry, defined by the installer and called by the simulated runtime start-up.
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandTail, int showCommand);

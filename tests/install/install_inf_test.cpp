@@ -54,8 +54,8 @@ TEST_F(InstallInfTest, WithoutRecordsOnlyTheVendorKeyIsLeft) {
   EXPECT_FALSE(KeyExists(kEntryKey));
   EXPECT_FALSE(FileExists(kSelfCopy));
   EXPECT_EQ(output_, "");
-  EXPECT_EQ(ReadFile(std::string(kInstallFolder) + "net73417.inf"), "net73417.inf v1");
-  EXPECT_EQ(StoredContent("C:\\Windows\\INF\\oem0.inf"), "net7341a.inf v1");
+  EXPECT_EQ(ReadFile(std::string(kInstallFolder) + "net73417.inf"), PackageFileText("net73417.inf", "v1"));
+  EXPECT_EQ(StoredContent("C:\\Windows\\INF\\oem0.inf"), PackageFileText("net7341a.inf", "v1"));
   // Both passes start from the staged copy; the catalog-only one comes first.
   EXPECT_EQ(Calls("SetupCopyOEMInfA"),
             (std::vector<std::string>{"C:\\Program Files\\Orvix\\qnetprep\\net7341a.inf style=0x40000",
@@ -77,7 +77,7 @@ TEST_F(InstallInfTest, RecordedInstallsFillSlotZeroThenOneThenStop) {
   ExpectRecord(kProductKey, "Version", "0.0.3.6");
   ExpectRecord(kParametersKey, "RenamedInf", "C:\\Windows\\INF\\oem0.inf");
   EXPECT_FALSE(HasValue(kParametersKey, "RenamedInf1"));
-  EXPECT_EQ(StoredContent("C:\\Windows\\INF\\oem0.inf"), "net7341a.inf v1");
+  EXPECT_EQ(StoredContent("C:\\Windows\\INF\\oem0.inf"), PackageFileText("net7341a.inf", "v1"));
   // Written with the text's length; the platform keeps the NUL that follows the text.
   uint32_t type = 0;
   std::vector<uint8_t> data;
@@ -97,7 +97,7 @@ TEST_F(InstallInfTest, RecordedInstallsFillSlotZeroThenOneThenStop) {
   EXPECT_TRUE(Install("net73417.inf", true));
   ExpectRecord(kParametersKey, "RenamedInf", "C:\\Windows\\INF\\oem0.inf");
   ExpectRecord(kParametersKey, "RenamedInf1", "C:\\Windows\\INF\\oem1.inf");
-  EXPECT_EQ(StoredContent("C:\\Windows\\INF\\oem1.inf"), "net73417.inf v1");
+  EXPECT_EQ(StoredContent("C:\\Windows\\INF\\oem1.inf"), PackageFileText("net73417.inf", "v1"));
   EXPECT_EQ(output_, "");
   EXPECT_EQ(Attributes(kSelfCopy), 0u);
   ExpectNoOpenHandles();
@@ -133,7 +133,7 @@ TEST_F(InstallInfTest, AnEmptyOrOverlongNameStagesButPreInstallsNothing) {
   EXPECT_FALSE(Install("", true));
   ExpectRecord(kProductKey, "Install", "Fail");
   EXPECT_FALSE(HasValue(kParametersKey, "RenamedInf"));
-  EXPECT_EQ(ReadFile(std::string(kInstallFolder) + "net7341a.inf"), "net7341a.inf v1");
+  EXPECT_EQ(ReadFile(std::string(kInstallFolder) + "net7341a.inf"), PackageFileText("net7341a.inf", "v1"));
   EXPECT_FALSE(FileExists("C:\\Windows\\INF\\oem0.inf"));
 
   // Install folder + name does not fit: the pre-install fails without a shortened path.

@@ -48,7 +48,8 @@ class PackageTest : public SimMachineTest {
   // Every listed file, each with its own content; the two INF files differ, as the
   // INF store keeps one copy per content.
   void WritePackage(const std::string& version = "v1") {
-    for (const std::string& name : ListedPackageFiles()) WriteFile("C:\\pkg\\" + name, name + " " + version);
+    for (const std::string& name : ListedPackageFiles())
+      WriteFile("C:\\pkg\\" + name, PackageFileText(name, version));
   }
   void WriteProgram() { WriteFile("C:\\pkg\\qnetprep.exe", "program image"); }
 

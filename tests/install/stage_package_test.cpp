@@ -41,7 +41,7 @@ TEST_F(StagePackageTest, CopiesTheListedFilesInOrderAndNothingElse) {
 
   EXPECT_STREQ(state_.InstallFolder, kInstallFolder);
   for (const std::string& name : ListedPackageFiles()) {
-    EXPECT_EQ(ReadFile(kInstallFolder + name), name + " v1") << name;
+    EXPECT_EQ(ReadFile(kInstallFolder + name), PackageFileText(name, "v1")) << name;
   }
   EXPECT_FALSE(FileExists(std::string(kInstallFolder) + "readme.txt"));
   EXPECT_FALSE(FileExists(std::string(kInstallFolder) + "qnetprep.exe"));
@@ -79,7 +79,7 @@ TEST_F(StagePackageTest, AnEarlierStagingKeepsItsFilesAndLosesOnlyItsAttributes)
   StagePackageFiles(state_);
 
   EXPECT_EQ(ReadFile(staged + "RX90K.SYS"), "RX90K.SYS v1");
-  EXPECT_EQ(ReadFile(staged + "net7341a.inf"), "net7341a.inf v1");
+  EXPECT_EQ(ReadFile(staged + "net7341a.inf"), PackageFileText("net7341a.inf", "v1"));
   EXPECT_EQ(ReadFile(staged + "OrvixNic.dll"), "OrvixNic.dll v2");
   EXPECT_EQ(Attributes(staged + "RX90K.SYS"), 0u);
   EXPECT_EQ(Attributes(staged + "net7341a.inf"), 0u);

@@ -63,13 +63,14 @@ TEST_P(CrashRerunTest, ARunStoppedAtAnyCallAndRunAgainEndsAsAnUninterruptedRun) 
   std::printf("[ crash ] %s: %zu crash points\n", mode.name, calls.size());
 }
 
-// The name of the stored copy that the calls before call k made and did not record, or
-// "" when there is none. Calls are "Name detail" lines of the program's call log.
+// Whether the calls before call k left a stored INF copy whose record slot was not yet
+// written. Calls are "Name detail" lines of the program's call log.
 bool LeavesUnrecordedCopy(const std::vector<std::string>& calls, uint32_t k) {
   bool unrecorded = false;
   for (uint32_t i = 0; i + 1 < k; ++i) {
     const std::string& call = calls[i];
-    if (call.rfind("SetupCopyOEMInfA ", 0) == 0 && call.find(" style=0x0") != std::string::npos) unrecorded = true;
+    if (call.rfind("SetupCopyOEMInfA ", 0) == 0 && call.find(" style=0x0") != std::string::npos)
+      unrecorded = true;
     if (call.rfind("RegSetValueExA ", 0) == 0 && call.find("Parameters:RenamedInf") != std::string::npos) {
       unrecorded = false;
     }
@@ -122,13 +123,6 @@ TEST_F(CrashRerunTest, AnUninstallAfterAStoppedInstallLeavesOnlyTheCopyThatNoRec
               install.calls.size(), unrecordedCases);
 }
 
-INSTANTIATE_TEST_SUITE_P(Modes, CrashRerunTest, ::testing::ValuesIn(CoveredModes()),
-                         [](const ::testing::TestParamInfo<RunMode>& param) {
-                           std::string name;
-                           for (const char* c = param.param.name; *c != '\0'; ++c) {
-                             if (std::isalnum(static_cast<unsigned char>(*c))) name += *c;
-                           }
-                           return name;
-                         });
+INSTANTIATE_TEST_SUITE_P(Modes, CrashRerunTest, ::testing::ValuesIn(CoveredModes()), ModeTestName);
 
 }  // namespace

@@ -3,7 +3,7 @@
 // outside the installer's own keys, folders, files, devices and service.
 #include <gtest/gtest.h>
 
-#include <cctype>
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -24,31 +24,6 @@ std::vector<sim::Fault> FailuresOf(const std::string& call) {
   return failures;
 }
 
-// A close that fails keeps its handle on the simulated machine (Windows never fails
-// the close of a valid handle, so nothing could release it). Such a run may leave
-// exactly that one handle, and no other.
-struct HandleCounts {
-  int keys;
-  int deviceSets;
-  int services;
-};
-
-HandleCounts CurrentHandles() {
-  return {sim::OpenRegistryKeyCount(), sim::OpenDeviceSetCount(), sim::OpenServiceHandleCount()};
-}
-
-std::string HandleProblems(const HandleCounts& before, const std::string& faultedCall) {
-  const HandleCounts after = CurrentHandles();
-  const int keys = after.keys - (faultedCall == "RegCloseKey" ? 1 : 0);
-  const int sets = after.deviceSets - before.deviceSets - (faultedCall == "SetupDiDestroyDeviceInfoList" ? 1 : 0);
-  const int services = after.services - before.services - (faultedCall == "CloseServiceHandle" ? 1 : 0);
-  std::string problems;
-  if (keys != 0) problems += "registry keys left open: " + std::to_string(keys) + "\n";
-  if (sets != 0) problems += "device sets left open: " + std::to_string(sets) + "\n";
-  if (services != 0) problems += "service handles left open: " + std::to_string(services) + "\n";
-  return problems;
-}
-
 class FaultSweepTest : public ReliabilityTest, public ::testing::WithParamInterface<RunMode> {};
 
 TEST_P(FaultSweepTest, EveryFailingCallEndsCleanAndStaysWithinTheProduct) {
@@ -62,7 +37,7 @@ TEST_P(FaultSweepTest, EveryFailingCallEndsCleanAndStaysWithinTheProduct) {
   ASSERT_EQ(Run(mode.tail), 1);
   const std::vector<sim::CallRecord> cleanCalls = sim::CallLog();
   ASSERT_EQ(ForeignChanges(before, footprint), "") << "the clean run itself";
-  ASSERT_EQ(HandleProblems(handlesAtStart, ""), "") << "the clean run itself";
+  ASSERT_EQ(HandlesLeftSince(handlesAtStart, ""), "") << "the clean run itself";
 
   int runs = 0;
   for (uint32_t k = 1; k <= cleanCalls.size(); ++k) {
@@ -76,20 +51,35 @@ TEST_P(FaultSweepTest, EveryFailingCallEndsCleanAndStaysWithinTheProduct) {
       const std::string where = "call " + std::to_string(k) + " " + call.name + " " + call.detail +
                                 (fault.useResult ? " returning " + std::to_string(fault.result) : " failing");
       EXPECT_EQ(exitCode, 1) << where;
-      EXPECT_EQ(HandleProblems(handlesBefore, call.name), "") << where;
+      EXPECT_TRUE(IsErrorLineOutput(output_)) << where << "\n" << output_;
+      EXPECT_EQ(HandlesLeftSince(handlesBefore, call.name), "") << where;
       EXPECT_EQ(ForeignChanges(before, footprint), "") << where;
     }
   }
-  std::printf("[ sweep ] %s: %zu calls in a clean run, %d faulted runs\n", mode.name, cleanCalls.size(), runs);
+
+  // Every call of one name failing for the whole run, as a broken subsystem would fail.
+  std::vector<std::string> names;
+  for (const sim::CallRecord& call : cleanCalls) {
+    if (std::find(names.begin(), names.end(), call.name) == names.end()) names.push_back(call.name);
+  }
+  for (const std::string& name : names) {
+    OpenTemplateCopy();
+    const HandleCounts handlesBefore = CurrentHandles();
+    sim::FailCall(name, sim::Fault{});
+    const int exitCode = Run(mode.tail);
+    ++runs;
+    const int failedCalls =
+        static_cast<int>(std::count_if(sim::CallLog().begin(), sim::CallLog().end(),
+                                       [&name](const sim::CallRecord& call) { return call.name == name; }));
+    EXPECT_EQ(exitCode, 1) << "every " << name << " failing";
+    EXPECT_TRUE(IsErrorLineOutput(output_)) << "every " << name << " failing\n" << output_;
+    EXPECT_EQ(HandlesLeftSince(handlesBefore, name, failedCalls), "") << "every " << name << " failing";
+    EXPECT_EQ(ForeignChanges(before, footprint), "") << "every " << name << " failing";
+  }
+  std::printf("[ sweep ] %s: %zu calls in a clean run, %zu call names, %d faulted runs\n", mode.name,
+              cleanCalls.size(), names.size(), runs);
 }
 
-INSTANTIATE_TEST_SUITE_P(Modes, FaultSweepTest, ::testing::ValuesIn(CoveredModes()),
-                         [](const ::testing::TestParamInfo<RunMode>& param) {
-                           std::string name;
-                           for (const char* c = param.param.name; *c != '\0'; ++c) {
-                             if (std::isalnum(static_cast<unsigned char>(*c))) name += *c;
-                           }
-                           return name;
-                         });
+INSTANTIATE_TEST_SUITE_P(Modes, FaultSweepTest, ::testing::ValuesIn(CoveredModes()), ModeTestName);
 
 }  // namespace

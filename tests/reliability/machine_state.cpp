@@ -67,8 +67,8 @@ void CaptureDrives(MachineState* state) {
   std::error_code error;
   for (const fs::directory_entry& drive : fs::directory_iterator(machine, error)) {
     if (!drive.is_directory() || drive.path().filename().string().rfind("drive_", 0) != 0) continue;
-    for (auto it = fs::recursive_directory_iterator(drive.path(), error); it != fs::recursive_directory_iterator();
-         it.increment(error)) {
+    for (auto it = fs::recursive_directory_iterator(drive.path(), error);
+         it != fs::recursive_directory_iterator(); it.increment(error)) {
       const std::string name = WindowsName(fs::relative(it->path(), machine));
       if (it->is_directory()) {
         (*state)["folder " + name] = "";
@@ -99,7 +99,6 @@ std::string KeyOf(const std::string& kind, const std::string& name) {
 
 const char* const kUninstallList = "SOFTWARE\\MICROSOFT\\WINDOWS\\CURRENTVERSION\\UNINSTALL";
 const char* const kEnumKey = "SYSTEM\\CURRENTCONTROLSET\\ENUM";
-const char* const kInstallFolder = "C:\\PROGRAM FILES\\ORVIX\\QNETPREP";
 const char* const kInfStore = "C:\\WINDOWS\\INF";
 
 bool OwnRegistryChange(const std::string& kind, const std::string& name, ChangeKind change,
@@ -128,14 +127,22 @@ bool IsStoredName(const std::string& name) {
   return extension == ".INF" || extension == ".PNF";
 }
 
-bool OwnFileChange(const std::string& kind, const std::string& name, ChangeKind change, const MachineState& after,
-                   const ProductFootprint& footprint) {
-  if (kind == "folder" && name == "C:\\PROGRAM FILES\\ORVIX") return change == ChangeKind::kAdded;
-  if (Within(name, kInstallFolder)) {
+bool OwnFileChange(const std::string& kind, const std::string& name, ChangeKind change,
+                   const MachineState& after, const ProductFootprint& footprint) {
+  const std::string installFolder = Upper(footprint.installFolder);
+  if (kind == "folder" && name == installFolder.substr(0, installFolder.rfind('\\'))) {
+    return change == ChangeKind::kAdded;
+  }
+  if (Within(name, installFolder)) {
     // Staging adds files and clears the attributes of staged ones; it never replaces
     // or deletes a file that is there.
     if (change == ChangeKind::kAdded) return true;
-    return kind == "attributes" && change == ChangeKind::kRemoved;
+    if (kind != "attributes" || change != ChangeKind::kRemoved) return false;
+    const std::string relative = name.substr(installFolder.size() + 1);
+    for (const std::string& staged : footprint.stagedNames) {
+      if (Upper(staged) == relative) return true;
+    }
+    return false;
   }
   if (name == "C:\\WINDOWS\\SYSTEM32\\QNETPREP.EXE") return true;
   if (!IsStoredName(name)) return false;
@@ -151,7 +158,8 @@ bool OwnFileChange(const std::string& kind, const std::string& name, ChangeKind 
     std::string afterKind;
     std::string afterName;
     SplitEntry(entry, &afterKind, &afterName);
-    if (afterKind == "file" && afterName == inf) packageCopy = footprint.packageInfContents.count(content) != 0;
+    if (afterKind == "file" && afterName == inf)
+      packageCopy = footprint.packageInfContents.count(content) != 0;
   }
   return packageCopy && (change == ChangeKind::kAdded || recorded);
 }

@@ -40,6 +40,12 @@ struct ProductFootprint {
   std::set<std::string> recordedInfs;
   // Contents that a copy the installer puts into the INF store may have.
   std::set<std::string> packageInfContents;
+  // The install folder, without its trailing backslash; the folder above it may be
+  // created too.
+  std::string installFolder = "C:\\Program Files\\Orvix\\qnetprep";
+  // Names of the files that staging copies into the install folder (and whose
+  // attributes it clears there).
+  std::set<std::string> stagedNames;
 };
 
 // The changes that lie outside the footprint; `after` is the state the run left.

@@ -2,11 +2,16 @@
 
 #include <unistd.h>
 
+#include <cctype>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <iterator>
+#include <regex>
 
 #include "app/run_installer.h"
 #include "platform/sim/file_attributes.h"
+#include "platform/sim/paths.h"
 
 namespace {
 
@@ -16,8 +21,6 @@ const char* const kPackageFiles[] = {
     "Net73417.din", "7341XDEL.EXE", "7341XNDI.DLL", "net7341a.inf", "net73417.inf", "rx90kw2a.cat",
     "RX90KW2K.CAT", "RX90K.CAT",    "RX90KA.CAT",   "RX90K.SYS",    "RX90KNT.SYS",  "RX90KNT5.SYS",
     "PRBQ410.EXE",  "WKE736.VXD",   "Kadrimov.exe", "OrvixNic.dll", "rx90kodi.com"};
-
-std::string PackageContent(const std::string& name) { return "package file " + name + "\n"; }
 
 struct SeededDevice {
   const char* classGuid;
@@ -58,7 +61,8 @@ const SeededFile kNeighbourFiles[] = {
     {"C:\\Windows\\INF\\netrx.inf", "[Version]\nClass=Net\n; inbox\n", 0},
     {"C:\\Windows\\INF\\netrx.pnf", "PNF netrx\n", FILE_ATTRIBUTE_HIDDEN},
     {"C:\\Windows\\System32\\qnetprep.dll", "not the program\n", 0},
-    {"C:\\Windows\\System32\\kadrimov.exe", "Kadrimov service\n", FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM},
+    {"C:\\Windows\\System32\\kadrimov.exe", "Kadrimov service\n",
+     FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM},
     {"C:\\Windows\\System32\\drivers\\rx90k2.sys", "another driver\n", 0},
     {"C:\\Program Files\\Orvix\\Lumenet\\lumenet.exe", "Lumenet\n", 0},
     {"C:\\Program Files\\Zentrix\\tools.exe", "Zentrix tools\n", FILE_ATTRIBUTE_READONLY},
@@ -79,7 +83,8 @@ const SeededValue kNeighbourValues[] = {
     // Another product of the vendor, with records named as the installer's own.
     {"SOFTWARE\\Orvix\\Lumenet\\Parameters", "RenamedInf", "C:\\Windows\\INF\\oem3.inf"},
     {"SOFTWARE\\Orvix\\qnetprep2", "Install", "Success"},
-    {"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Zentrix Tools", "DisplayName", "Zentrix Tools"},
+    {"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Zentrix Tools", "DisplayName",
+     "Zentrix Tools"},
     {"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\qnetprep2", "UninstallString", "qnetprep2 /u"},
     {"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Lumora", "DisplayName", "Lumora"},
     {"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Lumora\\Parts", "Driver", "lumora.sys"},
@@ -90,7 +95,9 @@ const SeededValue kNeighbourValues[] = {
     {"SOFTWARE\\Orvix\\Kadrimov\\SupportedDevices\\Notes", "4C46", ""},
 };
 
-std::string EnumPath(const char* instanceId) { return std::string("SYSTEM\\CurrentControlSet\\Enum\\") + instanceId; }
+std::string EnumPath(const char* instanceId) {
+  return std::string("SYSTEM\\CurrentControlSet\\Enum\\") + instanceId;
+}
 
 // The runs copy and delete machines by the thousand: a memory file system does that in
 // a fraction of the time a disk takes. Beside the test's machine when there is none.
@@ -103,6 +110,31 @@ std::string MakeWorkspace(const std::string& machineFolder) {
 }
 
 }  // namespace
+
+void PrintTo(const RunMode& mode, std::ostream* out) {
+  *out << mode.name << " (\"" << mode.tail << "\")";
+}
+
+std::string ModeTestName(const ::testing::TestParamInfo<RunMode>& info) {
+  std::string name;
+  for (const char* c = info.param.name; *c != '\0'; ++c) {
+    if (std::isalnum(static_cast<unsigned char>(*c))) name += *c;
+  }
+  return name;
+}
+
+std::string InfText(const std::string& label, const std::string& catalog) {
+  std::string text = "[Version]\nSignature=\"$Windows NT$\"\nClass=Net\n";
+  if (!catalog.empty()) text += "CatalogFile=" + catalog + "\n";
+  return text + "; " + label + "\n";
+}
+
+std::string PackageContent(const std::string& name) {
+  // Each INF names its own catalog, which the package carries too.
+  if (name == "net7341a.inf") return InfText(name, "rx90kw2a.cat");
+  if (name == "net73417.inf") return InfText(name, "RX90KW2K.CAT");
+  return "package file " + name + "\n";
+}
 
 const std::vector<RunMode>& CoveredModes() {
   static const std::vector<RunMode> modes = {
@@ -127,7 +159,8 @@ const std::vector<std::string>& OwnDevices() {
 const std::vector<std::string>& NeighbourEntries() {
   static const std::vector<std::string> entries = [] {
     std::vector<std::string> names;
-    for (const SeededDevice& device : kNeighbourDevices) names.push_back("key " + EnumPath(device.instanceId));
+    for (const SeededDevice& device : kNeighbourDevices)
+      names.push_back("key " + EnumPath(device.instanceId));
     for (const char* service : kNeighbourServices) {
       names.push_back(std::string("key SYSTEM\\CurrentControlSet\\Services\\") + service);
     }
@@ -159,7 +192,8 @@ void ReliabilityTest::SeedPackage() {
 }
 
 void ReliabilityTest::SeedOwnDevicesAndService() {
-  for (const SeededDevice& device : kOwnDevices) AddDevice(device.classGuid, device.instanceId, device.description);
+  for (const SeededDevice& device : kOwnDevices)
+    AddDevice(device.classGuid, device.instanceId, device.description);
   AddService("RX90K");
 }
 
@@ -215,13 +249,59 @@ ProductFootprint ReliabilityTest::FootprintFor(const RunMode& mode) {
     const std::string recorded = GetString(kParametersKeyPath, slot);
     if (!recorded.empty()) footprint.recordedInfs.insert(recorded);
   }
-  for (const char* inf : {"net7341a.inf", "net73417.inf"}) footprint.packageInfContents.insert(PackageContent(inf));
+  for (const char* inf : {"net7341a.inf", "net73417.inf"})
+    footprint.packageInfContents.insert(PackageContent(inf));
+  footprint.stagedNames.insert(std::begin(kPackageFiles), std::end(kPackageFiles));
+  const std::string tail = mode.tail;
+  const size_t option = tail.find("/inf=");
+  if (option != std::string::npos) {
+    const size_t start = tail.find_first_not_of(" \t\n\v\f\r", option + 5);
+    if (start != std::string::npos) {
+      const std::string argument = tail.substr(start, tail.find_first_of(" \t\n\v\f\r", start) - start);
+      footprint.stagedNames.insert(argument);
+      // The named INF is pre-installed with whatever it holds.
+      std::error_code error;
+      sim::MappedPath source;
+      DWORD refused = 0;
+      if (sim::MapWindowsPath("C:\\pkg\\" + argument, &source, &refused) &&
+          fs::is_regular_file(source.linuxPath, error)) {
+        footprint.packageInfContents.insert(ReadFile("C:\\pkg\\" + argument));
+      }
+    }
+  }
   return footprint;
 }
 
-int ReliabilityTest::Run(const char* tail) {
-  RunState state{};
-  return RunInstaller(state, tail);
+int ReliabilityTest::Run(const char* tail, RunState* state) {
+  RunState fresh{};
+  testing::internal::CaptureStdout();
+  const int result = RunInstaller(state != nullptr ? *state : fresh, tail);
+  std::fflush(stdout);
+  output_ = testing::internal::GetCapturedStdout();
+  return result;
+}
+
+HandleCounts CurrentHandles() {
+  return {sim::OpenRegistryKeyCount(), sim::OpenDeviceSetCount(), sim::OpenServiceHandleCount()};
+}
+
+std::string HandlesLeftSince(const HandleCounts& before, const std::string& faultedCall, int failedCloses) {
+  const HandleCounts after = CurrentHandles();
+  const int keys = after.keys - (faultedCall == "RegCloseKey" ? failedCloses : 0);
+  const int sets = after.deviceSets - before.deviceSets -
+                   (faultedCall == "SetupDiDestroyDeviceInfoList" ? failedCloses : 0);
+  const int services =
+      after.services - before.services - (faultedCall == "CloseServiceHandle" ? failedCloses : 0);
+  std::string left;
+  if (keys != 0) left += "registry keys left open: " + std::to_string(keys) + "\n";
+  if (sets != 0) left += "device sets left open: " + std::to_string(sets) + "\n";
+  if (services != 0) left += "service handles left open: " + std::to_string(services) + "\n";
+  return left;
+}
+
+bool IsErrorLineOutput(const std::string& output) {
+  static const std::regex lines("((SetFileAttributes|CopyFile) error, error value = [0-9a-f]+)*");
+  return std::regex_match(output, lines);
 }
 
 std::string ReliabilityTest::ForeignChanges(const MachineState& before, const ProductFootprint& footprint) {

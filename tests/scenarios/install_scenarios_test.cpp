@@ -80,9 +80,10 @@ TEST_F(InstallScenarioTest, AFirstDefaultRunStagesAndPreInstallsWithoutRecords) 
   EXPECT_EQ(Describe(kVendorKey), std::vector<std::string>{kVendorKey});
   EXPECT_EQ(Describe(kListKey), std::vector<std::string>{kListKey});
   EXPECT_EQ(Files(), ExpectedFiles(Join(StoredPair(0), StoredPair(1))));
-  EXPECT_EQ(ReadFile(std::string(kStore) + "oem0.inf"), "net7341a.inf v1");
-  EXPECT_EQ(ReadFile(std::string(kStore) + "oem1.inf"), "net73417.inf v1");
-  for (const std::string& name : PackageFiles()) EXPECT_EQ(ReadFile(kStaged + name), name + " v1");
+  EXPECT_EQ(ReadFile(std::string(kStore) + "oem0.inf"), PackageFileText("net7341a.inf", "v1"));
+  EXPECT_EQ(ReadFile(std::string(kStore) + "oem1.inf"), PackageFileText("net73417.inf", "v1"));
+  for (const std::string& name : PackageFiles())
+    EXPECT_EQ(ReadFile(kStaged + name), PackageFileText(name, "v1"));
 }
 
 TEST_F(InstallScenarioTest, AFirstRecordedRunRecordsBothInfsTheEntryAndTheSelfCopy) {
@@ -94,8 +95,8 @@ TEST_F(InstallScenarioTest, AFirstRecordedRunRecordsBothInfsTheEntryAndTheSelfCo
   EXPECT_EQ(Describe(kVendorKey), Join({kVendorKey}, kRecordedProductKey));
   EXPECT_EQ(Describe(kListKey), Join({kListKey}, kEntry));
   EXPECT_EQ(Files(), ExpectedFiles(Join(Join(StoredPair(0), StoredPair(1)), {kSelfCopy})));
-  EXPECT_EQ(ReadFile(std::string(kStore) + "oem0.inf"), "net7341a.inf v1");
-  EXPECT_EQ(ReadFile(std::string(kStore) + "oem1.inf"), "net73417.inf v1");
+  EXPECT_EQ(ReadFile(std::string(kStore) + "oem0.inf"), PackageFileText("net7341a.inf", "v1"));
+  EXPECT_EQ(ReadFile(std::string(kStore) + "oem1.inf"), PackageFileText("net73417.inf", "v1"));
   EXPECT_EQ(ReadFile(kSelfCopy), "program v1");
 }
 
@@ -131,8 +132,8 @@ TEST_F(InstallScenarioTest, ARepeatedRecordedRunClearsTheEarlierInstallFirst) {
   EXPECT_EQ(Describe(kListKey), Join({kListKey}, kEntry));
   EXPECT_EQ(Files(),
             ExpectedFiles(Join(Join(Join(StoredPair(0), StoredPair(1)), StoredPair(2)), {kSelfCopy})));
-  EXPECT_EQ(ReadFile(std::string(kStore) + "oem0.inf"), "net7341a.inf v1");
-  EXPECT_EQ(ReadFile(std::string(kStore) + "oem1.inf"), "net73417.inf v1");
+  EXPECT_EQ(ReadFile(std::string(kStore) + "oem0.inf"), PackageFileText("net7341a.inf", "v1"));
+  EXPECT_EQ(ReadFile(std::string(kStore) + "oem1.inf"), PackageFileText("net73417.inf", "v1"));
   EXPECT_EQ(ReadFile(std::string(kStore) + "oem2.inf"), "another product's INF");
 }
 
@@ -183,7 +184,7 @@ TEST_F(InstallScenarioTest, RecordsThatCannotBeClearedBlockFurtherRecordedInstal
 }
 
 TEST_F(InstallScenarioTest, TheInfOptionInstallsOneNamedInf) {
-  WriteFile("drive_c/pkg/extra.inf", "extra INF");
+  WriteFile("drive_c/pkg/extra.inf", InfFileText("extra INF"));
   const ProcessResult run = Run({"/au", "/inf=extra.inf"});
 
   EXPECT_EQ(run.exitCode, 1);
@@ -191,8 +192,8 @@ TEST_F(InstallScenarioTest, TheInfOptionInstallsOneNamedInf) {
   const std::vector<std::string> product = Describe(kProductKey);
   EXPECT_EQ(product, (std::vector<std::string>(kRecordedProductKey.begin(), kRecordedProductKey.end() - 1)));
   EXPECT_EQ(Describe(kListKey), Join({kListKey}, kEntry));
-  EXPECT_EQ(ReadFile(std::string(kStaged) + "extra.inf"), "extra INF");
-  EXPECT_EQ(ReadFile(std::string(kStore) + "oem0.inf"), "extra INF");
+  EXPECT_EQ(ReadFile(std::string(kStaged) + "extra.inf"), InfFileText("extra INF"));
+  EXPECT_EQ(ReadFile(std::string(kStore) + "oem0.inf"), InfFileText("extra INF"));
   EXPECT_EQ(Files(), ExpectedFiles(Join(Join(StoredPair(0), {kSelfCopy}),
                                         {"drive_c/pkg/extra.inf", std::string(kStaged) + "extra.inf"})));
 }
@@ -211,7 +212,7 @@ TEST_F(InstallScenarioTest, TheInfOptionWithNothingAfterItRecordsAFailure) {
 }
 
 TEST_F(InstallScenarioTest, TheInfOptionWithAFolderPartNeedsTheFolderOnBothSides) {
-  WriteFile("drive_c/pkg/sub/nested.inf", "nested INF");
+  WriteFile("drive_c/pkg/sub/nested.inf", InfFileText("nested INF"));
   ProcessResult run = Run({"/inf=sub\\nested.inf"});
   EXPECT_EQ(run.exitCode, 1);
   EXPECT_EQ(Files(), ExpectedFiles({"drive_c/pkg/sub/nested.inf"}));
@@ -219,8 +220,8 @@ TEST_F(InstallScenarioTest, TheInfOptionWithAFolderPartNeedsTheFolderOnBothSides
   std::filesystem::create_directories(Linux(std::string(kStaged) + "sub"));
   run = Run({"/inf=sub\\nested.inf"});
   EXPECT_EQ(run.exitCode, 1);
-  EXPECT_EQ(ReadFile(std::string(kStaged) + "sub/nested.inf"), "nested INF");
-  EXPECT_EQ(ReadFile(std::string(kStore) + "oem0.inf"), "nested INF");
+  EXPECT_EQ(ReadFile(std::string(kStaged) + "sub/nested.inf"), InfFileText("nested INF"));
+  EXPECT_EQ(ReadFile(std::string(kStore) + "oem0.inf"), InfFileText("nested INF"));
   EXPECT_EQ(Describe(kVendorKey), std::vector<std::string>{kVendorKey});
 }
 
@@ -243,8 +244,8 @@ TEST_F(InstallScenarioTest, AStagedFileIsNeverReplaced) {
   EXPECT_EQ(ReadFile(std::string(kStaged) + "OrvixNic.dll"), "OrvixNic.dll v2");
   // The INFs come from the staging, so the older ones are what the store holds.
   EXPECT_EQ(Files(), ExpectedFiles(Join(StoredPair(0), StoredPair(1))));
-  EXPECT_EQ(ReadFile(std::string(kStore) + "oem0.inf"), "net7341a.inf v1");
-  EXPECT_EQ(ReadFile(std::string(kStore) + "oem1.inf"), "net73417.inf v1");
+  EXPECT_EQ(ReadFile(std::string(kStore) + "oem0.inf"), PackageFileText("net7341a.inf", "v1"));
+  EXPECT_EQ(ReadFile(std::string(kStore) + "oem1.inf"), PackageFileText("net73417.inf", "v1"));
 }
 
 TEST_F(InstallScenarioTest, TheInstallFolderFollowsProgramFiles) {
@@ -255,7 +256,8 @@ TEST_F(InstallScenarioTest, TheInstallFolderFollowsProgramFiles) {
 
   // Without the variable: the usual folder on drive C.
   ASSERT_EQ(Run({}, std::string(), nullptr).exitCode, 1);
-  for (const std::string& name : PackageFiles()) EXPECT_EQ(ReadFile(kStaged + name), name + " v1");
+  for (const std::string& name : PackageFiles())
+    EXPECT_EQ(ReadFile(kStaged + name), PackageFileText(name, "v1"));
 }
 
 }  // namespace

@@ -108,7 +108,7 @@ const std::vector<std::string>& ScenarioTest::PackageFiles() {
 }
 
 void ScenarioTest::WritePackage(const std::string& version) {
-  for (const std::string& name : PackageFiles()) WriteFile("drive_c/pkg/" + name, name + " " + version);
+  for (const std::string& name : PackageFiles()) WriteFile("drive_c/pkg/" + name, PackageFileText(name, version));
   WriteFile("drive_c/pkg/qnetprep.exe", "program " + version);
 }
 

@@ -12,6 +12,7 @@
 
 #include "platform/sim/registry_tree.h"
 #include "platform/sim/win32_api.h"
+#include "tests/support/sim_machine.h"
 
 struct ProcessResult {
   int exitCode = -1;

@@ -1,5 +1,7 @@
 #include "tests/support/sim_machine.h"
 
+#include <strings.h>
+
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -137,4 +139,14 @@ void SimMachineTest::ExpectNoOpenHandles() {
   EXPECT_EQ(sim::OpenRegistryKeyCount(), 0) << "registry keys left open";
   EXPECT_EQ(sim::OpenDeviceSetCount(), 0) << "device sets left open";
   EXPECT_EQ(sim::OpenServiceHandleCount(), 0) << "service handles left open";
+}
+
+std::string InfFileText(const std::string& comment) {
+  return "[Version]\r\nSignature=\"$Windows NT$\"\r\n; " + comment + "\r\n";
+}
+
+std::string PackageFileText(const std::string& name, const std::string& version) {
+  const std::string text = name + " " + version;
+  const bool inf = name.size() > 4 && strcasecmp(name.c_str() + name.size() - 4, ".inf") == 0;
+  return inf ? InfFileText(text) : text;
 }

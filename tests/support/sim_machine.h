@@ -12,6 +12,14 @@
 #include "platform/sim/machine.h"
 #include "platform/sim/sim_control.h"
 
+// The text of an INF file that opens in the Windows NT style, as the INF store
+// accepts no other, with `comment` in it to tell contents apart (the store keeps one
+// copy per content).
+std::string InfFileText(const std::string& comment);
+// A package file as the tests write it: "<name> <version>", and for an INF file the
+// INF text with that comment.
+std::string PackageFileText(const std::string& name, const std::string& version);
+
 class SimMachineTest : public ::testing::Test {
  protected:
   // The machine folder is new and empty; the current folder is C:\pkg, which exists.

@@ -17,7 +17,8 @@
 namespace {
 
 int Fail(const char* call) {
-  std::fprintf(stderr, "%s failed, error %lu (0x%lx)\n", call, GetLastError(), GetLastError());
+  const unsigned long error = GetLastError();
+  std::fprintf(stderr, "%s failed, error %lu (0x%lx)\n", call, error, error);
   return 2;
 }
 

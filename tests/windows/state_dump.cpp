@@ -244,7 +244,8 @@ void DumpService(const char* name) {
   char line[1024];
   SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
   if (manager == nullptr) {
-    std::snprintf(line, sizeof line, "service %s error=%lu", name, GetLastError());
+    std::snprintf(line, sizeof line, "service %s error=%lu", name,
+                  static_cast<unsigned long>(GetLastError()));
     AddLine(line);
     return;
   }
@@ -255,7 +256,8 @@ void DumpService(const char* name) {
   } else if (GetLastError() == ERROR_SERVICE_DOES_NOT_EXIST) {
     std::snprintf(line, sizeof line, "service %s absent", name);
   } else {
-    std::snprintf(line, sizeof line, "service %s error=%lu", name, GetLastError());
+    std::snprintf(line, sizeof line, "service %s error=%lu", name,
+                  static_cast<unsigned long>(GetLastError()));
   }
   AddLine(line);
   CloseServiceHandle(manager);
@@ -291,7 +293,8 @@ int main(int argc, char** argv) {
       return Usage();
     }
   }
-  std::qsort(gLines, gLineCount, sizeof *gLines, CompareLines);
+  // An empty dump has no line array at all, and qsort must not be handed a null one.
+  if (gLineCount > 1) std::qsort(gLines, gLineCount, sizeof *gLines, CompareLines);
   for (size_t i = 0; i < gLineCount; ++i) std::printf("%s\n", gLines[i]);
   return 0;
 }

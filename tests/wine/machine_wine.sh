@@ -5,12 +5,15 @@
 #
 # Sourced by run_scenario.sh. Provides the machine functions that scenarios.sh calls:
 #   machine_open, machine_close, seed_device, seed_supported_device, seed_service,
-#   seed_uninstall_entry, make_package, run_qnetprep, registry_text, machine_state,
-#   linux_path.
+#   seed_uninstall_entry, set_file_attributes, make_package, run_qnetprep, registry_text,
+#   machine_state, linux_path.
 #
-# Wine 8 behaviour that the simulated machine copies, as observed with a MinGW probe:
+# Wine 8 behaviour that the simulated machine copies, as observed with a MinGW probe,
+# except where Windows differs: there the simulated machine follows Windows and
+# compare_scenario.sh masks the difference.
 # - SetupCopyOEMInfA ignores SP_COPY_OEMINF_CATALOG_ONLY: the first call of an install
-#   already stores the INF. It stores it in C:\windows\inf under its own file name, with a
+#   already stores the INF (Windows stores nothing with that style). It stores it in
+#   C:\windows\inf under its own file name, with a
 #   PNF beside it (name with its extension replaced by ".pnf" in lower case: UPPER.INF
 #   gives UPPER.pnf), and copies the catalog that [Version] CatalogFile names into
 #   C:\windows\system32\catroot\{F750E6C3-38EE-11D1-85E5-00C04FC295EE}. An INF whose
@@ -19,8 +22,12 @@
 #   always names the stored copy oemN.inf.
 # - SetupCopyOEMInfA failures (GetLastError): source missing 2; its folder missing 3;
 #   source a folder (with or without a trailing backslash) 5; relative path 2; catalog
-#   named in [Version] missing 2; no [Version] section 0xE0000100; an empty file 1006;
-#   a file with no section at all 0xE0000000; destination buffer too small 122. A failed
+#   named in [Version] missing 2 (a quoted name and a comment after it are fine); no
+#   [Version] section, or one without a "$Windows NT$", "$Chicago$" or "$Windows 95$"
+#   Signature, 0xE0000100; an empty file 1006; text before the first section
+#   0xE0000000 unless that section is [Strings]; a file with no section at all
+#   0xE0000000 (Windows: 0xE0000100, as Wine's own conformance tests record);
+#   destination buffer too small 122, with the INF stored all the same. A failed
 #   call leaves bytes in the destination buffer (seen: "?4"), so only a successful one
 #   may be read.
 # - RegSetValueExA REG_SZ with the text's length and no NUL stores one byte more when the
@@ -111,6 +118,13 @@ seed_supported_device() {  # vendor-subkey value-name
 
 seed_service() {  # name
   wine_run sc create "$1" binPath= "C:\\windows\\system32\\drivers\\$1.SYS" type= kernel >/dev/null
+}
+
+set_file_attributes() {  # windows-path R|H|S...: one attrib run per bit (Wine's attrib
+  # keeps only some of several bits given at once)
+  local path=$1 bit
+  shift
+  for bit in "$@"; do wine_run attrib "+$bit" "$path" >/dev/null; done
 }
 
 seed_uninstall_entry() {  # name

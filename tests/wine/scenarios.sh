@@ -327,3 +327,56 @@ nofolder $INSTALL_FOLDER
 $(no_self_copy)
 EOF
 }
+
+# "/inf=" naming a file that is not a Windows NT style INF (its [Version] has no
+# signature): it is staged, the system refuses to pre-install it, and the recorded run
+# writes down "Fail" with no slot, entry or self-copy.
+scenario_single_inf_not_windows_nt() {
+  make_package
+  printf '[Version]\r\nClass=Net\r\n' >"$(linux_path 'C:\pkg')/legacy.inf"
+  run_qnetprep 'C:\pkg' 'C:\pkg\qnetprep.exe' /au /inf=legacy.inf
+  expect_run 1 ""
+  expect_state <<EOF
+service RX90K absent
+key $VENDOR_KEY
+key $PRODUCT_KEY
+$(value_512 "$PRODUCT_KEY" Install Fail)
+key $PARAMETERS_KEY
+nokey $UNINSTALL_KEY\\qnetprep
+nokey $UNINSTALL_KEY\\Lumora
+$(staged_files)
+file $INSTALL_FOLDER\\legacy.inf size=22 attr=-
+$(no_self_copy)
+EOF
+}
+
+# Files that another program protected: an older self-copy that is read-only, hidden and
+# system is replaced silently (its attributes are cleared first), and a stored INF made
+# read-only and hidden is still deleted by the uninstall, with its PNF.
+scenario_protected_files_are_replaced_and_deleted() {
+  make_package
+  printf 'an older copy\r\n' >"$(linux_path "$SYSTEM_FOLDER")/qnetprep.exe"
+  set_file_attributes "$SYSTEM_FOLDER\\qnetprep.exe" R H S
+  run_qnetprep 'C:\pkg' 'C:\pkg\qnetprep.exe' /au
+  expect_run 1 ""
+  expect_state <<EOF
+service RX90K absent
+$(recorded_install_state)
+EOF
+  expect_same_content "$SYSTEM_FOLDER\\qnetprep.exe" "$QNETPREP_WINDOWS_EXE"
+
+  local stored
+  stored=$(registry_text "$PARAMETERS_KEY" RenamedInf1)
+  [ -n "$stored" ] || fail "no RenamedInf1 record after the install"
+  set_file_attributes "$stored" R H
+  run_qnetprep "$SYSTEM_FOLDER" "$SYSTEM_FOLDER\\qnetprep.exe" /u
+  expect_run 1 ""
+  expect_state <<EOF
+service RX90K absent
+key $VENDOR_KEY
+nokey $UNINSTALL_KEY\\qnetprep
+nokey $UNINSTALL_KEY\\Lumora
+$(staged_files)
+$(self_copy)
+EOF
+}

@@ -1,0 +1,17 @@
+// The simulated C runtime start-up: what the Windows C runtime does before and after a
+// program's entry, over the machine kept in the machine folder. One mechanism for every
+// program built over the simulated machine: the installer, entered at WinMain
+// (main.cpp), and the console test programs, entered at main (console_main.cpp).
+#pragma once
+
+#include <functional>
+
+namespace sim {
+
+// Opens the machine of QNETPREP_MACHINE (or the default folder) with the Linux current
+// folder as the Windows current folder, applies the test settings of the environment,
+// runs `entry`, then flushes standard output, saves the machine and writes the call
+// log when asked. Returns the entry's result, which becomes the exit code.
+int RunProgram(const std::function<int()>& entry);
+
+}  // namespace sim
