@@ -11,11 +11,13 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include "app/resource_strings.h"
 #include "app/run_installer.h"
 #include "devices/device_classes.h"
 #include "devices/remove_devices.h"
+#include "devices/supported_devices.h"
 #include "platform/sim/machine.h"
 #include "platform/sim/registry_tree.h"
 #include "platform/sim/sim_control.h"
@@ -128,6 +130,26 @@ void WholeDefaultRun(benchmark::State& state) {
   Label(state);
 }
 
+// Matching alone, as a pass does it once per present device with the list it read:
+// here every device is one the list does not hold, which walks the whole list.
+void SupportedDeviceMatching(benchmark::State& state) {
+  const int devices = static_cast<int>(state.range(0));
+  const int entries = static_cast<int>(state.range(1));
+  std::vector<DevicePair> list(static_cast<size_t>(entries));
+  for (int e = 0; e < entries; ++e) {
+    list[static_cast<size_t>(e)] = {0x2000u + static_cast<uint32_t>(e % kVendors), static_cast<uint32_t>(e)};
+  }
+  for (auto _ : state) {
+    int supported = 0;
+    for (int d = 0; d < devices; ++d) {
+      supported +=
+          IsSupportedDevice(0x9000, static_cast<uint32_t>(d), list.data(), static_cast<uint32_t>(entries));
+    }
+    benchmark::DoNotOptimize(supported);
+  }
+  Label(state);
+}
+
 void Sizes(benchmark::internal::Benchmark* benchmark) {
   benchmark->ArgNames({"devices", "entries"});
   for (int devices : {10, 100, 1000}) {
@@ -139,6 +161,7 @@ void Sizes(benchmark::internal::Benchmark* benchmark) {
 BENCHMARK(NetworkAdapterPass)->Apply(Sizes);
 BENCHMARK(DevicesWithoutDriverPass)->Apply(Sizes);
 BENCHMARK(WholeDefaultRun)->Apply(Sizes);
+BENCHMARK(SupportedDeviceMatching)->Apply(Sizes);
 
 }  // namespace
 
