@@ -2,6 +2,7 @@
 
 #include "app/resource_strings.h"
 #include "install/add_remove_entry.h"
+#include "install/path_join.h"
 #include "install/registry_values.h"
 #include "install/self_copy.h"
 #include "install/stage_package.h"
@@ -41,10 +42,10 @@ bool ReadSourceFolder(RunState& state) {
 }
 
 // The INF is pre-installed from its staged copy. False, with an empty path, when
-// there is no install folder or the path does not fit.
+// there is no install folder, the name climbs out of it or the path does not fit.
 bool ComposeSourceInfPath(RunState& state, const char* infName) {
-  const bool composed =
-      state.InstallFolder[0] != '\0' && TextJoin(state.SourceInfPath, state.InstallFolder, infName);
+  const bool composed = state.InstallFolder[0] != '\0' && StaysWithinFolder(infName) &&
+                        TextJoin(state.SourceInfPath, state.InstallFolder, infName);
   if (!composed) state.SourceInfPath[0] = '\0';
   return composed;
 }

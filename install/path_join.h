@@ -13,3 +13,8 @@ bool JoinPath(char (&dest)[N], const char* folder, const char* name) {
   const char* separator = TextEndsWith(folder, "\\") ? "" : "\\";
   return TextJoin(dest, folder, separator, name);
 }
+
+// Whether a name joined to a folder stays below it: no level of it may climb up. The
+// INF argument comes from the command line, and "..\..\Vendor\x.inf" would otherwise
+// stage into another product's folder or clear the attributes of a system file.
+bool StaysWithinFolder(const char* name);

@@ -47,6 +47,7 @@ void StagePackageFiles(RunState& state) {
 }
 
 void CopyPackageFile(const char* installFolder, const char* sourcePrefix, const char* fileName) {
+  if (!StaysWithinFolder(fileName)) return;
   char destination[MAX_PATH];
   if (!TextJoin(destination, installFolder, fileName)) return;
   // Clearing read-only, hidden and system lets a later run replace or delete the file;

@@ -2,11 +2,13 @@
 
 #include <strings.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 
+#include "install/package_files.h"
 #include "platform/sim/paths.h"
 
 namespace {
@@ -34,9 +36,14 @@ void SimMachineTest::SetUp() {
   std::filesystem::create_directories(folder_ + "/drive_c/pkg");
   sim::OpenMachine(folder_, folder_ + "/drive_c/pkg");
   folder_ = sim::MachineFolder();
+  const char* programFiles = std::getenv("ProgramFiles");
+  hadProgramFiles_ = programFiles != nullptr;
+  if (hadProgramFiles_) savedProgramFiles_ = programFiles;
+  SetProgramFiles("C:\\Program Files");
 }
 
 void SimMachineTest::TearDown() {
+  SetProgramFiles(hadProgramFiles_ ? savedProgramFiles_.c_str() : nullptr);
   if (folder_.empty()) return;
   std::error_code error;
   std::filesystem::remove_all(folder_, error);
@@ -77,6 +84,16 @@ std::string SimMachineTest::GetString(const std::string& keyPath, const std::str
   return text.substr(0, text.find('\0'));
 }
 
+void SimMachineTest::ExpectRecord(const std::string& keyPath, const std::string& name,
+                                  const std::string& text) {
+  std::vector<uint8_t> expected(512, 0);
+  std::copy(text.begin(), text.end(), expected.begin());
+  uint32_t type = 0;
+  std::vector<uint8_t> data;
+  EXPECT_TRUE(GetValue(keyPath, name, &type, &data) && type == REG_SZ && data == expected)
+      << keyPath << " " << name << " is not \"" << text << "\" in 512 bytes";
+}
+
 std::string SimMachineTest::LinuxPath(const std::string& windowsPath) {
   sim::MappedPath mapped;
   DWORD error = 0;
@@ -113,6 +130,12 @@ bool SimMachineTest::FolderExists(const std::string& windowsPath) {
   return std::filesystem::is_directory(LinuxPath(windowsPath), error);
 }
 
+void SimMachineTest::WritePackage(const std::string& version) {
+  for (const char* name : kPackageFiles)
+    WriteFile(std::string("C:\\pkg\\") + name, PackageFileText(name, version));
+  WriteFile("C:\\pkg\\qnetprep.exe", PackageFileText("qnetprep.exe", version));
+}
+
 void SimMachineTest::AddDevice(const std::string& classGuid, const std::string& instanceId,
                                const char* description) {
   const auto key = sim::CreateKeyPath(LocalMachine(), std::string(sim::kEnumKeyPath) + "\\" + instanceId);
@@ -135,10 +158,44 @@ bool SimMachineTest::ServiceExists(const std::string& name) {
   return KeyExists(std::string(sim::kServicesKeyPath) + "\\" + name);
 }
 
+std::vector<std::string> SimMachineTest::Calls(const std::string& name) {
+  std::vector<std::string> details;
+  for (const sim::CallRecord& call : sim::CallLog()) {
+    if (call.name == name) details.push_back(call.detail);
+  }
+  return details;
+}
+
+std::string SimMachineTest::Output(const std::function<void()>& step) {
+  testing::internal::CaptureStdout();
+  step();
+  return testing::internal::GetCapturedStdout();
+}
+
 void SimMachineTest::ExpectNoOpenHandles() {
   EXPECT_EQ(sim::OpenRegistryKeyCount(), 0) << "registry keys left open";
   EXPECT_EQ(sim::OpenDeviceSetCount(), 0) << "device sets left open";
   EXPECT_EQ(sim::OpenServiceHandleCount(), 0) << "service handles left open";
+}
+
+void SimMachineTest::ExpectHandlesClosedWhenAnyCallFails(const std::function<void()>& seed,
+                                                         const std::function<void()>& step) {
+  seed();
+  sim::ResetCalls();
+  step();
+  ExpectNoOpenHandles();
+  const std::vector<sim::CallRecord> calls = sim::CallLog();
+  for (uint32_t k = 1; k <= calls.size(); ++k) {
+    const std::string& name = calls[k - 1].name;
+    if (name == "RegCloseKey" || name == "CloseServiceHandle" || name == "SetupDiDestroyDeviceInfoList")
+      continue;
+    SCOPED_TRACE("call " + std::to_string(k) + " fails: " + name + " " + calls[k - 1].detail);
+    seed();
+    sim::ResetCalls();
+    sim::FailCallNumber(k, sim::Fault{ERROR_ACCESS_DENIED});
+    Output(step);
+    ExpectNoOpenHandles();
+  }
 }
 
 std::string InfFileText(const std::string& comment) {

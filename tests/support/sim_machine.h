@@ -6,9 +6,12 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdlib>
+#include <functional>
 #include <string>
 #include <vector>
 
+#include "platform/sim/file_attributes.h"
 #include "platform/sim/machine.h"
 #include "platform/sim/sim_control.h"
 
@@ -20,9 +23,24 @@ std::string InfFileText(const std::string& comment);
 // INF text with that comment.
 std::string PackageFileText(const std::string& name, const std::string& version);
 
+// Where the installer keeps its things on the machine.
+namespace where {
+constexpr const char* kVendorKey = "SOFTWARE\\Orvix";
+constexpr const char* kProductKey = "SOFTWARE\\Orvix\\qnetprep";
+constexpr const char* kParametersKey = "SOFTWARE\\Orvix\\qnetprep\\Parameters";
+constexpr const char* kListKey = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
+constexpr const char* kEntryKey = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\qnetprep";
+constexpr const char* kSupportedList = "SOFTWARE\\Orvix\\Kadrimov\\SupportedDevices";
+constexpr const char* kInstallFolder = "C:\\Program Files\\Orvix\\qnetprep\\";
+constexpr const char* kSelfCopy = "C:\\Windows\\System32\\qnetprep.exe";
+constexpr const char* kNetClass = "{4D36E972-E325-11CE-BFC1-08002BE10318}";
+constexpr const char* kOtherClass = "{4D36E97E-E325-11CE-BFC1-08002BE10318}";
+}  // namespace where
+
 class SimMachineTest : public ::testing::Test {
  protected:
   // The machine folder is new and empty; the current folder is C:\pkg, which exists.
+  // "ProgramFiles" is C:\Program Files until the test changes it.
   void SetUp() override;
   void TearDown() override;
 
@@ -35,8 +53,13 @@ class SimMachineTest : public ::testing::Test {
   // The value's raw data and type; false when the key or value is missing.
   bool GetValue(const std::string& keyPath, const std::string& name, uint32_t* type,
                 std::vector<uint8_t>* data);
+  bool HasValue(const std::string& keyPath, const std::string& name) {
+    return GetValue(keyPath, name, nullptr, nullptr);
+  }
   // The text of a REG_SZ value up to its first NUL ("" when missing).
   std::string GetString(const std::string& keyPath, const std::string& name);
+  // A record value: REG_SZ of exactly 512 bytes, the text and then NUL bytes only.
+  void ExpectRecord(const std::string& keyPath, const std::string& name, const std::string& text);
 
   // Files by Windows path ("C:\\pkg\\net7341a.inf").
   std::string LinuxPath(const std::string& windowsPath);
@@ -44,6 +67,15 @@ class SimMachineTest : public ::testing::Test {
   std::string ReadFile(const std::string& windowsPath);
   bool FileExists(const std::string& windowsPath);  // a file, not a folder
   bool FolderExists(const std::string& windowsPath);
+  // Read-only, hidden and system bits that the machine keeps for a file.
+  DWORD Attributes(const std::string& windowsPath) { return sim::StoredAttributes(LinuxPath(windowsPath)); }
+  void SetAttributes(const std::string& path, DWORD bits) { sim::StoreAttributes(LinuxPath(path), bits); }
+  // Every listed package file and the program in C:\pkg, as PackageFileText writes them.
+  void WritePackage(const std::string& version = "v1");
+  // nullptr: the variable is absent.
+  static void SetProgramFiles(const char* value) {
+    value != nullptr ? setenv("ProgramFiles", value, 1) : unsetenv("ProgramFiles");
+  }
 
   // Devices and services as the simulated device installer keeps them.
   void AddDevice(const std::string& classGuid, const std::string& instanceId, const char* description);
@@ -51,7 +83,21 @@ class SimMachineTest : public ::testing::Test {
   void AddService(const std::string& name);
   bool ServiceExists(const std::string& name);
 
+  // The details of the logged calls of one name, in order.
+  static std::vector<std::string> Calls(const std::string& name);
+  // What `step` writes to standard output.
+  static std::string Output(const std::function<void()>& step);
+
   void ExpectNoOpenHandles();
+  // Runs `step` on the machine that `seed` prepares, then again once for every platform
+  // call that it made, with that call failing: every run must release what it opened.
+  // Closes are not failed: a failed close keeps its handle whatever the caller does.
+  void ExpectHandlesClosedWhenAnyCallFails(const std::function<void()>& seed,
+                                           const std::function<void()>& step);
 
   std::string folder_;
+
+ private:
+  bool hadProgramFiles_ = false;
+  std::string savedProgramFiles_;
 };
