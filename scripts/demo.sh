@@ -9,24 +9,24 @@ top=$(pwd)
 
 scripts/setup.sh
 cmake --preset native >/dev/null
-cmake --build --preset native -j "$(nproc)" --target qnetprep
+cmake --build --preset native -j "$(nproc)" --target qnetprep qnetprep_dump
 
 machine=${QNETPREP_MACHINE:-$HOME/.qnetprep-machine}
 package="$machine/drive_c/qnetprep-package"
 mkdir -p "$package"
 cp "$top"/sample/package/* "$package/"
+# As on Windows, the program runs from a copy in the package folder; a recorded install
+# copies it from there into the system folder for the uninstall command to find.
+cp "$top/build/native/qnetprep" "$package/qnetprep.exe"
 
 echo "Running: qnetprep $* (current folder C:\\qnetprep-package on $machine)"
 status=0
-(cd "$package" && QNETPREP_MACHINE="$machine" "$top/build/native/qnetprep" "$@") || status=$?
+(cd "$package" && QNETPREP_MACHINE="$machine" ./qnetprep.exe "$@") || status=$?
 echo
 echo "Exit code: $status"
 echo
-echo "== INF store (C:\\Windows\\INF)"
-ls -l "$machine/drive_c/Windows/INF"
-echo
-echo "== Install folder (C:\\Program Files\\Orvix\\qnetprep)"
-ls "$machine/drive_c/Program Files/Orvix/qnetprep" 2>/dev/null || echo "(none)"
-echo
-echo "== Registry keys of the product"
-awk '/^\[/{show = ($0 ~ /\\Orvix/ || $0 ~ /Uninstall\\qnetprep/)} show' "$machine/registry.reg"
+echo "What the machine shows now (value data byte for byte, +NUL*n for trailing NULs):"
+(cd "$package" && QNETPREP_MACHINE="$machine" "$top/build/native/tests/sim_tools/qnetprep_dump" \
+  key 'HKLM\Software\Orvix' key 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\qnetprep' \
+  files 'C:\Windows\INF' files 'C:\Program Files\Orvix\qnetprep' file 'C:\Windows\System32\qnetprep.exe' \
+  devices service RX90K)

@@ -3,6 +3,7 @@
 // runs from after the white space that follows it to the next white space and keeps
 // at most 511 characters. Nothing is written outside the argument buffer.
 #include <algorithm>
+#include <cctype>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -16,10 +17,6 @@ namespace {
 constexpr char kUntouched = 0x5A;
 constexpr size_t kGuard = 64;
 
-bool IsScanSpace(char c) {
-  return std::strchr(" \t\n\v\f\r", c) != nullptr && c != '\0';
-}
-
 void Require(bool condition) {
   if (!condition) __builtin_trap();
 }
@@ -31,19 +28,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string bytes(reinterpret_cast<const char*>(data), size);
   const std::string tail = bytes.substr(0, bytes.find('\0'));
 
-  size_t argumentBegin = std::string::npos;
-  size_t argumentEnd = std::string::npos;
   const size_t option = tail.find("/inf=");
+  size_t argumentBegin = option + 5, argumentEnd = option;
   if (option != std::string::npos) {
-    argumentBegin = option + 5;
-    while (argumentBegin < tail.size() && IsScanSpace(tail[argumentBegin])) ++argumentBegin;
+    while (argumentBegin < tail.size() && std::isspace(static_cast<unsigned char>(tail[argumentBegin])))
+      ++argumentBegin;
     argumentEnd = argumentBegin;
-    while (argumentEnd < tail.size() && !IsScanSpace(tail[argumentEnd])) ++argumentEnd;
+    while (argumentEnd < tail.size() && !std::isspace(static_cast<unsigned char>(tail[argumentEnd])))
+      ++argumentEnd;
   }
   const std::string searched =
       option == std::string::npos ? tail : tail.substr(0, argumentBegin) + '\0' + tail.substr(argumentEnd);
-  const bool uninstall = searched.find("/u") != std::string::npos;
-  const bool record = searched.find("/au") != std::string::npos;
 
   // The argument buffer between two guards that must stay as they are.
   char memory[kGuard + kTextCapacity + kGuard];
@@ -51,8 +46,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   char* argument = memory + kGuard;
   const CommandOptions options = ReadCommandOptions(tail.c_str(), argument, kTextCapacity);
 
-  Require(options.recordMode == record);
-  if (uninstall) {
+  Require(options.recordMode == (searched.find("/au") != std::string::npos));
+  if (searched.find("/u") != std::string::npos) {
     Require(options.mode == RunMode::Uninstall);
   } else if (option != std::string::npos) {
     Require(options.mode == RunMode::SingleInf);
@@ -66,9 +61,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (options.mode != RunMode::SingleInf) {
     for (size_t i = kGuard; i < kGuard + kTextCapacity; ++i) Require(memory[i] == kUntouched);
   }
-  for (size_t i = 0; i < kGuard; ++i) {
-    Require(memory[i] == kUntouched);
-    Require(memory[kGuard + kTextCapacity + i] == kUntouched);
-  }
+  for (size_t i = 0; i < kGuard; ++i)
+    Require(memory[i] == kUntouched && memory[kGuard + kTextCapacity + i] == kUntouched);
   return 0;
 }

@@ -13,6 +13,8 @@
 //   3  a PCI device:    class byte, description byte, four bytes of identifiers
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -33,8 +35,8 @@ const char* const kClasses[] = {"{4D36E972-E325-11CE-BFC1-08002BE10318}",
                                 "{4D36E97E-E325-11CE-BFC1-08002BE10318}",
                                 "{4D36E968-E325-11CE-BFC1-08002BE10318}"};
 constexpr const char* kListPath = "SOFTWARE\\Orvix\\Kadrimov\\SupportedDevices";
-const uint32_t kBuiltIn[] = {0x3A02, 0x3A07, 0x3A15, 0x4C21, 0x4C40, 0x4C41, 0x4C42, 0x4C43,
-                             0x4C44, 0x4C45, 0x4C46, 0x4C47, 0x5B10, 0x6E03, 0x7D31};
+const long kBuiltIn[] = {0x3A02, 0x3A07, 0x3A15, 0x4C21, 0x4C40, 0x4C41, 0x4C42, 0x4C43,
+                         0x4C44, 0x4C45, 0x4C46, 0x4C47, 0x5B10, 0x6E03, 0x7D31};
 
 std::string g_machine;
 
@@ -60,61 +62,35 @@ struct Input {
   }
 };
 
-// The digits of a four-character hexadecimal field, or false.
-bool HexField(const std::string& text, size_t start, uint32_t* value) {
-  if (start + 4 > text.size()) return false;
-  uint32_t result = 0;
-  for (size_t i = start; i < start + 4; ++i) {
-    const char c = text[i];
-    const int digit = c >= '0' && c <= '9'   ? c - '0'
-                      : c >= 'a' && c <= 'f' ? c - 'a' + 10
-                      : c >= 'A' && c <= 'F' ? c - 'A' + 10
-                                             : -1;
-    if (digit < 0) return false;
-    result = result * 16 + static_cast<uint32_t>(digit);
-  }
-  *value = result;
-  return true;
+// The value of a four-digit hexadecimal field, or -1.
+long HexField(const std::string& text, size_t start) {
+  if (start + 4 > text.size()) return -1;
+  for (size_t i = start; i < start + 4; ++i)
+    if (!std::isxdigit(static_cast<unsigned char>(text[i]))) return -1;
+  return std::stol(text.substr(start, 4), nullptr, 16);
 }
 
-std::set<std::pair<uint32_t, uint32_t>> ModelOfTheList() {
-  std::set<std::pair<uint32_t, uint32_t>> pairs;
+// The vendor and device pairs that the list supports, read as the installer reads it.
+std::set<std::pair<long, long>> ModelOfTheList() {
+  std::set<std::pair<long, long>> pairs;
   const auto list = sim::FindKeyPath(sim::TheMachine().localMachine, kListPath);
-  if (list == nullptr) return pairs;
-  for (const auto& vendor : list->subkeys) {
-    if (vendor->name.size() >= 128) break;
-    uint32_t vendorId = 0;
-    if (!HexField(vendor->name, 0, &vendorId)) continue;
-    for (const sim::RegValue& value : vendor->values) {
+  for (size_t v = 0; list != nullptr && v < list->subkeys.size() && list->subkeys[v]->name.size() < 128;
+       ++v) {
+    const long vendor = HexField(list->subkeys[v]->name, 0);
+    for (const sim::RegValue& value : list->subkeys[v]->values) {
       if (value.name.size() >= 512 || value.data.size() > 512) break;
-      uint32_t deviceId = 0;
-      if (HexField(value.name, 0, &deviceId)) pairs.insert({vendorId, deviceId});
+      if (vendor >= 0 && HexField(value.name, 0) >= 0) pairs.insert({vendor, HexField(value.name, 0)});
     }
   }
   return pairs;
 }
 
-bool Supported(const std::string& id, const std::set<std::pair<uint32_t, uint32_t>>& list) {
-  uint32_t vendor = 0;
-  uint32_t device = 0;
-  if (!HexField(id, 8, &vendor)) vendor = 0;
-  if (!HexField(id, 17, &device)) device = 0;
-  if (vendor == 0x1E7C) {
-    for (uint32_t builtIn : kBuiltIn) {
-      if (device == builtIn) return true;
-    }
-  }
-  return list.count({vendor, device}) != 0;
-}
-
-struct Device {
-  std::string id;
-  size_t classIndex;
-  bool described;
-};
-
-std::string EnumPath(const std::string& id) {
-  return std::string(sim::kEnumKeyPath) + "\\" + id;
+// A field that is not hexadecimal counts as 0.
+bool Supported(const std::string& id, const std::set<std::pair<long, long>>& list) {
+  const long vendor = std::max(HexField(id, 8), 0L);
+  const long device = std::max(HexField(id, 17), 0L);
+  return (vendor == 0x1E7C && std::count(std::begin(kBuiltIn), std::end(kBuiltIn), device) != 0) ||
+         list.count({vendor, device}) != 0;
 }
 
 }  // namespace
@@ -122,15 +98,8 @@ std::string EnumPath(const std::string& id) {
 extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** /*argv*/) {
   // The runs touch the machine's files thousands of times a second: a memory file
   // system keeps up with that.
-  char memory[] = "/dev/shm/qnetprep-fuzz-XXXXXX";
-  char disk[] = "/tmp/qnetprep-fuzz-XXXXXX";
-  if (::access("/dev/shm", W_OK) == 0 && ::mkdtemp(memory) != nullptr) {
-    g_machine = memory;
-  } else if (::mkdtemp(disk) != nullptr) {
-    g_machine = disk;
-  } else {
-    std::abort();
-  }
+  g_machine = ::access("/dev/shm", W_OK) == 0 ? "/dev/shm/qnetprep-fuzz-XXXXXX" : "/tmp/qnetprep-fuzz-XXXXXX";
+  if (::mkdtemp(g_machine.data()) == nullptr) std::abort();
   std::filesystem::create_directories(g_machine + "/drive_c/pkg");
   setenv("ProgramFiles", "C:\\Program Files", 1);
   // The runs' error lines would drown the fuzzer's own report.
@@ -148,53 +117,37 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const auto root = sim::TheMachine().localMachine;
   Input input{data, size};
   const char* tail = kModes[input.Byte() % 4];
-
   std::shared_ptr<sim::RegKey> subkey;
-  std::vector<Device> devices;
-  while (!input.Empty()) {
-    switch (input.Byte() % 4) {
-      case 0: {
-        const std::string name = input.Text(input.Byte());
-        if (!name.empty()) subkey = sim::CreateKeyPath(root, std::string(kListPath) + "\\" + name);
-        break;
-      }
-      case 1: {
-        const std::string name = input.Text(input.Word() % 1024);
-        const uint32_t type = input.Byte() % 8;
-        const std::vector<uint8_t> bytes(input.Word() % 1024, input.Byte());
-        if (subkey != nullptr) sim::SetValue(*subkey, name, type, bytes.data(), bytes.size());
-        break;
-      }
-      case 2: {
-        const size_t classIndex = input.Byte() % 3;
-        const bool described = input.Byte() % 4 != 0;
-        devices.push_back({"PCI\\" + input.Text(input.Byte()) + "\\1", classIndex, described});
-        break;
-      }
-      case 3: {
-        const size_t classIndex = input.Byte() % 3;
-        const bool described = input.Byte() % 4 != 0;
-        char id[80];
+  for (int devices = 0; !input.Empty();) {
+    const uint8_t record = input.Byte() % 4;
+    if (record == 0) {
+      const std::string name = input.Text(input.Byte());
+      if (!name.empty()) subkey = sim::CreateKeyPath(root, std::string(kListPath) + "\\" + name);
+    } else if (record == 1) {
+      const std::string name = input.Text(input.Word() % 1024);
+      const uint32_t type = input.Byte() % 8;
+      const std::vector<uint8_t> bytes(input.Word() % 1024, input.Byte());
+      if (subkey != nullptr) sim::SetValue(*subkey, name, type, bytes.data(), bytes.size());
+    } else {
+      const char* classGuid = kClasses[input.Byte() % 3];
+      const bool described = input.Byte() % 4 != 0;
+      char id[80];
+      if (record == 3) {
         const unsigned vendor = static_cast<unsigned>(input.Word());
-        const unsigned device = static_cast<unsigned>(input.Word());
-        std::snprintf(id, sizeof id, "PCI\\VEN_%04X&DEV_%04X&SUBSYS_00000000&REV_00\\%zu", vendor, device,
-                      devices.size());
-        devices.push_back({id, classIndex, described});
-        break;
+        std::snprintf(id, sizeof id, "VEN_%04X&DEV_%04X&SUBSYS_00000000&REV_00\\%d", vendor,
+                      static_cast<unsigned>(input.Word()), devices++);
       }
+      const auto key = sim::CreateKeyPath(root, std::string(sim::kEnumKeyPath) + "\\PCI\\" +
+                                                    (record == 3 ? id : input.Text(input.Byte()) + "\\1"));
+      sim::SetStringValue(*key, "ClassGUID", classGuid);
+      if (described) sim::SetStringValue(*key, "DeviceDesc", "adapter");
     }
-  }
-  for (const Device& device : devices) {
-    const auto key = sim::CreateKeyPath(root, EnumPath(device.id));
-    sim::SetStringValue(*key, "ClassGUID", kClasses[device.classIndex]);
-    if (device.described) sim::SetStringValue(*key, "DeviceDesc", "adapter");
   }
   // Identifiers that differ only in case name one device: the model reads the devices
   // back from the machine, as the device installer sees them.
-  const std::set<std::pair<uint32_t, uint32_t>> list = ModelOfTheList();
+  const std::set<std::pair<long, long>> list = ModelOfTheList();
   std::vector<std::pair<std::string, bool>> expected;  // instance identifier, removed
-  const auto enumKey = sim::FindKeyPath(root, sim::kEnumKeyPath);
-  for (const auto& enumerator : enumKey->subkeys) {
+  for (const auto& enumerator : sim::FindKeyPath(root, sim::kEnumKeyPath)->subkeys) {
     for (const auto& device : enumerator->subkeys) {
       for (const auto& instance : device->subkeys) {
         const std::string id = enumerator->name + "\\" + device->name + "\\" + instance->name;
@@ -202,22 +155,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         std::string classText;
         if (classValue != nullptr) classText.assign(classValue->data.begin(), classValue->data.end());
         classText = classText.substr(0, classText.find('\0'));
-        const bool removable =
-            (sim::NamesEqual(classText, kClasses[0]) || sim::NamesEqual(classText, kClasses[1])) &&
-            sim::FindValue(*instance, "DeviceDesc") != nullptr && Supported(id, list);
-        expected.emplace_back(id, removable);
+        expected.emplace_back(
+            id, (sim::NamesEqual(classText, kClasses[0]) || sim::NamesEqual(classText, kClasses[1])) &&
+                    sim::FindValue(*instance, "DeviceDesc") != nullptr && Supported(id, list));
       }
     }
   }
   const int setsBefore = sim::OpenDeviceSetCount();
   const int servicesBefore = sim::OpenServiceHandleCount();
-
   RunState state{};
   Require(RunInstaller(state, tail) == 1);
-  Require(sim::OpenRegistryKeyCount() == 0);
-  Require(sim::OpenDeviceSetCount() == setsBefore);
-  Require(sim::OpenServiceHandleCount() == servicesBefore);
+  Require(sim::OpenRegistryKeyCount() == 0 && sim::OpenDeviceSetCount() == setsBefore &&
+          sim::OpenServiceHandleCount() == servicesBefore);
   for (const auto& [id, removed] : expected)
-    Require((sim::FindKeyPath(root, EnumPath(id)) == nullptr) == removed);
+    Require((sim::FindKeyPath(root, std::string(sim::kEnumKeyPath) + "\\" + id) == nullptr) == removed);
   return 0;
 }

@@ -1,85 +1,70 @@
-// Every platform call of a run made to fail in turn, the way Windows fails it: each
-// run still ends with exit code 1, releases every handle it opened and changes nothing
-// outside the installer's own keys, folders, files, devices and service.
+// Every platform call of a run made to fail in turn, the way Windows fails it, then
+// every call of one name for the whole run, as a broken subsystem fails: each run still
+// ends with exit code 1, releases every handle it opened and changes nothing outside
+// the installer's own keys, folders, files, devices and service.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdio>
-#include <string>
-#include <vector>
+#include <functional>
+#include <set>
 
 #include "tests/reliability/reliability_machine.h"
 
 namespace {
-
-// The ways one call may fail. Every call fails with its usual error; calls that fill a
-// text buffer may also report that the buffer is too small, which leaves it untouched.
-std::vector<sim::Fault> FailuresOf(const std::string& call) {
-  std::vector<sim::Fault> failures = {sim::Fault{}};
-  if (call == "GetEnvironmentVariableA" || call == "GetCurrentDirectoryA") {
-    failures.push_back(sim::Fault{0, true, MAX_PATH + 1});
-  } else if (call == "GetSystemDirectoryA") {
-    failures.push_back(sim::Fault{0, true, 4 * MAX_PATH});
-  }
-  return failures;
-}
 
 class FaultSweepTest : public ReliabilityTest, public ::testing::WithParamInterface<RunMode> {};
 
 TEST_P(FaultSweepTest, EveryFailingCallEndsCleanAndStaysWithinTheProduct) {
   const RunMode& mode = GetParam();
   PrepareTemplate(mode);
-
   OpenTemplateCopy();
-  const ProductFootprint footprint = FootprintFor(mode);
+  const ProductFootprint footprint = FootprintFor(mode.tail);
   const MachineState before = CaptureMachineState();
-  const HandleCounts handlesAtStart = CurrentHandles();
-  ASSERT_EQ(Run(mode.tail), 1);
-  const std::vector<sim::CallRecord> cleanCalls = sim::CallLog();
-  ASSERT_EQ(ForeignChanges(before, footprint), "") << "the clean run itself";
-  ASSERT_EQ(HandlesLeftSince(handlesAtStart, ""), "") << "the clean run itself";
-
   int runs = 0;
-  for (uint32_t k = 1; k <= cleanCalls.size(); ++k) {
-    const sim::CallRecord& call = cleanCalls[k - 1];
-    for (const sim::Fault& fault : FailuresOf(call.name)) {
-      OpenTemplateCopy();
-      const HandleCounts handlesBefore = CurrentHandles();
-      sim::FailCallNumber(k, fault);
-      const int exitCode = Run(mode.tail);
-      ++runs;
-      const std::string where = "call " + std::to_string(k) + " " + call.name + " " + call.detail +
+  // Runs the mode with `plan` in place; `failedCloses` counts the faulted closes.
+  const auto check = [&](const std::string& where, const std::string& name, const std::function<void()>& plan,
+                         const std::function<int()>& failedCloses) {
+    if (runs++ > 0) OpenTemplateCopy();
+    const HandleCounts handles = CurrentHandles();
+    plan();
+    EXPECT_EQ(Run(mode.tail), 1) << where;
+    EXPECT_TRUE(IsErrorLineOutput(output_)) << where << "\n" << output_;
+    EXPECT_EQ(HandlesLeftSince(handles, name, failedCloses()), "") << where;
+    EXPECT_EQ(ForeignChanges(before, footprint), "") << where;
+  };
+  check(
+      "the clean run", "", [] {}, [] { return 0; });
+  const std::vector<sim::CallRecord> calls = sim::CallLog();
+  std::set<std::string> names;
+  for (uint32_t k = 1; k <= calls.size(); ++k) {
+    const std::string& name = calls[k - 1].name;
+    names.insert(name);
+    // Calls that fill a text buffer may also report that it is too small, which leaves it untouched.
+    std::vector<sim::Fault> faults = {sim::Fault{}};
+    if (name == "GetEnvironmentVariableA" || name == "GetCurrentDirectoryA")
+      faults.push_back({0, true, MAX_PATH + 1});
+    if (name == "GetSystemDirectoryA") faults.push_back({0, true, 4 * MAX_PATH});
+    for (const sim::Fault& fault : faults) {
+      const std::string where = "call " + std::to_string(k) + " " + name + " " + calls[k - 1].detail +
                                 (fault.useResult ? " returning " + std::to_string(fault.result) : " failing");
-      EXPECT_EQ(exitCode, 1) << where;
-      EXPECT_TRUE(IsErrorLineOutput(output_)) << where << "\n" << output_;
-      EXPECT_EQ(HandlesLeftSince(handlesBefore, call.name), "") << where;
-      EXPECT_EQ(ForeignChanges(before, footprint), "") << where;
+      check(
+          where, name, [&] { sim::FailCallNumber(k, fault); }, [] { return 1; });
     }
   }
-
-  // Every call of one name failing for the whole run, as a broken subsystem would fail.
-  std::vector<std::string> names;
-  for (const sim::CallRecord& call : cleanCalls) {
-    if (std::find(names.begin(), names.end(), call.name) == names.end()) names.push_back(call.name);
-  }
   for (const std::string& name : names) {
-    OpenTemplateCopy();
-    const HandleCounts handlesBefore = CurrentHandles();
-    sim::FailCall(name, sim::Fault{});
-    const int exitCode = Run(mode.tail);
-    ++runs;
-    const int failedCalls =
-        static_cast<int>(std::count_if(sim::CallLog().begin(), sim::CallLog().end(),
-                                       [&name](const sim::CallRecord& call) { return call.name == name; }));
-    EXPECT_EQ(exitCode, 1) << "every " << name << " failing";
-    EXPECT_TRUE(IsErrorLineOutput(output_)) << "every " << name << " failing\n" << output_;
-    EXPECT_EQ(HandlesLeftSince(handlesBefore, name, failedCalls), "") << "every " << name << " failing";
-    EXPECT_EQ(ForeignChanges(before, footprint), "") << "every " << name << " failing";
+    const auto count = [&name] {
+      return static_cast<int>(
+          std::count_if(sim::CallLog().begin(), sim::CallLog().end(),
+                        [&name](const sim::CallRecord& call) { return call.name == name; }));
+    };
+    check(
+        "every " + name + " failing", name, [&name] { sim::FailCall(name, sim::Fault{}); }, count);
   }
   std::printf("[ sweep ] %s: %zu calls in a clean run, %zu call names, %d faulted runs\n", mode.name,
-              cleanCalls.size(), names.size(), runs);
+              calls.size(), names.size(), runs - 1);
 }
 
-INSTANTIATE_TEST_SUITE_P(Modes, FaultSweepTest, ::testing::ValuesIn(CoveredModes()), ModeTestName);
+INSTANTIATE_TEST_SUITE_P(Modes, FaultSweepTest, ::testing::ValuesIn(CoveredModes()), ModeName);
 
 }  // namespace
