@@ -92,31 +92,23 @@ void Label(benchmark::State& state) {
   state.counters["entries"] = static_cast<double>(state.range(1));
 }
 
-void NetworkAdapterPass(benchmark::State& state) {
-  const char* const classes[] = {kNetClass};
+// One removal pass over a machine whose devices are all of the pass's class.
+void RemovalPass(benchmark::State& state, const char* classText, const GUID& classGuid) {
+  const char* const classes[] = {classText};
   RunState run{};
   LoadResourceStrings(run);
   for (auto _ : state) {
     state.PauseTiming();
     SeedMachine(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)), classes, 1);
     state.ResumeTiming();
-    benchmark::DoNotOptimize(RemoveDevicesOfClass(run, GUID_DEVCLASS_NET));
+    benchmark::DoNotOptimize(RemoveDevicesOfClass(run, classGuid));
   }
   Label(state);
 }
 
-void DevicesWithoutDriverPass(benchmark::State& state) {
-  const char* const classes[] = {kOtherClass};
-  RunState run{};
-  LoadResourceStrings(run);
-  for (auto _ : state) {
-    state.PauseTiming();
-    SeedMachine(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)), classes, 1);
-    state.ResumeTiming();
-    benchmark::DoNotOptimize(RemoveDevicesOfClass(run, GUID_DEVCLASS_OTHER));
-  }
-  Label(state);
-}
+void NetworkAdapterPass(benchmark::State& state) { RemovalPass(state, kNetClass, GUID_DEVCLASS_NET); }
+
+void DevicesWithoutDriverPass(benchmark::State& state) { RemovalPass(state, kOtherClass, GUID_DEVCLASS_OTHER); }
 
 void WholeDefaultRun(benchmark::State& state) {
   const char* const classes[] = {kNetClass, kOtherClass};

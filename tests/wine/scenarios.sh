@@ -88,6 +88,15 @@ add_remove_entry() {
   value_text "$UNINSTALL_KEY\\qnetprep" UninstallString "qnetprep.exe /u"
 }
 
+# A recorded install whose pre-install failed on a fresh machine: "Install" = "Fail",
+# no slot, no Add/Remove entry, the package staged all the same.
+failed_recorded_install() {
+  printf '%s\n' "service RX90K absent" "key $VENDOR_KEY" "key $PRODUCT_KEY"
+  value_512 "$PRODUCT_KEY" Install Fail
+  printf '%s\n' "key $PARAMETERS_KEY" "nokey $UNINSTALL_KEY\\qnetprep" "nokey $UNINSTALL_KEY\\Lumora"
+  staged_files
+}
+
 # --- Checks ---------------------------------------------------------------------------
 
 expect_run() {  # exit-code standard-output
@@ -225,14 +234,7 @@ scenario_empty_inf_argument() {
   run_qnetprep 'C:\pkg' 'C:\pkg\qnetprep.exe' /au /inf=
   expect_run 1 ""
   expect_state <<EOF
-service RX90K absent
-key $VENDOR_KEY
-key $PRODUCT_KEY
-$(value_512 "$PRODUCT_KEY" Install Fail)
-key $PARAMETERS_KEY
-nokey $UNINSTALL_KEY\\qnetprep
-nokey $UNINSTALL_KEY\\Lumora
-$(staged_files)
+$(failed_recorded_install)
 $(no_self_copy)
 EOF
 }
@@ -337,14 +339,7 @@ scenario_single_inf_not_windows_nt() {
   run_qnetprep 'C:\pkg' 'C:\pkg\qnetprep.exe' /au /inf=legacy.inf
   expect_run 1 ""
   expect_state <<EOF
-service RX90K absent
-key $VENDOR_KEY
-key $PRODUCT_KEY
-$(value_512 "$PRODUCT_KEY" Install Fail)
-key $PARAMETERS_KEY
-nokey $UNINSTALL_KEY\\qnetprep
-nokey $UNINSTALL_KEY\\Lumora
-$(staged_files)
+$(failed_recorded_install)
 file $INSTALL_FOLDER\\legacy.inf size=22 attr=-
 $(no_self_copy)
 EOF
