@@ -24,24 +24,6 @@ uint32_t FieldAt(const char* id, size_t length, size_t start) {
   return static_cast<uint32_t>(ParseHexField(id + start, kFieldDigits)) & 0xFFFF;
 }
 
-// Orders pairs by vendor, then device, for sorting and searching the list.
-int ComparePairs(const void* left, const void* right) {
-  const DevicePair& a = *static_cast<const DevicePair*>(left);
-  const DevicePair& b = *static_cast<const DevicePair*>(right);
-  if (a.vendorId != b.vendorId) return a.vendorId < b.vendorId ? -1 : 1;
-  if (a.deviceId != b.deviceId) return a.deviceId < b.deviceId ? -1 : 1;
-  return 0;
-}
-
-// IsSupportedDevice over a list sorted by ComparePairs: a device is looked up in
-// logarithmic time, so a pass costs devices plus entries (times a logarithm), not
-// devices times entries.
-bool IsSupportedBySortedList(uint32_t vendorId, uint32_t deviceId, const DevicePair* list, uint32_t count) {
-  if (IsSupportedDevice(vendorId, deviceId, nullptr, 0)) return true;
-  const DevicePair wanted{vendorId, deviceId};
-  return list != nullptr && std::bsearch(&wanted, list, count, sizeof *list, ComparePairs) != nullptr;
-}
-
 // Removes the supported devices of an open set and returns how many removals
 // succeeded. Removed devices keep their element in the set, so the index simply
 // goes on.
@@ -65,7 +47,7 @@ int32_t RemoveSupportedDevicesInSet(HDEVINFO set, const DevicePair* list, uint32
     const size_t length = std::strlen(instanceId);
     const uint32_t vendorId = FieldAt(instanceId, length, kVendorFieldStart);
     const uint32_t deviceId = FieldAt(instanceId, length, kDeviceFieldStart);
-    if (!IsSupportedBySortedList(vendorId, deviceId, list, listCount)) continue;
+    if (!IsSupportedDeviceInSortedList(vendorId, deviceId, list, listCount)) continue;
     if (SetupDiRemoveDevice(set, &device) == 1) ++removed;
   }
   return removed;
@@ -80,7 +62,7 @@ int32_t RemoveDevicesOfClass(RunState& state, const GUID& classGuid) {
 
   uint32_t listCount = 0;
   SupportedDeviceList list = ReadSupportedDeviceList(&listCount);
-  if (list != nullptr) std::qsort(list, listCount, sizeof *list, ComparePairs);
+  SortSupportedDeviceList(list, listCount);
   const int32_t removed = RemoveSupportedDevicesInSet(set, list, listCount);
   SetupDiDestroyDeviceInfoList(set);
   std::free(list);

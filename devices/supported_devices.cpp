@@ -68,6 +68,23 @@ uint32_t WalkSupportedDevices(HKEY list, DevicePair* entries, uint32_t capacity)
   return found;
 }
 
+// Orders pairs by vendor, then device.
+int ComparePairs(const void* left, const void* right) {
+  const DevicePair& a = *static_cast<const DevicePair*>(left);
+  const DevicePair& b = *static_cast<const DevicePair*>(right);
+  if (a.vendorId != b.vendorId) return a.vendorId < b.vendorId ? -1 : 1;
+  if (a.deviceId != b.deviceId) return a.deviceId < b.deviceId ? -1 : 1;
+  return 0;
+}
+
+bool IsBuiltInDevice(uint32_t vendorId, uint32_t deviceId) {
+  if (vendorId != kBuiltInVendor) return false;
+  for (uint32_t builtIn : kBuiltInDevices) {
+    if (deviceId == builtIn) return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 SupportedDeviceList ReadSupportedDeviceList(uint32_t* count) {
@@ -90,14 +107,22 @@ SupportedDeviceList ReadSupportedDeviceList(uint32_t* count) {
 }
 
 bool IsSupportedDevice(uint32_t vendorId, uint32_t deviceId, const DevicePair* list, uint32_t count) {
-  if (vendorId == kBuiltInVendor) {
-    for (uint32_t builtIn : kBuiltInDevices) {
-      if (deviceId == builtIn) return true;
-    }
-  }
+  if (IsBuiltInDevice(vendorId, deviceId)) return true;
   if (list == nullptr) return false;
   for (uint32_t i = 0; i < count; ++i) {
     if (list[i].vendorId == vendorId && list[i].deviceId == deviceId) return true;
   }
   return false;
+}
+
+void SortSupportedDeviceList(SupportedDeviceList list, uint32_t count) {
+  if (list != nullptr && count > 1) std::qsort(list, count, sizeof *list, ComparePairs);
+}
+
+bool IsSupportedDeviceInSortedList(uint32_t vendorId, uint32_t deviceId, const DevicePair* list,
+                                   uint32_t count) {
+  if (IsBuiltInDevice(vendorId, deviceId)) return true;
+  const DevicePair wanted{vendorId, deviceId};
+  return list != nullptr && count != 0 &&
+         std::bsearch(&wanted, list, count, sizeof *list, ComparePairs) != nullptr;
 }

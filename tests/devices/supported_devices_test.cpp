@@ -14,6 +14,25 @@
 
 namespace {
 
+// The pass looks devices up in the sorted list; it must answer exactly as the plain walk
+// does, for lists with repeats, for the built-in table and for pairs near the edges.
+TEST(SortedLookup, AnswersAsThePlainWalkDoes) {
+  std::srand(7);
+  for (uint32_t size : {0u, 1u, 2u, 3u, 17u, 256u}) {
+    std::vector<DevicePair> list(size);
+    for (DevicePair& pair : list) pair = {0x1E7Cu + std::rand() % 3, 0x4C40u + std::rand() % 200};
+    std::vector<DevicePair> sorted = list;
+    SortSupportedDeviceList(sorted.data(), size);
+    for (uint32_t vendor = 0x1E7B; vendor <= 0x1E7F; ++vendor) {
+      for (uint32_t device = 0x4C30; device <= 0x4D10; ++device) {
+        SCOPED_TRACE(testing::Message() << size << " entries, " << std::hex << vendor << ":" << device);
+        EXPECT_EQ(IsSupportedDeviceInSortedList(vendor, device, size ? sorted.data() : nullptr, size),
+                  IsSupportedDevice(vendor, device, size ? list.data() : nullptr, size));
+      }
+    }
+  }
+}
+
 TEST(HexField, TheFirstCountCharactersAsHexadecimalOrNoField) {
   struct Case {
     const char* text;
