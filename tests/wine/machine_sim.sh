@@ -136,17 +136,6 @@ seed_uninstall_entry() {  # name
   registry_add "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\$1" "\"DisplayName\"=\"$1\""
 }
 
-# make_package [file to leave out]...: C:\pkg with the sample package and qnetprep.exe.
-make_package() {
-  local package
-  package=$(linux_path 'C:\pkg')
-  mkdir -p "$package"
-  cp "$QNETPREP_SOURCE_DIR"/sample/package/* "$package/"
-  cp "$QNETPREP_WINDOWS_EXE" "$package/qnetprep.exe"
-  local left_out
-  for left_out in "$@"; do rm -f "$package/$left_out"; done
-}
-
 # run_qnetprep <Windows folder> <program> [argument]...: runs the native program with
 # that current folder; the Windows path of the program says only which one Windows
 # would start, and here there is one. Sets RUN_EXIT and RUN_STDOUT.

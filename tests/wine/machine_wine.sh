@@ -132,17 +132,6 @@ seed_uninstall_entry() {  # name
     /d "$1" /f >/dev/null
 }
 
-# make_package [file to leave out]...: C:\pkg with the sample package and qnetprep.exe.
-make_package() {
-  local package
-  package=$(linux_path 'C:\pkg')
-  mkdir -p "$package"
-  cp "$QNETPREP_SOURCE_DIR"/sample/package/* "$package/"
-  cp "$QNETPREP_WINDOWS_EXE" "$package/qnetprep.exe"
-  local left_out
-  for left_out in "$@"; do rm -f "$package/$left_out"; done
-}
-
 # run_qnetprep <Windows folder> <program> [argument]...: runs the program with that
 # current folder, as Explorer or the Add/Remove list would; sets RUN_EXIT and RUN_STDOUT.
 # shellcheck disable=SC2034 # read by the scenarios

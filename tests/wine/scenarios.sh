@@ -45,6 +45,17 @@ standard_devices_left() {
     "device other $OTHER_OTHER_VENDOR desc=\"Ethernet Controller\""
 }
 
+# make_package [file to leave out]...: C:\pkg with the sample package and qnetprep.exe.
+make_package() {
+  local package
+  package=$(linux_path 'C:\pkg')
+  mkdir -p "$package"
+  cp "$QNETPREP_SOURCE_DIR"/sample/package/* "$package/"
+  cp "$QNETPREP_WINDOWS_EXE" "$package/qnetprep.exe"
+  local left_out
+  for left_out in "$@"; do rm -f "$package/$left_out"; done
+}
+
 # --- Expected lines -----------------------------------------------------------------
 
 sample_size() { stat -c %s "$QNETPREP_SOURCE_DIR/sample/package/$1"; }
