@@ -161,12 +161,6 @@ registry_text() {  # key value-name: the text of a REG_SZ value, as the dump sho
 # The machine as the scenarios compare it (see state.sh for the format and the masking).
 machine_state() {
   local raw=$MACHINE_DIR/state-raw.txt
-  sim_run "$SIM_DUMP" \
-    key 'HKLM\Software\Orvix' \
-    key 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\qnetprep' \
-    key 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Lumora' \
-    files "$PROGRAM_FILES\\Orvix" files "$PROGRAM_FILES\\Orvix\\qnetprep" \
-    files "$INF_STORE" file "$SYSTEM_FOLDER\\qnetprep.exe" \
-    devices service RX90K >"$raw"
+  sim_run "$SIM_DUMP" "${STATE_DUMP_ARGUMENTS[@]}" >"$raw"
   normalize_state "$raw" "$MACHINE_DIR/inf-baseline.txt"
 }

@@ -151,13 +151,7 @@ registry_text() {  # key value-name: the text of a REG_SZ value, as reg query sh
 # The machine as the scenarios compare it (see state.sh for the format and the masking).
 machine_state() {
   local raw=$MACHINE_DIR/state-raw.txt
-  wine_run "$TEST_PROGRAMS/qnetprep_dump.exe" \
-    key 'HKLM\Software\Orvix' \
-    key 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\qnetprep' \
-    key 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Lumora' \
-    files "$PROGRAM_FILES\\Orvix" files "$PROGRAM_FILES\\Orvix\\qnetprep" \
-    files "$INF_STORE" file "$SYSTEM_FOLDER\\qnetprep.exe" \
-    devices service RX90K >"$raw"
+  wine_run "$TEST_PROGRAMS/qnetprep_dump.exe" "${STATE_DUMP_ARGUMENTS[@]}" >"$raw"
   check_with_wine_tools "$raw"
   normalize_state "$raw" "$MACHINE_DIR/inf-baseline.txt"
 }

@@ -99,6 +99,11 @@ add_remove_entry() {
   value_text "$UNINSTALL_KEY\\qnetprep" UninstallString "qnetprep.exe /u"
 }
 
+# The service gone and nothing recorded: only the (empty) vendor key, no Add/Remove entry.
+nothing_recorded() {
+  printf '%s\n' "service RX90K absent" "key $VENDOR_KEY" "nokey $UNINSTALL_KEY\\qnetprep" "nokey $UNINSTALL_KEY\\Lumora"
+}
+
 # A recorded install whose pre-install failed on a fresh machine: "Install" = "Fail",
 # no slot, no Add/Remove entry, the package staged all the same.
 failed_recorded_install() {
@@ -150,10 +155,7 @@ scenario_first_default_run() {
   expect_run 1 ""
   expect_state <<EOF
 $(standard_devices_left)
-service RX90K absent
-key $VENDOR_KEY
-nokey $UNINSTALL_KEY\\qnetprep
-nokey $UNINSTALL_KEY\\Lumora
+$(nothing_recorded)
 $(staged_files)
 $(stored_inf net7341a.inf)
 $(stored_inf net73417.inf)
@@ -292,10 +294,7 @@ scenario_uninstall_after_recorded_install() {
   expect_run 1 ""
   expect_state <<EOF
 $(standard_devices_left)
-service RX90K absent
-key $VENDOR_KEY
-nokey $UNINSTALL_KEY\\qnetprep
-nokey $UNINSTALL_KEY\\Lumora
+$(nothing_recorded)
 $(staged_files)
 $(self_copy)
 EOF
@@ -378,10 +377,7 @@ EOF
   run_qnetprep "$SYSTEM_FOLDER" "$SYSTEM_FOLDER\\qnetprep.exe" /u
   expect_run 1 ""
   expect_state <<EOF
-service RX90K absent
-key $VENDOR_KEY
-nokey $UNINSTALL_KEY\\qnetprep
-nokey $UNINSTALL_KEY\\Lumora
+$(nothing_recorded)
 $(staged_files)
 $(self_copy)
 EOF

@@ -13,6 +13,19 @@
 #
 # Needs the machine functions linux_path and the variable INF_STORE.
 
+# What every scenario compares: the product's keys and entries, the install folder, the
+# INF store, the self-copy, the devices of both classes and the service (qnetprep_dump's
+# arguments; the machine functions supply PROGRAM_FILES, INF_STORE and SYSTEM_FOLDER).
+# shellcheck disable=SC2034 # read by machine_state in the machine files
+STATE_DUMP_ARGUMENTS=(
+  key 'HKLM\Software\Orvix'
+  key 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\qnetprep'
+  key 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Lumora'
+  files "$PROGRAM_FILES\\Orvix" files "$PROGRAM_FILES\\Orvix\\qnetprep"
+  files "$INF_STORE" file "$SYSTEM_FOLDER\\qnetprep.exe"
+  devices service RX90K
+)
+
 # normalize_state <raw dump> <dump of the INF store at the start>
 normalize_state() {
   local raw=$1 baseline=$2 line
