@@ -7,8 +7,9 @@ packages=(
   cmake g++ make
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   g++-mingw-w64-x86-64 g++-mingw-w64-i686 binutils-mingw-w64-x86-64
-  wine wine64
+  wine wine64 wine32:i386
   clang libclang-rt-14-dev clang-format clang-tidy
+  gcovr
 )
 
 missing=()
@@ -21,6 +22,8 @@ if ((${#missing[@]} > 0)); then
   sudo_cmd=()
   [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
   export DEBIAN_FRONTEND=noninteractive
+  # The 32-bit build runs under Wine's 32-bit half, which comes from the i386 architecture.
+  dpkg --print-foreign-architectures | grep -qx i386 || "${sudo_cmd[@]}" dpkg --add-architecture i386
   "${sudo_cmd[@]}" apt-get update -q
   "${sudo_cmd[@]}" apt-get install -y -q "${missing[@]}"
 fi
