@@ -1,10 +1,16 @@
 // The program's entry on both sides: the Windows runtime start-up, or the simulated
-// one, hands WinMain the command-line tail and turns its result into the exit code.
+// one, enters WinMain and turns its result into the exit code.
+#include "app/command_tail.h"
+#include "app/dll_search.h"
 #include "app/run_installer.h"
 #include "platform/platform.h"
 
-// NOLINTNEXTLINE(readability-non-const-parameter): the signature is the runtime's.
-int WINAPI WinMain(HINSTANCE /*instance*/, HINSTANCE /*previous*/, LPSTR commandTail, int /*showCommand*/) {
+// The tail that the runtime start-up hands over is not used: the program forms its
+// own from the whole command line (command_tail.h).
+int WINAPI WinMain(HINSTANCE /*instance*/, HINSTANCE /*previous*/, LPSTR /*startupTail*/,
+                   int /*showCommand*/) {
+  // Before anything else can load a DLL by name.
+  HardenDllSearch();
   static RunState state;  // zeroed at start, lives until the process ends
-  return RunInstaller(state, commandTail != nullptr ? commandTail : "");
+  return RunInstaller(state, CommandTailOf(GetCommandLineA()));
 }

@@ -9,7 +9,14 @@
 
 namespace {
 
-void ClearAttributesAndDelete(const char* path) {
+// The system's INF folder, <Windows folder>\INF; false when it cannot be read whole.
+bool ReadInfStoreFolder(char (&folder)[MAX_PATH]) {
+  char windows[MAX_PATH];
+  const UINT length = GetWindowsDirectoryA(windows, MAX_PATH);
+  return length != 0 && length < MAX_PATH && JoinPath(folder, windows, "INF");
+}
+
+void ClearAttributes(const char* path) {
   if (!SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL)) {
     const DWORD error = GetLastError();
     // A file that is already gone is what a clean-up expects.
@@ -17,20 +24,38 @@ void ClearAttributesAndDelete(const char* path) {
       std::printf("SetFileAttributes error, error value = %x", static_cast<unsigned>(error));
     }
   }
-  DeleteFileA(path);
+}
+
+// Only the extension turns into ".pnf": a ".inf" elsewhere in the path, in a folder
+// name, would name a file that does not belong to this INF.
+bool ComposePnfPath(const char* infPath, char (&pnfPath)[kTextCapacity]) {
+  constexpr const char kInfExtension[] = ".inf";
+  constexpr size_t kExtensionLength = sizeof kInfExtension - 1;
+  if (!TextEndsWith(infPath, kInfExtension) || !TextCopy(pnfPath, infPath)) return false;
+  std::memcpy(pnfPath + std::strlen(pnfPath) - kExtensionLength, ".pnf", kExtensionLength);
+  return true;
+}
+
+bool HasSeparator(const char* name) {
+  return std::strpbrk(name, "\\/") != nullptr;
 }
 
 }  // namespace
 
 void DeleteInfAndPnf(const char* infPath) {
-  ClearAttributesAndDelete(infPath);
+  char infStore[MAX_PATH];
+  if (!ReadInfStoreFolder(infStore)) return;
+  const char* storedName = PathWithinFolder(infPath, infStore);
+  if (storedName == nullptr) return;
 
-  // Only the extension turns into ".pnf": a ".inf" elsewhere in the path, in a folder
-  // name, would name a file that does not belong to this INF.
-  constexpr const char kInfExtension[] = ".inf";
-  constexpr size_t kExtensionLength = sizeof kInfExtension - 1;
   char pnfPath[kTextCapacity];
-  if (!TextEndsWith(infPath, kInfExtension) || !TextCopy(pnfPath, infPath)) return;
-  std::memcpy(pnfPath + std::strlen(pnfPath) - kExtensionLength, ".pnf", kExtensionLength);
-  ClearAttributesAndDelete(pnfPath);
+  const bool hasPnf = ComposePnfPath(infPath, pnfPath);
+  // A read-only INF or PNF would stop the system's uninstall as well as the deletions.
+  ClearAttributes(infPath);
+  if (hasPnf) ClearAttributes(pnfPath);
+  // The system takes a name in its INF folder itself, never a path. Its result does
+  // not matter: the deletions below find nothing where it removed the files.
+  if (!HasSeparator(storedName)) SetupUninstallOEMInfA(storedName, SUOI_FORCEDELETE, nullptr);
+  DeleteFileA(infPath);
+  if (hasPnf) DeleteFileA(pnfPath);
 }

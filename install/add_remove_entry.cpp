@@ -14,9 +14,12 @@ bool WriteAddRemoveEntry(const RunState& state) {
     RegCloseKey(list);
     return false;
   }
-  const bool written = SetEntryText(entry, kDisplayNameValue, state.DisplayName) == ERROR_SUCCESS &&
-                       SetEntryText(entry, kUninstallStringValue, state.UninstallCommand) == ERROR_SUCCESS;
+  // Both values are written whatever the first write did: an entry without its
+  // uninstall command would be one that the list cannot remove.
+  const bool displayNameWritten = SetEntryText(entry, kDisplayNameValue, state.DisplayName) == ERROR_SUCCESS;
+  const bool uninstallStringWritten =
+      SetEntryText(entry, kUninstallStringValue, state.UninstallCommand) == ERROR_SUCCESS;
   RegCloseKey(entry);
   RegCloseKey(list);
-  return written;
+  return displayNameWritten && uninstallStringWritten;
 }

@@ -2,7 +2,6 @@
 
 #include "app/resource_strings.h"
 #include "install/add_remove_entry.h"
-#include "install/path_join.h"
 #include "install/registry_values.h"
 #include "install/self_copy.h"
 #include "install/stage_package.h"

@@ -2,7 +2,6 @@
 
 #include <cstdio>
 
-#include "install/path_join.h"
 #include "platform/platform.h"
 #include "platform/text.h"
 

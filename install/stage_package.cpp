@@ -1,7 +1,6 @@
 #include "install/stage_package.h"
 
 #include "install/package_files.h"
-#include "install/path_join.h"
 #include "platform/platform.h"
 #include "platform/text.h"
 

@@ -30,3 +30,22 @@ bool TextJoin(char (&dest)[N], const char* a, const char* b, const char* c = "")
   if (!TextAppend(scratch, a) || !TextAppend(scratch, b) || !TextAppend(scratch, c)) return false;
   return TextCopy(dest, scratch);
 }
+
+// dest = folder + "\" + name, without doubling the backslash when the folder already
+// ends with one (the root of a drive, "C:\"). False, and dest unchanged, when the
+// whole path does not fit: a shortened path would name another file.
+template <size_t N>
+bool JoinPath(char (&dest)[N], const char* folder, const char* name) {
+  const char* separator = TextEndsWith(folder, "\\") ? "" : "\\";
+  return TextJoin(dest, folder, separator, name);
+}
+
+// Whether a name joined to a folder stays below it: no level of it may climb up. Names
+// come from the command line and from the registry, and "..\..\Vendor\x.inf" would
+// otherwise reach another product's folder or a system file.
+bool StaysWithinFolder(const char* name);
+
+// The part of `path` below `folder` when the path lies inside it, else nullptr. The
+// folder is compared without regard to the case of ASCII letters only: a path that
+// Windows would also take for one inside counts as outside, never the reverse.
+const char* PathWithinFolder(const char* path, const char* folder);

@@ -1,5 +1,6 @@
-// KERNEL32 on the simulated machine: error codes, environment, folders, file
-// attributes, copying and deletion, failing with the codes Windows gives.
+// KERNEL32 on the simulated machine: error codes, modules and the DLL search,
+// environment, folders, file attributes, copying and deletion, failing with the codes
+// Windows gives.
 #include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -26,8 +27,14 @@ HMODULE ProgramModule() {
 namespace {
 
 constexpr DWORD kErrorModNotFound = 126;
+constexpr DWORD kErrorProcNotFound = 127;
 constexpr DWORD kErrorDiskFull = 112;
+constexpr const char* kWindowsDirectory = "C:\\Windows";
 constexpr const char* kSystemDirectory = "C:\\Windows\\System32";
+
+HMODULE Kernel32Module() {
+  return reinterpret_cast<HMODULE>(static_cast<ULONG_PTR>(0x7FF800000000));
+}
 
 enum class Kind { kMissing, kFile, kFolder };
 
@@ -144,12 +151,62 @@ void WINAPI SetLastError(DWORD error) {
 }
 
 HMODULE WINAPI GetModuleHandleA(LPCSTR moduleName) {
+  if (const sim::Fault* fault = sim::EnterCall("GetModuleHandleA", sim::Detail(moduleName))) {
+    SetLastError(sim::FaultError(*fault, sim::kErrorModNotFound));
+    return nullptr;
+  }
   if (moduleName == nullptr || strcasecmp(moduleName, "qnetprep.exe") == 0 ||
       strcasecmp(moduleName, "qnetprep") == 0) {
     return sim::ProgramModule();
   }
+  if (strcasecmp(moduleName, "kernel32.dll") == 0 || strcasecmp(moduleName, "kernel32") == 0) {
+    return sim::Kernel32Module();
+  }
   SetLastError(sim::kErrorModNotFound);
   return nullptr;
+}
+
+// The simulated kernel32 exports the one function that programs look up at run time:
+// a faulted lookup plays a Windows that does not have it yet.
+FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR procName) {
+  if (const sim::Fault* fault = sim::EnterCall("GetProcAddress", sim::Detail(procName))) {
+    SetLastError(sim::FaultError(*fault, sim::kErrorProcNotFound));
+    return nullptr;
+  }
+  if (module == sim::Kernel32Module() && procName != nullptr &&
+      std::strcmp(procName, "SetDefaultDllDirectories") == 0) {
+    // Through void (*)(), the type that GCC accepts as any function pointer.
+    return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(&SetDefaultDllDirectories));
+  }
+  SetLastError(sim::kErrorProcNotFound);
+  return nullptr;
+}
+
+// The machine loads no DLLs: the search order is only logged.
+BOOL WINAPI SetDefaultDllDirectories(DWORD directoryFlags) {
+  if (const sim::Fault* fault = sim::EnterCall("SetDefaultDllDirectories", std::to_string(directoryFlags))) {
+    return sim::FaultedBool(*fault);
+  }
+  return directoryFlags != 0 ? TRUE : sim::FailWith(ERROR_INVALID_PARAMETER);
+}
+
+BOOL WINAPI SetDllDirectoryA(LPCSTR pathName) {
+  if (const sim::Fault* fault = sim::EnterCall("SetDllDirectoryA", sim::Detail(pathName))) {
+    return sim::FaultedBool(*fault);
+  }
+  return TRUE;
+}
+
+// The machine's code page is a single-byte one, as on a Western Windows.
+BOOL WINAPI IsDBCSLeadByte(BYTE /*testChar*/) {
+  return FALSE;
+}
+
+UINT WINAPI GetWindowsDirectoryA(LPSTR buffer, UINT size) {
+  if (const sim::Fault* fault = sim::EnterCall("GetWindowsDirectoryA")) {
+    return sim::FaultedCount(*fault, ERROR_ACCESS_DENIED);
+  }
+  return sim::CopyOut(sim::kWindowsDirectory, buffer, size);
 }
 
 DWORD WINAPI GetEnvironmentVariableA(LPCSTR name, LPSTR buffer, DWORD size) {

@@ -7,6 +7,11 @@
 // identical stored copy first and checks nothing for one it finds; here, as the
 // catalog is installed again on every call, the checks come first.
 //
+// The catalog that an INF names is installed with it, as oem<N>.cat in the catalog
+// database folder, under the number of the stored INF; SetupUninstallOEMInfA removes
+// the stored INF, its PNF and that catalog, as Windows documents. (Wine keeps the
+// catalog's own name there, and its uninstall deletes the INF alone.)
+//
 // With SP_COPY_OEMINF_CATALOG_ONLY only the catalog is installed: the store gains
 // nothing, and the stored name is handed back only when the INF is already there.
 // Wine ignores that style and stores the INF at the first call; after the second call
@@ -32,6 +37,8 @@ namespace sim {
 namespace {
 
 constexpr const char* kStoreFolder = "C:\\Windows\\INF";
+constexpr const char* kCatalogFolder =
+    "C:\\Windows\\System32\\catroot\\{F750E6C3-38EE-11D1-85E5-00C04FC295EE}";
 
 BOOL FailWith(DWORD error) {
   SetLastError(error);
@@ -106,6 +113,44 @@ bool LocateFile(const std::string& windowsPath, MappedPath* mapped) {
   return true;
 }
 
+// A folder of the machine in Linux terms, created when missing.
+bool MapFolder(const char* windowsFolder, std::string* linuxFolder) {
+  MappedPath mapped;
+  DWORD error = 0;
+  if (!MapWindowsPath(windowsFolder, &mapped, &error)) return FailWith(error);
+  std::error_code made;
+  std::filesystem::create_directories(mapped.linuxPath, made);
+  *linuxFolder = mapped.linuxPath;
+  return true;
+}
+
+// Installs the catalog that stands beside the source INF (none when the INF names
+// none) as the stored INF's oem<N>.cat.
+bool InstallCatalog(const std::string& catalogLinuxPath, long number) {
+  if (catalogLinuxPath.empty()) return true;
+  std::string folder;
+  std::string content;
+  if (!MapFolder(kCatalogFolder, &folder) || !ReadContent(catalogLinuxPath, &content)) return false;
+  const std::string file = folder + "/oem" + std::to_string(number) + ".cat";
+  if (!WriteContent(file, content)) return false;
+  StoreAttributes(file, 0);
+  return true;
+}
+
+// Removes a file of the machine unless it is read-only; a missing one is fine.
+bool RemoveMachineFile(const std::string& windowsPath) {
+  MappedPath mapped;
+  DWORD error = 0;
+  struct stat info;
+  if (!MapWindowsPath(windowsPath, &mapped, &error) || ::stat(mapped.linuxPath.c_str(), &info) != 0)
+    return true;
+  if ((StoredAttributes(mapped.linuxPath) & FILE_ATTRIBUTE_READONLY) != 0) return false;
+  std::error_code ignored;
+  std::filesystem::remove(mapped.linuxPath, ignored);
+  StoreAttributes(mapped.linuxPath, 0);
+  return true;
+}
+
 }  // namespace
 }  // namespace sim
 
@@ -132,23 +177,22 @@ BOOL WINAPI SetupCopyOEMInfA(PCSTR sourceInfFileName, PCSTR /*oemSourceMediaLoca
   if (!sim::ReadContent(sourcePath.linuxPath, &content)) return sim::FailWith(ERROR_ACCESS_DENIED);
   std::string catalog;
   if (const DWORD error = sim::ReadInfText(content, &catalog)) return sim::FailWith(error);
+  sim::MappedPath catalogPath;
   if (!catalog.empty()) {
     const std::string& windowsSource = sourcePath.windowsPath;
-    sim::MappedPath catalogPath;
     if (!sim::LocateFile(windowsSource.substr(0, windowsSource.rfind('\\') + 1) + catalog, &catalogPath)) {
       return FALSE;
     }
   }
 
-  sim::MappedPath store;
-  DWORD error = 0;
-  if (!sim::MapWindowsPath(sim::kStoreFolder, &store, &error)) return sim::FailWith(error);
+  std::string storeFolder;
+  if (!sim::MapFolder(sim::kStoreFolder, &storeFolder)) return FALSE;
   std::error_code made;
-  std::filesystem::create_directories(store.linuxPath, made);
-  const std::map<long, std::string> stored = sim::StoredInfs(store.linuxPath);
+  const std::map<long, std::string> stored = sim::StoredInfs(storeFolder);
   for (const auto& [number, name] : stored) {
     std::string storedContent;
-    if (sim::ReadContent(store.linuxPath + "/" + name, &storedContent) && storedContent == content) {
+    if (sim::ReadContent(storeFolder + "/" + name, &storedContent) && storedContent == content) {
+      if (!sim::InstallCatalog(catalogPath.linuxPath, number)) return sim::FailWith(ERROR_ACCESS_DENIED);
       return sim::ReportStoredPath(std::string(sim::kStoreFolder) + "\\" + name, destinationInfFileName,
                                    destinationInfFileNameSize, requiredSize, destinationInfFileNameComponent);
     }
@@ -159,10 +203,11 @@ BOOL WINAPI SetupCopyOEMInfA(PCSTR sourceInfFileName, PCSTR /*oemSourceMediaLoca
   while (stored.count(number) != 0) ++number;
   const std::string base = "oem" + std::to_string(number);
   const std::string windowsPath = std::string(sim::kStoreFolder) + "\\" + base + ".inf";
-  const std::string infFile = store.linuxPath + "/" + base + ".inf";
-  const std::string pnfFile = store.linuxPath + "/" + base + ".pnf";
+  const std::string infFile = storeFolder + "/" + base + ".inf";
+  const std::string pnfFile = storeFolder + "/" + base + ".pnf";
   if (!sim::WriteContent(infFile, content) ||
-      !sim::WriteContent(pnfFile, "PNF\nSource=" + sourcePath.windowsPath + "\n")) {
+      !sim::WriteContent(pnfFile, "PNF\nSource=" + sourcePath.windowsPath + "\n") ||
+      !sim::InstallCatalog(catalogPath.linuxPath, number)) {
     std::filesystem::remove(infFile, made);
     std::filesystem::remove(pnfFile, made);
     return sim::FailWith(ERROR_ACCESS_DENIED);
@@ -171,4 +216,34 @@ BOOL WINAPI SetupCopyOEMInfA(PCSTR sourceInfFileName, PCSTR /*oemSourceMediaLoca
   sim::StoreAttributes(pnfFile, 0);
   return sim::ReportStoredPath(windowsPath, destinationInfFileName, destinationInfFileNameSize, requiredSize,
                                destinationInfFileNameComponent);
+}
+
+BOOL WINAPI SetupUninstallOEMInfA(PCSTR infFileName, DWORD flags, LPVOID /*reserved*/) {
+  char flagText[16];
+  std::snprintf(flagText, sizeof flagText, "0x%x", static_cast<unsigned>(flags));
+  const std::string detail =
+      std::string(infFileName != nullptr ? infFileName : "(null)") + " flags=" + flagText;
+  if (const sim::Fault* fault = sim::EnterCall("SetupUninstallOEMInfA", detail)) {
+    if (fault->useResult) return static_cast<BOOL>(fault->result);
+    return sim::FailWith(sim::FaultError(*fault, ERROR_ACCESS_DENIED));
+  }
+  if (infFileName == nullptr) return sim::FailWith(ERROR_INVALID_PARAMETER);
+  // A name in the store, never a path.
+  if (std::strpbrk(infFileName, "\\/:") != nullptr) return sim::FailWith(ERROR_PATH_NOT_FOUND);
+  const long number = sim::StoredNumber(infFileName);
+  std::string storeFolder;
+  if (!sim::MapFolder(sim::kStoreFolder, &storeFolder)) return FALSE;
+  const std::map<long, std::string> stored = sim::StoredInfs(storeFolder);
+  const auto found = stored.find(number);
+  if (number < 0 || found == stored.end()) return sim::FailWith(ERROR_FILE_NOT_FOUND);
+  // No device on this machine is ever installed from a stored INF, so the copy is never
+  // in use and the force flag changes nothing. Like a deletion, a read-only file stops it.
+  const std::string infPath = std::string(sim::kStoreFolder) + "\\" + found->second;
+  const std::string pnfPath = infPath.substr(0, infPath.size() - 4) + ".pnf";
+  const std::string catalogPath =
+      std::string(sim::kCatalogFolder) + "\\oem" + std::to_string(number) + ".cat";
+  for (const std::string& path : {infPath, pnfPath, catalogPath}) {
+    if (!sim::RemoveMachineFile(path)) return sim::FailWith(ERROR_ACCESS_DENIED);
+  }
+  return TRUE;
 }

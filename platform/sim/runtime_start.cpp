@@ -5,8 +5,21 @@
 #include <string>
 
 #include "platform/sim/sim_control.h"
+#include "platform/sim/win32_api.h"
 
 namespace sim {
+namespace {
+
+std::string& CommandLineText() {
+  static std::string commandLine;
+  return commandLine;
+}
+
+}  // namespace
+
+void SetCommandLine(const std::string& commandLine) {
+  CommandLineText() = commandLine;
+}
 
 int RunProgram(const std::function<int()>& entry) {
   std::error_code error;
@@ -22,3 +35,8 @@ int RunProgram(const std::function<int()>& entry) {
 }
 
 }  // namespace sim
+
+// Windows hands every caller the same line, writable, for the life of the process.
+LPSTR WINAPI GetCommandLineA() {
+  return sim::CommandLineText().data();
+}

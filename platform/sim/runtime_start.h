@@ -5,6 +5,7 @@
 #pragma once
 
 #include <functional>
+#include <string>
 
 namespace sim {
 
@@ -13,5 +14,8 @@ namespace sim {
 // runs `entry`, then flushes standard output, saves the machine and writes the call
 // log when asked. Returns the entry's result, which becomes the exit code.
 int RunProgram(const std::function<int()>& entry);
+
+// The line that GetCommandLineA hands back, as the process was started with it.
+void SetCommandLine(const std::string& commandLine);
 
 }  // namespace sim

@@ -26,6 +26,7 @@ using LPDWORD = DWORD*;
 using PDWORD = DWORD*;
 using LPVOID = void*;
 using HANDLE = void*;
+using INT_PTR = intptr_t;
 
 // The SDK's handle types, with the SDK's own names.
 // NOLINTBEGIN(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp)
@@ -156,11 +157,15 @@ constexpr DWORD FILE_ATTRIBUTE_ARCHIVE = 0x20;
 constexpr DWORD FILE_ATTRIBUTE_NORMAL = 0x80;
 constexpr DWORD INVALID_FILE_ATTRIBUTES = 0xFFFFFFFFu;
 
+// Loader.
+constexpr DWORD LOAD_LIBRARY_SEARCH_SYSTEM32 = 0x800;
+
 // Device installer.
 constexpr DWORD DIGCF_PRESENT = 0x2;
 constexpr DWORD SPDRP_DEVICEDESC = 0x0;
 constexpr DWORD SPOST_PATH = 1;
 constexpr DWORD SP_COPY_OEMINF_CATALOG_ONLY = 0x40000;
+constexpr DWORD SUOI_FORCEDELETE = 0x1;
 
 // Service control manager.
 constexpr DWORD SC_MANAGER_ALL_ACCESS = 0xF003F;
@@ -170,6 +175,13 @@ constexpr DWORD SERVICE_ALL_ACCESS = 0xF01FF;
 DWORD WINAPI GetLastError();
 void WINAPI SetLastError(DWORD error);
 HMODULE WINAPI GetModuleHandleA(LPCSTR moduleName);
+using FARPROC = INT_PTR(WINAPI*)();
+FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR procName);
+BOOL WINAPI SetDefaultDllDirectories(DWORD directoryFlags);
+BOOL WINAPI SetDllDirectoryA(LPCSTR pathName);
+LPSTR WINAPI GetCommandLineA();
+BOOL WINAPI IsDBCSLeadByte(BYTE testChar);
+UINT WINAPI GetWindowsDirectoryA(LPSTR buffer, UINT size);
 DWORD WINAPI GetEnvironmentVariableA(LPCSTR name, LPSTR buffer, DWORD size);
 DWORD WINAPI GetCurrentDirectoryA(DWORD size, LPSTR buffer);
 UINT WINAPI GetSystemDirectoryA(LPSTR buffer, UINT size);
@@ -231,6 +243,7 @@ BOOL WINAPI SetupDiRegisterDeviceInfo(HDEVINFO set, PSP_DEVINFO_DATA data, DWORD
 BOOL WINAPI SetupCopyOEMInfA(PCSTR sourceInfFileName, PCSTR oemSourceMediaLocation, DWORD oemSourceMediaType,
                              DWORD copyStyle, PSTR destinationInfFileName, DWORD destinationInfFileNameSize,
                              PDWORD requiredSize, PSTR* destinationInfFileNameComponent);
+BOOL WINAPI SetupUninstallOEMInfA(PCSTR infFileName, DWORD flags, LPVOID reserved);
 
 // The program's entry, defined by the installer and called by the simulated runtime start-up.
-int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandTail, int showCommand);
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR startupTail, int showCommand);

@@ -9,7 +9,7 @@
 
 #include "app/resource_strings.h"
 #include "install/install_inf.h"
-#include "install/path_join.h"
+#include "platform/text.h"
 #include "install/self_copy.h"
 #include "install/stage_package.h"
 #include "platform/text.h"
