@@ -1,174 +1,174 @@
-// Undoing an earlier install: the stored INF and PNF files named by the record slots,
-// the record keys one level each, and the uninstall's whole-tree removal.
-#include <gtest/gtest.h>
-
-#include <filesystem>
-#include <functional>
-#include <string>
-#include <vector>
-
+// Undoing an earlier install: record slots of every shape and wherever they point (only
+// the system's INF folder may be touched), the record keys one level at a time, and the
+// uninstall's whole-tree removal.
 #include "app/resource_strings.h"
-#include "cleanup/delete_inf_and_pnf.h"
 #include "cleanup/remove_installed_infs.h"
 #include "cleanup/remove_uninstall_keys.h"
-#include "tests/support/sim_machine.h"
+#include "tests/support/machine.h"
 
 namespace {
 
-using CleanupTest = SimMachineTest;
+using namespace where;
 
-TEST_F(CleanupTest, OnlyAnInfEndingThePathTakesItsPnfAndOnlyRealFailuresAreReported) {
-  const std::string store = "C:\\Windows\\INF\\";
-  const std::string line = "SetFileAttributes error, error value = ";
-  struct Case {
-    const char* path;
-    std::vector<std::string> deleted;
-    std::vector<std::string> kept;
-    std::vector<DWORD> attributeErrors;  // of the first calls
-    std::string output;
-  };
-  const Case cases[] = {
-      {"oem9.inf", {}, {}, {}, ""},  // already gone
-      {"oem3.inf", {"oem3.inf", "oem3.pnf"}, {"oem4.inf"}, {5, 0x1f}, line + "5" + line + "1f"},
-      {"OEM5.INF", {"OEM5.INF"}, {"OEM5.pnf"}, {}, ""},
-      {"drv.inf\\oem6.inf", {"drv.inf\\oem6.inf", "drv.inf\\oem6.pnf"}, {"drv.pnf"}, {}, ""},
-      {"x.inf.bak", {"x.inf.bak"}, {"x.pnf", "x.pnf.bak"}, {}, ""},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.path);
-    for (const std::string& file : c.deleted) WriteFile(store + file, "x");
-    for (const std::string& file : c.kept) WriteFile(store + file, "x");
-    sim::ResetCalls();
-    for (size_t i = 0; i < c.attributeErrors.size(); ++i)
-      sim::FailCall("SetFileAttributesA", sim::Fault{c.attributeErrors[i]}, static_cast<uint32_t>(i + 1));
+constexpr const char* kCatalog =
+    "C:\\Windows\\System32\\catroot\\{F750E6C3-38EE-11D1-85E5-00C04FC295EE}\\oem0.cat";
 
-    EXPECT_EQ(Output([&] { DeleteInfAndPnf((store + c.path).c_str()); }), c.output);
+// What Gone() shows of the store's oem0 (INF, PNF, catalog) and oem1, then the six files
+// beside and outside it, before anything is removed.
+const std::string unread = "1200001414";
 
-    for (const std::string& file : c.deleted) EXPECT_FALSE(FileExists(store + file)) << file;
-    for (const std::string& file : c.kept) EXPECT_TRUE(FileExists(store + file)) << file;
-  }
-}
-
-class RemoveInstalledInfsTest : public SimMachineTest {
+class CleanupTest : public MachineTest {
  protected:
-  // A slot of `size` bytes: the text, then NULs.
-  void SetSlot(const char* name, const std::string& text, size_t size = 512) {
-    std::vector<uint8_t> data(size, 0);
-    std::copy(text.begin(), text.end(), data.begin());
-    SetValueBytes(where::kParametersKey, name, REG_SZ, data);
-  }
-  void DeleteSlot(const char* name) {
-    sim::DeleteValue(*sim::FindKeyPath(sim::TheMachine().localMachine, where::kParametersKey), name);
-  }
-  void DeleteKey(const std::string& parent, const char* name) {
-    sim::DeleteSubkeyTree(*sim::FindKeyPath(sim::TheMachine().localMachine, parent), name);
-  }
-
-  // What a recorded default install leaves (oem1 and oem2), among things that are not ours.
-  void SeedRecordedInstall() {
-    DeleteKey("SOFTWARE", "Orvix");
-    for (const char* file : {"oem1.inf", "oem1.pnf", "oem2.inf", "oem2.pnf", "oem7.inf", "oem7.pnf"})
-      WriteFile(std::string("C:\\Windows\\INF\\") + file, file);
-    SetString(where::kProductKey, "Install", "Success");
-    SetSlot("RenamedInf", "C:\\Windows\\INF\\oem1.inf");
-    SetSlot("RenamedInf1", "C:\\Windows\\INF\\oem2.inf");
-    SetString(where::kEntryKey, "DisplayName", "Orvix adapter installation program");
-    CreateKey("SOFTWARE\\Orvix\\OtherProduct");
-    sim::ResetCalls();
-  }
-
-  RunState state_{};
-};
-
-// What is left after the clean-up.
-enum Left { kGone = 0, kOem1 = 1, kOem2 = 2, kProduct = 4, kParameters = 8, kEntry = 16, kAll = 31 };
-
-TEST_F(RemoveInstalledInfsTest, SlotZeroDecidesWhetherAnythingIsDeleted) {
-  struct Case {
-    const char* name;
-    std::function<void()> change;
-    bool result;
-    int left;
-  };
-  const Case cases[] = {
-      {"slot 0 only", [&] { DeleteSlot("RenamedInf1"); }, true, kOem2},
-      {"slot 1 without a NUL in 512 bytes", [&] { SetSlot("RenamedInf1", std::string(512, 'C')); }, true,
-       kOem2},
-      {"product key with another subkey", [&] { CreateKey(std::string(where::kProductKey) + "\\Extra"); },
-       true, kProduct},
-      {"no Add/Remove list", [&] { DeleteKey("SOFTWARE\\Microsoft\\Windows\\CurrentVersion", "Uninstall"); },
-       false, kGone},
-      {"slot 1 only", [&] { DeleteSlot("RenamedInf"); }, false, kAll},
-      {"slot 0 without a NUL in 512 bytes", [&] { SetSlot("RenamedInf", std::string(512, 'C')); }, false,
-       kAll},
-      {"slot 0 longer than 512 bytes", [&] { SetSlot("RenamedInf", "C:\\Windows\\INF\\oem1.inf", 600); },
-       false, kAll},
-      {"no Parameters key", [&] { DeleteKey(where::kProductKey, "Parameters"); }, false, kAll & ~kParameters},
-      {"strings not loaded", [] { sim::FailCall("LoadStringA", {}, 2); }, false, kAll},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    SeedRecordedInstall();
-    c.change();
-
-    EXPECT_EQ(Output([this, &c] { EXPECT_EQ(RemoveInstalledInfs(state_), c.result); }), "");
-
-    for (int i = 0; i < 2; ++i) {
-      const std::string base = "C:\\Windows\\INF\\oem" + std::to_string(i + 1);
-      EXPECT_EQ(FileExists(base + ".inf"), (c.left & (kOem1 << i)) != 0) << base;
-      EXPECT_EQ(FileExists(base + ".pnf"), (c.left & (kOem1 << i)) != 0) << base;
+  // What a recorded install leaves, and files that slots may name but not touch.
+  void Seed(const std::string& slot0, uint32_t type = REG_SZ) {
+    sim::OpenMachine(folder_ = workspace_ + "/m" + std::to_string(copies_++), workspace_);
+    Write("C:\\Windows\\INF\\oem0.inf", InfText("0"), FILE_ATTRIBUTE_READONLY);
+    Write("C:\\Windows\\INF\\oem0.pnf", "pnf", FILE_ATTRIBUTE_HIDDEN);
+    Write(kCatalog, "catalog");
+    Write("C:\\Windows\\INF\\oem1.inf", InfText("1"));
+    Write("C:\\Windows\\INF\\sub\\z.inf", "z");
+    Write("C:\\Windows\\INF\\sub\\z.pnf", "z");
+    for (const char* outside : {"C:\\Windows\\System32\\drivers\\x", "C:\\Program Files\\Zentrix\\y"}) {
+      Write(outside + std::string(".inf"), "outside", FILE_ATTRIBUTE_READONLY);
+      Write(outside + std::string(".pnf"), "outside", FILE_ATTRIBUTE_SYSTEM);
     }
-    EXPECT_EQ(KeyExists(where::kProductKey), (c.left & kProduct) != 0);
-    EXPECT_EQ(KeyExists(where::kParametersKey), (c.left & kParameters) != 0);
-    EXPECT_EQ(KeyExists(where::kEntryKey), (c.left & kEntry) != 0);
-    EXPECT_TRUE(FileExists("C:\\Windows\\INF\\oem7.pnf"));
-    EXPECT_TRUE(KeyExists("SOFTWARE\\Orvix\\OtherProduct"));
+    if (type != REG_NONE) SetBytes(kParameters, "RenamedInf", type, slot0);
+    SetString(kParameters, "RenamedInf1", "C:\\Windows\\INF\\oem1.inf");
+    SetString(kEntry, "DisplayName", "x");
+    SetString("SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Lumora", "DisplayName", "y");
   }
-}
-
-TEST_F(RemoveInstalledInfsTest, EveryFailedCallReleasesTheRecordKeys) {
-  ExpectHandlesClosedWhenAnyCallFails([this] { SeedRecordedInstall(); },
-                                      [this] { RemoveInstalledInfs(state_); });
-}
-
-class RemoveUninstallKeysTest : public SimMachineTest {
- protected:
-  // Our keys with more below them than one level, among keys of others.
-  void SeedInstalledMachine() {
-    CreateKey("SOFTWARE\\Orvix\\qnetprep\\Parameters\\Deeper");
-    CreateKey(std::string(where::kEntryKey) + "\\Sub");
-    CreateKey(std::string(where::kListKey) + "\\Lumora\\Sub");
-    CreateKey(std::string(where::kSupportedList) + "\\1E7C");
-    CreateKey(std::string(where::kListKey) + "\\OtherApp");
-    CreateKey("SOFTWARE\\Halvex\\qnetprep");
-    sim::ResetCalls();
+  // The seeded files that are gone, and the attributes of those that stay.
+  std::string Gone() {
+    std::string gone;
+    for (const std::string path :
+         {"C:\\Windows\\INF\\oem0.inf", "C:\\Windows\\INF\\oem0.pnf", kCatalog, "C:\\Windows\\INF\\oem1.inf",
+          "C:\\Windows\\INF\\sub\\z.inf", "C:\\Windows\\INF\\sub\\z.pnf",
+          "C:\\Windows\\System32\\drivers\\x.inf", "C:\\Windows\\System32\\drivers\\x.pnf",
+          "C:\\Program Files\\Zentrix\\y.inf", "C:\\Program Files\\Zentrix\\y.pnf"})
+      gone += Exists(path) ? std::to_string(Attributes(path)) : "-";
+    return gone;
   }
-  RunState state_{};
 };
 
-TEST_F(RemoveUninstallKeysTest, RemovesOurKeysWholeAndSkipsOnlyAKeyThatCannotBeOpened) {
-  ASSERT_TRUE(LoadResourceStrings(state_));
-  struct Case {
-    uint32_t failedOpen;  // 0: none
-    bool productGone;
-    bool entriesGone;
+TEST_F(CleanupTest, SlotsNameFilesInTheInfFolderOnlyAndTheSystemUninstallsWhatStandsDirectlyInIt) {
+  const std::string rest = "-001414", untouched = "120" + rest;
+  const std::string stored = "C:\\Windows\\INF\\oem0.inf";
+  const struct {
+    std::string slot0;
+    uint32_t type;
+    std::string gone, uninstalled, output;
+    bool recordsRemoved;
+  } cases[] = {
+      {stored, REG_SZ, "---" + rest, "oem0.inf oem1.inf ", "", true},
+      {"c:\\windows\\inf\\oem0.inf", REG_SZ, "---" + rest, "oem0.inf oem1.inf ", "", true},
+      {std::string(stored).append(512 - stored.size(), '\0'), REG_SZ, "---" + rest, "oem0.inf oem1.inf ", "",
+       true},
+      {stored, REG_BINARY, "---" + rest, "oem0.inf oem1.inf ", "", true},
+      // Only the extension turns into ".pnf" (the system takes the PNF anyway); a file
+      // already gone is not reported.
+      {"C:\\Windows\\INF\\oem0.INF", REG_SZ, "---" + rest, "oem0.INF oem1.inf ", "", true},
+      {"C:\\Windows\\INF\\oem9.inf", REG_SZ, untouched, "oem9.inf oem1.inf ", "", true},
+      // Deeper in the store: deleted without the system, which takes names only.
+      {"C:\\Windows\\INF\\sub\\z.inf", REG_SZ, "120---1414", "oem1.inf ", "", true},
+      {"C:\\Windows\\System32\\drivers\\x.inf", REG_SZ, untouched, "oem1.inf ", "", true},
+      {"C:\\Program Files\\Zentrix\\y.inf", REG_SZ, untouched, "oem1.inf ", "", true},
+      {"C:\\Windows\\INF\\..\\System32\\drivers\\x.inf", REG_SZ, untouched, "oem1.inf ", "", true},
+      {"C:\\Windows\\INF.old\\oem0.inf", REG_SZ, untouched, "oem1.inf ", "", true},
+      {"C:\\Windows\\INF", REG_SZ, untouched, "oem1.inf ", "", true},
+      {"", REG_SZ, untouched, "oem1.inf ", "", true},
+      {"\x07\0\0\0", REG_DWORD, untouched, "oem1.inf ", "", true},
+      // A slot that fills its 512 bytes without a NUL, or does not fit them, names nothing.
+      {std::string(stored).append(512 - stored.size(), ' '), REG_SZ, unread, "", "", false},
+      {std::string(stored).append(513 - stored.size(), '\0'), REG_SZ, unread, "", "", false},
+      {"", REG_NONE, unread, "", "", false},
   };
-  for (const Case& c : {Case{0, true, true}, Case{1, false, true}, Case{2, true, false}}) {
-    SCOPED_TRACE("failed open " + std::to_string(c.failedOpen));
-    SeedInstalledMachine();
-    if (c.failedOpen != 0) sim::FailCall("RegOpenKeyExA", {}, c.failedOpen);
-
-    RemoveUninstallKeys(state_);
-
-    EXPECT_EQ(KeyExists(where::kProductKey), !c.productGone);
-    EXPECT_EQ(KeyExists(where::kEntryKey), !c.entriesGone);
-    EXPECT_EQ(KeyExists(std::string(where::kListKey) + "\\Lumora"), !c.entriesGone);
-    EXPECT_TRUE(KeyExists(std::string(where::kSupportedList) + "\\1E7C"));
-    EXPECT_TRUE(KeyExists(std::string(where::kListKey) + "\\OtherApp"));
-    EXPECT_TRUE(KeyExists("SOFTWARE\\Halvex\\qnetprep"));
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.slot0.substr(0, 50));
+    Seed(c.slot0, c.type);
+    RunState state{};
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(RemoveInstalledInfs(state), c.recordsRemoved);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), c.output);
+    EXPECT_EQ(Gone(), c.gone);
+    std::string uninstalled;
+    for (const std::string& call : Calls("SetupUninstallOEMInfA"))
+      uninstalled += call.substr(0, call.find(" flags=0x1")) + " ";
+    EXPECT_EQ(uninstalled, c.uninstalled);
+    EXPECT_EQ(Has(kProduct), !c.recordsRemoved);
+    EXPECT_EQ(Has(kEntry), !c.recordsRemoved);
+    EXPECT_EQ(sim::OpenRegistryKeyCount(), 0);
   }
-  ExpectHandlesClosedWhenAnyCallFails([this] { SeedInstalledMachine(); },
-                                      [this] { RemoveUninstallKeys(state_); });
+}
+
+TEST_F(CleanupTest, FailuresLeaveTheRestInPlaceAndOnlyRealOnesAreReported) {
+  const struct {
+    const char* call;
+    uint32_t occurrence;
+    sim::Fault fault;
+    std::string gone, output;
+    bool result, records, entry;
+  } cases[] = {
+      {"LoadStringA", 1, {}, unread, "", false, true, true},
+      {"RegOpenKeyExA", 1, {}, unread, "", false, true, true},
+      {"RegOpenKeyExA", 2, {}, unread, "", false, true, true},
+      {"RegOpenKeyExA", 3, {}, unread, "", false, true, true},
+      {"RegQueryValueExA", 1, {}, unread, "", false, true, true},
+      {"RegQueryValueExA", 2, {}, "---0001414", "", true, false, false},
+      {"RegOpenKeyExA", 4, {}, "----001414", "", false, false, true},
+      {"GetWindowsDirectoryA", 0, {}, unread, "", true, false, false},
+      {"GetWindowsDirectoryA", 0, {0, true, MAX_PATH}, unread, "", true, false, false},
+      // Without the system's uninstall the catalog stays; the deletions go on.
+      {"SetupUninstallOEMInfA", 0, {}, "--0-001414", "", true, false, false},
+      {"SetFileAttributesA",
+       1,
+       {ERROR_ACCESS_DENIED},
+       "1-0-001414",
+       "SetFileAttributes error, error value = 5",
+       true,
+       false,
+       false},
+      {"SetFileAttributesA",
+       2,
+       {0x1F},
+       "----001414",
+       "SetFileAttributes error, error value = 1f",
+       true,
+       false,
+       false},
+      {"RegDeleteKeyA", 1, {}, "----001414", "", true, true, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.call) + " " + std::to_string(c.occurrence));
+    Seed("C:\\Windows\\INF\\oem0.inf");
+    sim::FailCall(c.call, c.fault, c.occurrence);
+    RunState state{};
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(RemoveInstalledInfs(state), c.result);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), c.output);
+    EXPECT_EQ(Gone(), c.gone);
+    EXPECT_EQ(Has(kParameters), c.records);
+    EXPECT_EQ(Has(kEntry), c.entry);
+  }
+}
+
+TEST_F(CleanupTest, TheUninstallRemovesItsKeysWholeAndSkipsOnlyWhatItCannotOpen) {
+  for (const char* failing : {"", "vendor", "list"}) {
+    SCOPED_TRACE(failing);
+    Seed("C:\\Windows\\INF\\oem0.inf");
+    SetString(std::string(kParameters) + "\\Deeper", "x", "y");
+    SetString("SOFTWARE\\Orvix\\qnetprep2", "x", "y");
+    RunState state{};
+    ASSERT_TRUE(LoadResourceStrings(state));
+    sim::ResetCalls();
+    if (*failing != '\0') sim::FailCall("RegOpenKeyExA", {}, *failing == 'v' ? 1 : 2);
+    RemoveUninstallKeys(state);
+    EXPECT_EQ(Has(kProduct), *failing == 'v');
+    EXPECT_EQ(Has(kEntry) || Has("SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Lumora"),
+              *failing == 'l');
+    EXPECT_TRUE(Has("SOFTWARE\\Orvix\\qnetprep2") &&
+                Has("SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall"));
+    EXPECT_EQ(sim::OpenRegistryKeyCount(), 0);
+  }
 }
 
 }  // namespace

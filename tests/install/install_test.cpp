@@ -1,228 +1,154 @@
-// Staging, the self-copy and the pre-install of one INF: the outcomes and failure exits
-// that whole runs cannot show. What whole runs leave is checked by the scenarios.
-#include <gtest/gtest.h>
-
-#include <cstring>
-#include <filesystem>
-#include <string>
-#include <vector>
-
+// One INF installed on its own, with and without records: what each failure exit leaves,
+// the stored lengths of the records, and the hardening that starts every run.
+#include "app/dll_search.h"
 #include "app/resource_strings.h"
 #include "install/install_inf.h"
-#include "platform/text.h"
-#include "install/self_copy.h"
-#include "install/stage_package.h"
-#include "platform/text.h"
-#include "tests/support/sim_machine.h"
+#include "platform/sim/registry_tree.h"
+#include "tests/support/machine.h"
 
 namespace {
 
-class InstallTest : public SimMachineTest {
+using namespace where;
+
+class InstallTest : public MachineTest {
  protected:
-  void SetUp() override {
-    SimMachineTest::SetUp();
-    ASSERT_TRUE(LoadResourceStrings(state_));
-    WritePackage();
+  void Fresh() {
+    folder_ = workspace_ + "/m" + std::to_string(copies_++);
+    std::filesystem::create_directories(folder_ + "/drive_c/pkg");
+    sim::OpenMachine(folder_, folder_ + "/drive_c/pkg");
+    Write("C:\\pkg\\net7341a.inf", InfText("a", "rx90kw2a.cat"));
+    Write("C:\\pkg\\rx90kw2a.cat", "catalog");
+    Write("C:\\pkg\\qnetprep.exe", "program");
   }
-
-  // Drops the records, the entry and the stored INFs of earlier installs, and the call log.
-  void ForgetEarlierInstalls() {
-    std::filesystem::remove_all(LinuxPath("C:\\Windows\\INF"));
-    std::filesystem::create_directories(LinuxPath("C:\\Windows\\INF"));
-    const auto software = sim::FindKeyPath(sim::TheMachine().localMachine, "SOFTWARE");
-    sim::DeleteSubkeyTree(*software, "Orvix");
-    sim::DeleteSubkeyTree(*sim::FindKeyPath(software, "Microsoft\\Windows\\CurrentVersion\\Uninstall"),
-                          "qnetprep");
-    sim::ResetCalls();
+  // What an install left, in the order it makes things.
+  std::string Left(bool installed) {
+    std::string left = installed ? "true" : "false";
+    if (Exists(std::string(kInstall) + "net7341a.inf")) left += " staged";
+    if (Exists("C:\\Windows\\INF\\oem0.inf")) left += " stored";
+    if (Has(kProduct, "Install")) left += " " + Str(kProduct, "Install");
+    for (const char* slot : {"RenamedInf", "RenamedInf1"})
+      if (Has(kParameters, slot)) left += std::string(" ") + slot + "=" + Str(kParameters, slot);
+    if (Has(kEntry, "DisplayName")) left += " name";
+    if (Has(kEntry, "UninstallString")) left += " command";
+    if (Exists(kSelfCopy)) left += " copied";
+    return left;
   }
-
-  RunState state_{};
 };
 
-// A "ProgramFiles" that does not fit its 260 characters counts as absent; an install
-// folder too long for its files' paths stages nothing rather than shortened paths.
-TEST(PackageNames, ANameThatClimbsAboveItsFolderIsRefused) {
-  struct Row {
-    const char* name;
-    bool stays;
-  };
-  const Row rows[] = {
-      {"net.inf", true},
-      {"sub\\net.inf", true},
-      {"..inf", true},
-      {".\\net.inf", true},
-      {"a..b\\net.inf", true},
-      {"", true},
-      {"..", false},
-      {"..\\net.inf", false},
-      {"sub/../../net.inf", false},
-      {"sub\\...\\net.inf", false},
-      {".. \\net.inf", false},
-      {"sub\\..", false},
-  };
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.name);
-    EXPECT_EQ(StaysWithinFolder(row.name), row.stays);
-  }
-}
-
-TEST_F(InstallTest, TheInstallFolderFollowsProgramFiles) {
-  std::filesystem::create_directories(folder_ + "/drive_d/Apps");
-  const std::string tooLong = "D:\\" + std::string(257, 'x');  // 260 characters
-  const std::string longest = "D:\\" + std::string(256, 'x');  // 259 characters
-  struct Case {
-    const char* value;
-    std::string installFolder;
-  };
-  const Case cases[] = {
-      {"", where::kInstallFolder},
-      {"D:\\Apps", "D:\\Apps\\Orvix\\qnetprep\\"},
-      {"D:\\", "D:\\Orvix\\qnetprep\\"},
-      {tooLong.c_str(), where::kInstallFolder},
-      {longest.c_str(), longest + "\\Orvix\\qnetprep\\"},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.value);
-    SetProgramFiles(c.value);
-    TextCopy(state_.SourceFolder, "C:\\pkg");
-    sim::ResetCalls();
-
-    StagePackageFiles(state_);
-
-    EXPECT_EQ(state_.InstallFolder, c.installFolder);
-    const bool fits = c.installFolder.size() + std::strlen("net7341a.inf") < MAX_PATH;
-    EXPECT_EQ(Calls("CopyFileA").empty(), !fits);
-    if (!fits) continue;
-    EXPECT_EQ(ReadFile(c.installFolder + "net7341a.inf"), PackageFileText("net7341a.inf", "v1"));
-  }
-
-  // A source path that does not fit is not shortened either.
-  sim::ResetCalls();
-  CopyPackageFile("C:\\staged\\", ("C:\\" + std::string(250, 'p') + "\\").c_str(), "file.sys");
-  EXPECT_TRUE(Calls("CopyFileA").empty());
-}
-
-TEST_F(InstallTest, TheSelfCopyReportsFailuresInLowerCaseHexadecimalAndNeverStops) {
-  struct Case {
-    const char* name;
-    bool program;
-    bool olderCopy;
-    const char* failedCall;
-    DWORD error;
-    std::string output;
-    size_t copies;
-    std::string copyAfter;  // "" when there is none
-  };
-  const Case cases[] = {
-      {"no program, no older copy", false, false, nullptr, 0, "SetFileAttributes error, error value = 2", 1,
-       ""},
-      {"no program, older copy stays", false, true, nullptr, 0, "", 1, "older"},
-      {"copy refused", true, true, "CopyFileA", 0x2f, "CopyFile error, error value = 2f", 1, "older"},
-      {"copy finds nothing", true, true, "CopyFileA", ERROR_FILE_NOT_FOUND, "", 1, "older"},
-      {"attributes refused", true, true, "SetFileAttributesA", 0xabc,
-       "SetFileAttributes error, error value = abc", 1, "program"},
-      {"no system folder", true, true, "GetSystemDirectoryA", ERROR_ACCESS_DENIED, "", 0, "older"},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    std::filesystem::remove(LinuxPath("C:\\pkg\\qnetprep.exe"));
-    std::filesystem::remove(LinuxPath(where::kSelfCopy));
-    if (c.program) WriteFile("C:\\pkg\\qnetprep.exe", "program");
-    if (c.olderCopy) WriteFile(where::kSelfCopy, "older");
-    sim::ResetCalls();
-    if (c.failedCall != nullptr) sim::FailCall(c.failedCall, sim::Fault{c.error});
-
-    EXPECT_EQ(Output([this] { CopySelfToSystemFolder(state_); }), c.output);
-
-    EXPECT_EQ(Calls("CopyFileA").size(), c.copies);
-    EXPECT_EQ(FileExists(where::kSelfCopy) ? ReadFile(where::kSelfCopy) : "", c.copyAfter);
-  }
-}
-
-// Outside RecordMode the result is the pre-install's; in RecordMode only the full copy,
-// not the catalog pass, decides what "Install" says.
-TEST_F(InstallTest, TheOutcomeIsTheFullCopysAndOnlyARecordedOneIsWrittenDown) {
-  const std::string tooLong(500, 'n');
-  struct Case {
-    const char* name;
+TEST_F(InstallTest, EachFailureExitLeavesWhatCameBeforeIt) {
+  const std::string all =
+      "true staged stored Success RenamedInf=C:\\Windows\\INF\\oem0.inf name command copied";
+  const std::string entry = "false staged stored Success RenamedInf=C:\\Windows\\INF\\oem0.inf";
+  RunState state{};
+  const struct {
     bool record;
-    const char* inf;
-    const char* failedCall;
-    sim::Fault fault;
-    bool result;
-    size_t preInstalls;
-    std::string install;
-    bool staged;
-  };
-  const sim::Fault needsMore{0, true, MAX_PATH + 1};  // the size that a longer folder needs
-  const Case cases[] = {
-      {"not recorded, pre-installed", false, "net7341a.inf", nullptr, {}, true, 2, "", true},
-      {"not recorded, not pre-installed", false, "absent.inf", nullptr, {}, false, 2, "", true},
-      {"catalog pass fails", true, "net7341a.inf", "SetupCopyOEMInfA", {}, true, 2, "Success", true},
-      {"install folder + name too long", true, tooLong.c_str(), nullptr, {}, false, 0, "Fail", true},
-      {"current folder unreadable", true, "net7341a.inf", "GetCurrentDirectoryA", {}, false, 0, "", false},
-      {"current folder too long", true, "net7341a.inf", "GetCurrentDirectoryA", needsMore, false, 0, "",
-       false},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    ForgetEarlierInstalls();
-    if (c.failedCall != nullptr) sim::FailCall(c.failedCall, c.fault, 1);
-    state_.RecordMode = c.record;
-    bool result = !c.result;
-    Output([&] { result = InstallInf(state_, c.inf); });
-
-    EXPECT_EQ(result, c.result);
-    EXPECT_EQ(Calls("SetupCopyOEMInfA").size(), c.preInstalls);
-    EXPECT_EQ(GetString(where::kProductKey, "Install"), c.install);
-    EXPECT_EQ(GetString(where::kParametersKey, "RenamedInf"),
-              c.record && c.result ? "C:\\Windows\\INF\\oem0.inf" : "");
-    EXPECT_EQ(KeyExists(where::kProductKey), c.record && c.staged);
-    EXPECT_EQ(KeyExists(where::kVendorKey), c.staged);
-    EXPECT_EQ(Calls("CreateDirectoryA").empty(), !c.staged);
-  }
-}
-
-// Each failure exit of a recorded install returns false and leaves the later steps
-// undone: of what a recorded install makes, in order, only the first `made` exist.
-TEST_F(InstallTest, EveryFailureExitReturnsFalseAndStopsThere) {
-  struct Case {
     const char* call;
     uint32_t occurrence;
-    int made;
+    sim::Fault fault;
+    std::string left;
+  } cases[] = {
+      {false, "", 0, {}, "true staged stored"},
+      // Without "SOFTWARE" the install gives up, in either mode.
+      {false, "RegOpenKeyExA", 1, {}, "false staged"},
+      {false, "SetupCopyOEMInfA", 2, {}, "false staged"},
+      {true, "", 0, {}, all},
+      {true, "RegOpenKeyExA", 1, {}, "false staged"},
+      {true, "RegCreateKeyExA", 1, {}, "false staged"},
+      {true, "RegCreateKeyExA", 2, {}, "false staged"},
+      {true, "RegCreateKeyExA", 3, {}, "false staged"},
+      // Only the full copy decides; the catalog pass before it does not.
+      {true, "SetupCopyOEMInfA", 1, {}, all},
+      {true, "SetupCopyOEMInfA", 2, {}, "false staged Fail"},
+      {true, "RegSetValueExA", 4, {}, "false staged stored Success"},
+      {true, "RegOpenKeyExA", 2, {}, entry},
+      {true, "RegCreateKeyExA", 4, {}, entry},
+      // Both values of the entry are written whatever the first write did.
+      {true, "RegSetValueExA", 5, {}, entry + " command"},
+      {true, "RegSetValueExA", 6, {}, entry + " name"},
+      {true, "GetCurrentDirectoryA", 1, {}, "false"},
+      {true, "GetCurrentDirectoryA", 1, {0, true, MAX_PATH}, "false"},
+      // A "ProgramFiles" that fills its buffer counts as absent.
+      {true, "GetEnvironmentVariableA", 1, {0, true, MAX_PATH}, all},
+      {true, "GetSystemDirectoryA", 1, {}, all.substr(0, all.size() - 7)},
+      // A system folder that fills its whole buffer is no folder at all.
+      {true, "GetSystemDirectoryA", 1, {0, true, 512}, all.substr(0, all.size() - 7)},
+      {true, "GetSystemDirectoryA", 1, {0, true, 300}, all.substr(0, all.size() - 7)},
   };
-  const Case cases[] = {
-      {"LoadStringA", 3, 0},     {"RegOpenKeyExA", 1, 0},   {"RegCreateKeyExA", 1, 0},
-      {"RegCreateKeyExA", 2, 1}, {"RegCreateKeyExA", 3, 2}, {"SetupCopyOEMInfA", 2, 3},
-      {"RegSetValueExA", 4, 3},  {"RegOpenKeyExA", 2, 4},   {"RegCreateKeyExA", 4, 4},
-      {"RegSetValueExA", 5, 5},  {"RegSetValueExA", 6, 6},
-  };
-  state_.RecordMode = true;
-  for (const Case& c : cases) {
-    SCOPED_TRACE(std::string(c.call) + " #" + std::to_string(c.occurrence));
-    ForgetEarlierInstalls();
-    sim::FailCall(c.call, sim::Fault{ERROR_ACCESS_DENIED}, c.occurrence);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.call) + " " + std::to_string(c.occurrence) + (c.record ? " recorded" : ""));
+    Fresh();
+    state = RunState{};
+    ASSERT_TRUE(LoadResourceStrings(state));
+    state.RecordMode = c.record;
+    // Left by the install before: a folder, or text too long to join with the program's name.
+    const std::string before = c.fault.result == 300 ? std::string(300, 's') : "C:\\Windows\\System32";
+    std::memcpy(state.SystemFolder, before.c_str(), before.size() + 1);
+    if (*c.call != '\0') sim::FailCall(c.call, c.fault, c.occurrence);
+    testing::internal::CaptureStdout();
+    const bool installed = InstallInf(state, "net7341a.inf");
+    testing::internal::GetCapturedStdout();
+    EXPECT_EQ(Left(installed), c.left);
+    EXPECT_EQ(sim::OpenRegistryKeyCount(), 0);
+  }
+  // The records are 512 bytes each, the entry's values their text (with the NUL that
+  // Windows adds when the byte after the text is one).
+  for (const auto& [key, name] : {std::pair(kProduct, "Install"), std::pair(kProduct, "reboot"),
+                                  std::pair(kProduct, "Version"), std::pair(kParameters, "RenamedInf")}) {
+    const sim::RegValue* value = sim::FindValue(*sim::FindKeyPath(sim::TheMachine().localMachine, key), name);
+    EXPECT_TRUE(value->type == REG_SZ && value->data.size() == 512) << name;
+  }
+  const auto entryKey = sim::FindKeyPath(sim::TheMachine().localMachine, kEntry);
+  EXPECT_EQ(sim::FindValue(*entryKey, "DisplayName")->data.size(), 35u);
+  EXPECT_EQ(sim::FindValue(*entryKey, "UninstallString")->data.size(), 16u);
+  EXPECT_EQ(Str(kProduct, "reboot") + Str(kProduct, "Version"), "reboot0.0.3.6");
+}
 
-    EXPECT_FALSE(InstallInf(state_, "net7341a.inf"));
-
-    const bool made[] = {KeyExists(where::kVendorKey),
-                         KeyExists(where::kProductKey),
-                         KeyExists(where::kParametersKey),
-                         HasValue(where::kParametersKey, "RenamedInf"),
-                         KeyExists(where::kEntryKey),
-                         HasValue(where::kEntryKey, "DisplayName"),
-                         HasValue(where::kEntryKey, "UninstallString")};
-    for (int i = 0; i < 7; ++i) EXPECT_EQ(made[i], i < c.made) << "item " << i;
-    EXPECT_TRUE(Calls("GetSystemDirectoryA").empty()) << "no self-copy";
+TEST_F(InstallTest, RecordsInTheSecondSlotAndGivesUpWhenBothAreTaken) {
+  for (int taken = 1; taken <= 2; ++taken) {
+    Fresh();
+    RunState state{};
+    ASSERT_TRUE(LoadResourceStrings(state));
+    state.RecordMode = true;
+    SetString(kParameters, "RenamedInf", "C:\\Windows\\INF\\oem7.inf");
+    if (taken == 2) SetString(kParameters, "RenamedInf1", "C:\\Windows\\INF\\oem8.inf");
+    testing::internal::CaptureStdout();
+    const bool installed = InstallInf(state, "net7341a.inf");
+    testing::internal::GetCapturedStdout();
+    EXPECT_EQ(Left(installed), taken == 1
+                                   ? "true staged stored Success RenamedInf=C:\\Windows\\INF\\oem7.inf "
+                                     "RenamedInf1=C:\\Windows\\INF\\oem0.inf name command copied"
+                                   : "false staged RenamedInf=C:\\Windows\\INF\\oem7.inf "
+                                     "RenamedInf1=C:\\Windows\\INF\\oem8.inf");
   }
 }
 
-TEST_F(InstallTest, EveryFailedCallReleasesTheKeysOfTheInstall) {
-  for (const bool recordMode : {false, true}) {
-    SCOPED_TRACE(recordMode ? "recorded" : "not recorded");
-    state_.RecordMode = recordMode;
-    ExpectHandlesClosedWhenAnyCallFails([this] { ForgetEarlierInstalls(); },
-                                        [this] { InstallInf(state_, "net7341a.inf"); });
+// The DLL search leaves out the program's folder whatever the system offers, and the
+// run goes on whatever the calls return.
+TEST_F(InstallTest, TheDllSearchIsHardenedFirstAndTheRunGoesOnWhateverItGets) {
+  const struct {
+    const char* call;
+    std::string calls;
+  } cases[] = {
+      {"", "GetModuleHandleA GetProcAddress SetDefaultDllDirectories(2048) "},
+      {"GetModuleHandleA", "GetModuleHandleA SetDllDirectoryA() "},
+      {"GetProcAddress", "GetModuleHandleA GetProcAddress SetDllDirectoryA() "},
+      {"SetDefaultDllDirectories",
+       "GetModuleHandleA GetProcAddress SetDefaultDllDirectories(2048) SetDllDirectoryA() "},
+      {"SetDllDirectoryA", "GetModuleHandleA GetProcAddress SetDefaultDllDirectories(2048) "},
+  };
+  for (const auto& c : cases) {
+    Fresh();
+    Write("C:\\pkg\\net73417.inf", InfText("b"));
+    if (*c.call != '\0') sim::FailCall(c.call, {});
+    Run("");
+    std::string calls;
+    for (const sim::CallRecord& call : sim::CallLog()) {
+      if (call.name == "LoadStringA" || (call.name == "GetModuleHandleA" && call.detail != "kernel32.dll"))
+        break;
+      calls += call.name + (call.name.find("Dll") != std::string::npos ? "(" + call.detail + ")" : "") + " ";
+    }
+    EXPECT_EQ(calls, c.calls) << c.call;
+    EXPECT_TRUE(Exists("C:\\Windows\\INF\\oem0.inf") && Exists("C:\\Windows\\INF\\oem1.inf")) << c.call;
   }
 }
 
