@@ -1,67 +1,32 @@
-// Fuzzes the reading of the command-line tail against a plain model of the options:
-// "/u" and "/au" count anywhere but inside the argument of the first "/inf=", which
-// runs from after the white space that follows it to the next white space and keeps
-// at most 511 characters. Nothing is written outside the argument buffer.
-#include <algorithm>
+// Fuzzes the options against a plain model: "/u" and "/au" count anywhere but inside the
+// argument of the first "/inf=", which runs from after the white space that follows it
+// to the next white space and keeps at most 511 characters; nothing else is written.
 #include <cctype>
-#include <cstdint>
-#include <cstdlib>
 #include <cstring>
 #include <string>
 
 #include "app/options.h"
-#include "records/records.h"
-
-namespace {
-
-constexpr char kUntouched = 0x5A;
-constexpr size_t kGuard = 64;
-
-void Require(bool condition) {
-  if (!condition) __builtin_trap();
-}
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  // The tail is text: it ends at its first NUL, as the one WinMain receives does.
-  const std::string bytes(reinterpret_cast<const char*>(data), size);
-  const std::string tail = bytes.substr(0, bytes.find('\0'));
-
-  const size_t option = tail.find("/inf=");
-  size_t argumentBegin = option + 5, argumentEnd = option;
-  if (option != std::string::npos) {
-    while (argumentBegin < tail.size() && std::isspace(static_cast<unsigned char>(tail[argumentBegin])))
-      ++argumentBegin;
-    argumentEnd = argumentBegin;
-    while (argumentEnd < tail.size() && !std::isspace(static_cast<unsigned char>(tail[argumentEnd])))
-      ++argumentEnd;
+  const std::string tail = std::string(reinterpret_cast<const char*>(data), size).c_str();
+  const size_t option = tail.find("/inf="), none = std::string::npos;
+  size_t begin = option + 5, end = option;
+  if (option != none) {
+    while (begin < tail.size() && std::isspace(static_cast<unsigned char>(tail[begin]))) ++begin;
+    for (end = begin; end < tail.size() && !std::isspace(static_cast<unsigned char>(tail[end]));) ++end;
   }
-  const std::string searched =
-      option == std::string::npos ? tail : tail.substr(0, argumentBegin) + '\0' + tail.substr(argumentEnd);
-
-  // The argument buffer between two guards that must stay as they are.
-  char memory[kGuard + kTextCapacity + kGuard];
-  std::memset(memory, kUntouched, sizeof memory);
-  char* argument = memory + kGuard;
-  const CommandOptions options = ReadCommandOptions(tail.c_str(), argument, kTextCapacity);
-
-  Require(options.recordMode == (searched.find("/au") != std::string::npos));
-  if (searched.find("/u") != std::string::npos) {
-    Require(options.mode == RunMode::Uninstall);
-  } else if (option != std::string::npos) {
-    Require(options.mode == RunMode::SingleInf);
-    const size_t length = std::min<size_t>(argumentEnd - argumentBegin, kTextCapacity - 1);
-    Require(std::memchr(argument, '\0', kTextCapacity) != nullptr);
-    Require(std::strlen(argument) == length);
-    Require(std::memcmp(argument, tail.data() + argumentBegin, length) == 0);
-  } else {
-    Require(options.mode == RunMode::Default);
-  }
-  if (options.mode != RunMode::SingleInf) {
-    for (size_t i = kGuard; i < kGuard + kTextCapacity; ++i) Require(memory[i] == kUntouched);
-  }
-  for (size_t i = 0; i < kGuard; ++i)
-    Require(memory[i] == kUntouched && memory[kGuard + kTextCapacity + i] == kUntouched);
+  const std::string searched = option == none ? tail : tail.substr(0, begin) + '\0' + tail.substr(end);
+  const RunMode mode = searched.find("/u") != none ? RunMode::Uninstall
+                       : option != none            ? RunMode::SingleInf
+                                                   : RunMode::Default;
+  const std::string kept =
+      mode == RunMode::SingleInf ? tail.substr(begin, std::min<size_t>(end - begin, 511)) + '\0' : "";
+  // The argument's buffer of 512 between guards.
+  char memory[600];
+  std::memset(memory, 'Z', sizeof memory);
+  const CommandOptions options = ReadCommandOptions(tail.c_str(), memory + 8, 512);
+  if (options.mode != mode || options.recordMode != (searched.find("/au") != none) ||
+      std::string(memory, sizeof memory) != std::string(8, 'Z') + kept + std::string(592 - kept.size(), 'Z'))
+    __builtin_trap();
   return 0;
 }

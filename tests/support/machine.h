@@ -1,28 +1,33 @@
-// A fresh simulated machine for every test, seeded and inspected without going through
-// the calls under test; the field machine that whole runs meet (the package, supported
-// adapters, the driver's service, and neighbours wherever a run reaches); and the one
-// check that every whole run must pass, whatever its input or its faults.
+// A fresh simulated machine for every test, seeded and read without the calls under
+// test; the field machine that whole runs meet (the package, supported adapters, the
+// driver's service, neighbours wherever a run reaches); and the one check that every
+// whole run must pass, whatever its input or its faults.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <map>
-#include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
+using namespace std::string_literals;
+
 #include "platform/sim/file_attributes.h"
 #include "platform/sim/machine.h"
+#include "platform/sim/paths.h"
+#include "platform/sim/registry_tree.h"
 #include "platform/sim/sim_control.h"
 
 namespace where {
 constexpr const char* kProduct = "SOFTWARE\\Orvix\\qnetprep";
 constexpr const char* kParameters = "SOFTWARE\\Orvix\\qnetprep\\Parameters";
 constexpr const char* kEntry = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\qnetprep";
-constexpr const char* kSupported = "SOFTWARE\\Orvix\\Kadrimov\\SupportedDevices";
+constexpr const char* kSupported = "SOFTWARE\\Orvix\\Kadrimov\\SupportedDevices\\";
 constexpr const char* kInstall = "C:\\Program Files\\Orvix\\qnetprep\\";
 constexpr const char* kSelfCopy = "C:\\Windows\\System32\\qnetprep.exe";
 constexpr const char* kNet = "{4D36E972-E325-11CE-BFC1-08002BE10318}";
@@ -30,23 +35,43 @@ constexpr const char* kOther = "{4D36E97E-E325-11CE-BFC1-08002BE10318}";
 }  // namespace where
 
 // An INF that the store accepts, told apart by `label`, naming `catalog` unless empty.
-std::string InfText(const std::string& label, const std::string& catalog = "");
-std::string PciId(const std::string& vendor, const std::string& device);
+inline std::string InfText(const std::string& label, const std::string& catalog = "") {
+  return "[Version]\nSignature=\"$Windows NT$\"\n" +
+         (catalog.empty() ? "" : "CatalogFile=" + catalog + "\n") + "; " + label + "\n";
+}
+inline std::string PciId(const std::string& vendor, const std::string& device) {
+  return "PCI\\VEN_" + vendor + "&DEV_" + device + "&SUBSYS_00000000&REV_00\\3&1&0&00";
+}
 
-// Entries "key P", "value P : name", "folder C:\..", "file C:\.." and "attributes C:\..",
-// each with its type and bytes, content or bits.
+// "1" or "0" for each fact.
+inline std::string Bits(std::initializer_list<bool> facts) {
+  std::string bits;
+  for (bool fact : facts) bits += fact ? '1' : '0';
+  return bits;
+}
+
+// "key P", "value P : name", "folder C:\..", "file C:\..", "attributes C:\.." with their bytes.
 using MachineState = std::map<std::string, std::string>;
-// "added: entry", "removed: entry", "modified: entry", one a line.
-std::vector<std::string> Differences(const MachineState& before, const MachineState& after);
-std::string Lines(const std::vector<std::string>& lines);
+// "added: <entry>", "removed: <entry>" or "modified: <entry>", one a line.
+std::string Differences(const MachineState& before, const MachineState& after);
+
+// A call that fails: the `occurrence`-th of its name, or every one for 0.
+struct Failing {
+  const char* call = "";
+  uint32_t occurrence = 0;
+  sim::Fault fault = {};
+};
 
 struct Mode {
-  const char* name;
-  const char* tail;
+  const char *name, *tail;
   bool afterRecordedInstall;
 };
 // Default, /au, /au over a recorded install, /inf=, /u after a recorded install.
-extern const Mode kModes[5];
+constexpr Mode kModes[] = {{"Default", "", false},
+                           {"Record", "/au", false},
+                           {"RecordOverRecordedInstall", "/au", true},
+                           {"SingleInf", "/inf=net7341a.inf", false},
+                           {"UninstallAfterRecordedInstall", "/u", true}};
 inline std::string ModeName(const testing::TestParamInfo<Mode>& info) {
   return info.param.name;
 }
@@ -54,43 +79,89 @@ inline std::string ModeName(const testing::TestParamInfo<Mode>& info) {
 class MachineTest : public testing::Test {
  protected:
   void SetUp() override;
-  void TearDown() override;
+  void TearDown() override { std::filesystem::remove_all(workspace_); }
+  // A new, empty machine with C:\pkg as the current folder.
+  void Open();
 
-  // Registry below HKEY_LOCAL_MACHINE.
-  void SetString(const std::string& key, const std::string& name, const std::string& text);
-  void SetBytes(const std::string& key, const std::string& name, uint32_t type, const std::string& bytes);
-  std::string Str(const std::string& key, const std::string& name);  // up to the first NUL, "" if missing
-  bool Has(const std::string& key, const char* value = nullptr);
-  // Files by Windows path.
-  std::string Linux(const std::string& path);
-  void Write(const std::string& path, const std::string& content, DWORD attributes = 0);
-  std::string Read(const std::string& path);
-  bool Exists(const std::string& path);
+  void SetBytes(const std::string& key, const std::string& name, uint32_t type, const std::string& bytes) {
+    sim::SetValue(*sim::CreateKeyPath(sim::TheMachine().localMachine, key), name, type,
+                  reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+  }
+  void SetString(const std::string& key, const std::string& name, const std::string& text) {
+    SetBytes(key, name, REG_SZ, text + '\0');
+  }
+  const sim::RegValue* Value(const std::string& key, const std::string& name) {
+    const auto found = sim::FindKeyPath(sim::TheMachine().localMachine, key);
+    return found == nullptr ? nullptr : sim::FindValue(*found, name);
+  }
+  // A value's bytes up to the first NUL.
+  std::string Str(const std::string& key, const std::string& name) {
+    return Value(key, name)
+               ? std::string(Value(key, name)->data.begin(), Value(key, name)->data.end()).c_str()
+               : "";
+  }
+  bool Has(const std::string& key) {
+    return sim::FindKeyPath(sim::TheMachine().localMachine, key) != nullptr;
+  }
+  bool Has(const std::string& key, const char* value) { return Value(key, value) != nullptr; }
+  std::string Linux(const std::string& path) {  // "" for a path the machine refuses
+    sim::MappedPath mapped;
+    DWORD error = 0;
+    return sim::MapWindowsPath(path, &mapped, &error) ? mapped.linuxPath : "";
+  }
+  void Write(const std::string& path, const std::string& content, DWORD attributes = 0) {
+    std::filesystem::create_directories(sim::LinuxParent(Linux(path)));
+    std::ofstream(Linux(path), std::ios::binary | std::ios::trunc) << content;
+    sim::StoreAttributes(Linux(path), attributes);
+  }
+  static std::string Slurp(const std::string& linuxPath) {
+    std::ostringstream content;
+    content << std::ifstream(linuxPath, std::ios::binary).rdbuf();
+    return content.str();
+  }
+  std::string Read(const std::string& path) { return Slurp(Linux(path)); }
+  bool Exists(const std::string& path) { return std::filesystem::is_regular_file(Linux(path)); }
   DWORD Attributes(const std::string& path) { return sim::StoredAttributes(Linux(path)); }
-  void AddDevice(const char* classGuid, const std::string& id, const char* description = "adapter");
-  bool HasDevice(const std::string& id);
-  void AddService(const std::string& name);
+  void AddDevice(const char* classGuid, const std::string& id, const char* description = "adapter") {
+    SetString("SYSTEM\\CurrentControlSet\\Enum\\" + id, "ClassGUID", classGuid);
+    if (description != nullptr)
+      SetString("SYSTEM\\CurrentControlSet\\Enum\\" + id, "DeviceDesc", description);
+  }
+  bool HasDevice(const std::string& id) { return Has("SYSTEM\\CurrentControlSet\\Enum\\" + id); }
+  void AddService(const std::string& name) {
+    SetBytes("SYSTEM\\CurrentControlSet\\Services\\" + name, "Type", REG_DWORD, std::string("\1\0\0\0", 4));
+  }
   // The details of the logged calls of one name, in order.
-  static std::vector<std::string> Calls(const std::string& name);
-
-  // The installer in this process; standard output goes to output_.
+  static std::vector<std::string> Calls(const std::string& name) {
+    std::vector<std::string> details;
+    for (const sim::CallRecord& call : sim::CallLog())
+      if (call.name == name) details.push_back(call.detail);
+    return details;
+  }
+  // Starts a new call log with `failing` planned.
+  static void Fail(const Failing& failing) {
+    sim::ResetCalls();
+    if (*failing.call != '\0') sim::FailCall(failing.call, failing.fault, failing.occurrence);
+  }
+  // The installer in this process, as WinMain runs it; standard output goes to output_.
   int Run(const std::string& tail);
 
-  // The field machine: the package in C:\pkg, own adapters, service and every neighbour.
-  void SeedField();
-  void SeedOwnDevices();
-  // Seeds the field machine for `mode` and keeps it as the template of the runs.
+  // Seeds the field machine for `mode` and keeps it as the template that runs copy.
   void PrepareTemplate(const Mode& mode);
   std::string CopyTemplate(const std::string& name);
-  void OpenCopy();
+  void OpenCopy() {
+    folder_ = CopyTemplate("run" + std::to_string(machines_++ % 2));
+    sim::OpenMachine(folder_, folder_ + "/drive_c/pkg");
+    installFolder_ = "C:\\Program Files\\Orvix\\qnetprep";
+  }
   MachineState Capture();
-  // Runs `tail` and checks what every run keeps to: exit code 1, no handle left open
-  // (beyond `failedCloses` of the faulted close `faulted`, -1: every one of the run), nothing but the error
-  // lines on standard output, every neighbour as it was, and no change outside the product's own keys, files,
-  // devices and service.
+  // Runs `tail`: exit code 1, no handle left open (but `failedCloses` of the faulted
+  // close `faulted`; -1: all of the run), nothing but error lines on standard output,
+  // every neighbour as it was, no change outside the product's own keys, files, devices
+  // and service.
   void CheckedRun(const std::string& tail, const std::string& faulted = "", int failedCloses = 0);
 
-  std::string folder_, workspace_, template_, output_;
+  std::string workspace_, folder_, template_, output_;
   std::string installFolder_ = "C:\\Program Files\\Orvix\\qnetprep";
-  int copies_ = 0;
+  int machines_ = 0;
 };
