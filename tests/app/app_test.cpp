@@ -1,8 +1,5 @@
 // The pure parts of the logic: the command tail and its options, bounded text, paths that
 // climb out of their folder, hexadecimal fields and the supported-device lookup.
-#include <cstdlib>
-#include <set>
-
 #include "app/command_tail.h"
 #include "app/options.h"
 #include "devices/hex_field.h"
@@ -13,66 +10,57 @@
 namespace {
 
 // Where the program's name ends, on a single-byte code page: characters compare as
-// unsigned, so a letter above 127 is never a blank. Pairs of line and tail.
-TEST(CommandLine, TheTailFollowsTheNameAndTheBlanksAfterItAndOptionsCountOutsideTheInfArgument) {
+// unsigned, so a letter above 127 is never a blank.
+TEST(CommandLine, TheTailFollowsTheNameAndOptionsCountOutsideTheInfArgument) {
   const char* const tails[][2] = {{"\"C:\\Program Files\\q.exe\" /au", "/au"},
                                   {"\"C:\\q.exe\"/au", "/au"},
                                   {"\"\" /u", "/u"},
                                   {"\"C:\\q.exe /au", ""},
-                                  {"C:\\B\xfcro/updates/qnetprep.exe /au", "/au"},
+                                  {"C:\\B\xfcro/q.exe /au", "/au"},
                                   {"q.exe!/u", ""},
                                   {"C:\\q.exe\t\x01\x1f \x7f/u", "\x7f/u"},
-                                  {"q.exe", ""},
-                                  {"", ""},
-                                  {nullptr, ""}};
-  for (const auto& c : tails) EXPECT_STREQ(CommandTailOf(c[0]), c[1]) << (c[0] ? c[0] : "(null)");
-  const std::string a600(600, 'a');
-  const struct {
-    std::string tail;
-    RunMode mode;
-    bool record;
-    std::string inf;
-  } cases[] = {{"", RunMode::Default, false, ""},
-               {"x/auto", RunMode::Default, true, ""},
-               {"/AU /U /INF=a.inf", RunMode::Default, false, ""},
-               {"/au /update", RunMode::Uninstall, true, ""},
-               {"/u /inf=a.inf", RunMode::Uninstall, false, ""},
-               {"/inf=a.inf /u", RunMode::Uninstall, false, ""},
-               {"/inf= \t\r\n\v\fa.inf\tb", RunMode::SingleInf, false, "a.inf"},
-               {"/au /inf=  ", RunMode::SingleInf, true, ""},
-               {"/inf=a.inf\rb /inf=c\nd\ve\ff /au", RunMode::SingleInf, true, "a.inf"},
-               // The argument is a path: C:/updates/audio.inf holds "/u" and "/au" but selects nothing.
-               {"/inf=C:/updates/audio.inf", RunMode::SingleInf, false, "C:/updates/audio.inf"},
-               {"/inf=" + a600 + "/u/au /au", RunMode::SingleInf, true, a600.substr(89)},
-               {"/inf=" + a600.substr(89), RunMode::SingleInf, false, a600.substr(89)}};
-  for (const auto& c : cases) {
+                                  {"", ""}};
+  for (const auto& c : tails) EXPECT_STREQ(CommandTailOf(c[0]), c[1]) << c[0];
+  EXPECT_STREQ(CommandTailOf(nullptr), "");
+  const std::string a511(511, 'a');
+  // Pairs of tail and what it selects.
+  const std::string options[] = {
+      "", "default", "x/auto", "record default", "/AU /U /INF=a.inf", "default", "/au /update",
+      "record uninstall", "/u /inf=a.inf", "uninstall", "/inf=a.inf /u", "uninstall",
+      "/inf= \t\r\n\v\fa.inf\tb", "inf a.inf", "/au /inf=  ", "record inf ",
+      "/inf=a.inf\rb /inf=c\nd\ve\ff /au", "record inf a.inf",
+      // The argument is a path: its "/u" and "/au" select nothing.
+      "/inf=C:/updates/audio.inf", "inf C:/updates/audio.inf", "/inf=" + a511 + "b/u/au /au",
+      "record inf " + a511, "/inf=" + a511, "inf " + a511};
+  for (size_t i = 0; i < std::size(options); i += 2) {
     // The byte after the argument's buffer stays: in RunState no sanitizer would see it.
     char buffer[513];
     std::memset(buffer, '#', sizeof buffer);
-    const CommandOptions options = ReadCommandOptions(c.tail.c_str(), buffer, 512);
-    EXPECT_EQ(options.mode, c.mode) << c.tail;
-    EXPECT_EQ(options.recordMode, c.record) << c.tail;
-    EXPECT_EQ(buffer[512], '#');
-    EXPECT_EQ(options.mode == RunMode::SingleInf ? buffer : c.inf, c.inf) << c.tail;
+    const CommandOptions read = ReadCommandOptions(options[i].c_str(), buffer, 512);
+    const std::string mode = read.mode == RunMode::Default     ? "default"
+                             : read.mode == RunMode::Uninstall ? "uninstall"
+                                                               : "inf " + std::string(buffer);
+    EXPECT_EQ((read.recordMode ? "record " : "") + mode + buffer[512], options[i + 1] + "#") << options[i];
   }
 }
 
 TEST(BoundedText, RefusesWhatDoesNotFitAndKeepsTheDestination) {
   char buffer[8] = "keep", unterminated[4] = {'x', 'x', 'x', 'x'};
   EXPECT_FALSE(TextCopy(buffer, "12345678") || TextCopy(buffer, 0, "") || TextAppend(unterminated, ""));
-  EXPECT_TRUE(TextAppend(buffer, "123"));
+  EXPECT_TRUE(TextAppend(buffer, "123") && TextCopy(unterminated, 1, ""));
   EXPECT_FALSE(TextAppend(buffer, "4") || TextJoin(buffer, "C:", "\\", "pkg\\x"));
   EXPECT_STREQ(buffer, "keep123");
   EXPECT_TRUE(TextEndsWith("a.inf", ".inf") && TextEndsWith(".inf", ".inf"));
   EXPECT_FALSE(TextEndsWith("inf", ".inf") || TextEndsWith("a.pnf", ".inf"));
   // Capacity, then limit, then the text's own end decide the length of a prefix.
-  const std::pair<std::pair<size_t, size_t>, std::string> prefixes[] = {
-      {{0, 9}, "#####"},   {{1, 9}, "\0####"s}, {{3, 9}, "ab\0##"s}, {{4, 9}, "abc\0#"s},
-      {{4, 4}, "abc\0#"s}, {{4, 2}, "ab\0##"s}, {{5, 3}, "abc\0#"s}, {{5, 9}, "abcd\0"s}};
-  for (const auto& [bounds, kept] : prefixes) {
+  const std::string prefixes[] = {"#####",   "\0####"s, "ab\0##"s, "abc\0#"s,
+                                  "abc\0#"s, "ab\0##"s, "abc\0#"s, "abcd\0"s};
+  const size_t bounds[][2] = {{0, 9}, {1, 9}, {3, 9}, {4, 9},
+                              {4, 4}, {4, 2}, {5, 3}, {5, 9}};  // capacity, limit
+  for (size_t i = 0; i < std::size(prefixes); ++i) {
     char out[6] = "#####";
-    TextCopyPrefix(out, bounds.first, "abcdef", bounds.second);
-    EXPECT_EQ(std::string(out, 5), kept) << bounds.first << " " << bounds.second;
+    TextCopyPrefix(out, bounds[i][0], "abcdef", bounds[i][1]);
+    EXPECT_EQ(std::string(out, 5), prefixes[i]) << bounds[i][0] << " " << bounds[i][1];
   }
 }
 
@@ -107,40 +95,38 @@ TEST(Paths, NamesStayWithinTheirFolderAndPathsLieInsideItOnlyBelowIt) {
   }
 }
 
-TEST(SupportedDevices, HexFieldsAndTheSortedLookupAnswerAsPlainModelsDo) {
-  const struct {
-    const char* text;
-    int count;
-    bool field;
-    uint32_t value;
-  } fields[] = {{"09af", 4, true, 0x09AF}, {"AFaf", 4, true, 0xAFAF}, {"1E7C9", 4, true, 0x1E7C},
-                {"09af", 2, true, 9},      {"0000", 4, true, 0},      {"/:`g@G", 1, false, 0},
-                {":", 1, false, 0},        {"`", 1, false, 0},        {"g", 1, false, 0},
-                {"@", 1, false, 0},        {"G", 1, false, 0},        {"1E7\0004C43", 4, false, 0}};
-  for (const auto& c : fields) {
-    uint32_t value = 77;
-    EXPECT_EQ(ReadHexField(c.text, c.count, &value), c.field) << c.text;
-    EXPECT_EQ(value, c.field ? c.value : 77u) << c.text;
-    EXPECT_EQ(ParseHexField(c.text, c.count), static_cast<int32_t>(c.value)) << c.text;
+TEST(SupportedDevices, HexFieldsAndBothLookupsAnswerAsAPlainModel) {
+  // Whether the text starts with a field, its value (7 when untouched), then the field of 4
+  // and of 2 as ParseHexField reads them; the neighbours of the digits are no digits.
+  std::string fields;
+  for (const char* text :
+       {"09af", "AFaf", "1E7C9", "0000", "/000", ":000", "`000", "g000", "@000", "G000", "1E7"}) {
+    uint32_t value = 7;
+    const bool field = ReadHexField(text, 4, &value);
+    fields += std::to_string(field) + std::to_string(value) + "/" + std::to_string(ParseHexField(text, 4)) +
+              "/" + std::to_string(ParseHexField(text, 2)) + " ";
   }
-  // Random lists with repeats, and one entry more past the count that must not count.
-  const std::set<uint32_t> builtIn = {0x3A02, 0x3A07, 0x3A15, 0x4C21, 0x4C40, 0x4C41, 0x4C42, 0x4C43,
-                                      0x4C44, 0x4C45, 0x4C46, 0x4C47, 0x5B10, 0x6E03, 0x7D31};
-  std::srand(7);
-  for (uint32_t size : {0u, 1u, 2u, 3u, 17u, 256u}) {
-    std::vector<DevicePair> list(size + 1);
-    for (DevicePair& pair : list) pair = {0x1E7Bu + std::rand() % 3, 0x4C40u + std::rand() % 200};
-    std::vector<DevicePair> sorted(list.begin(), list.begin() + size);
-    SortSupportedDeviceList(sorted.data(), size);
+  EXPECT_EQ(fields,
+            "12479/2479/9 144975/44975/175 17804/7804/30 10/0/0 07/0/0 07/0/0 07/0/0 07/0/0 07/0/0 07/0/0 "
+            "07/0/30 ");
+  // Lists with repeats, out of order, and an entry past the count that must not count.
+  const DevicePair list[] = {{0x1E7D, 5},      {0x1E7B, 9}, {0x1E7D, 5},
+                             {0x1E7C, 0x4C43}, {0x1E7D, 2}, {0x1E7C, 7}};
+  DevicePair sorted[5];
+  for (uint32_t size = 0; size <= 5; ++size) {
+    std::copy(list, list + size, sorted);
+    SortSupportedDeviceList(size ? sorted : nullptr, size);
     for (uint32_t vendor = 0x1E7A; vendor <= 0x1E7E; ++vendor)
-      for (uint32_t device = 0x3A00; device <= 0x4D10;
-           device += device < 0x3A20 || device >= 0x4C20 ? 1 : 0x100) {
-        bool plain = vendor == 0x1E7C && builtIn.count(device) != 0;
+      for (uint32_t device :
+           {0u, 2u, 5u, 7u, 9u, 0x3A02u, 0x3A07u, 0x3A15u, 0x4C20u, 0x4C21u, 0x4C40u, 0x4C47u, 0x4C48u}) {
+        bool plain = vendor == 0x1E7C && (device == 0x3A02 || device == 0x3A07 || device == 0x3A15 ||
+                                          (device >= 0x4C40 && device <= 0x4C47) || device == 0x4C21);
         for (uint32_t i = 0; i < size; ++i)
           plain = plain || (list[i].vendorId == vendor && list[i].deviceId == device);
-        ASSERT_EQ(IsSupportedDevice(vendor, device, size ? list.data() : nullptr, size), plain)
+        EXPECT_EQ(IsSupportedDevice(vendor, device, size ? list : nullptr, size), plain)
             << size << " " << device;
-        ASSERT_EQ(IsSupportedDeviceInSortedList(vendor, device, size ? sorted.data() : nullptr, size), plain);
+        EXPECT_EQ(IsSupportedDeviceInSortedList(vendor, device, size ? sorted : nullptr, size), plain)
+            << size << " " << device;
       }
   }
 }

@@ -1,7 +1,6 @@
-// A fresh simulated machine for every test, seeded and read without the calls under
-// test; the field machine that whole runs meet (the package, supported adapters, the
-// driver's service, neighbours wherever a run reaches); and the one check that every
-// whole run must pass, whatever its input or its faults.
+// A fresh simulated machine for every test, seeded and read without the calls under test;
+// the field machine that whole runs meet (the package, supported adapters, the driver's
+// service, neighbours wherever a run reaches); and the one check of every whole run.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -12,10 +11,6 @@
 #include <functional>
 #include <map>
 #include <sstream>
-#include <string>
-#include <vector>
-
-using namespace std::string_literals;
 
 #include "platform/sim/file_attributes.h"
 #include "platform/sim/machine.h"
@@ -23,11 +18,12 @@ using namespace std::string_literals;
 #include "platform/sim/registry_tree.h"
 #include "platform/sim/sim_control.h"
 
+using namespace std::string_literals;
+
 namespace where {
 constexpr const char* kProduct = "SOFTWARE\\Orvix\\qnetprep";
 constexpr const char* kParameters = "SOFTWARE\\Orvix\\qnetprep\\Parameters";
 constexpr const char* kEntry = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\qnetprep";
-constexpr const char* kSupported = "SOFTWARE\\Orvix\\Kadrimov\\SupportedDevices\\";
 constexpr const char* kInstall = "C:\\Program Files\\Orvix\\qnetprep\\";
 constexpr const char* kSelfCopy = "C:\\Windows\\System32\\qnetprep.exe";
 constexpr const char* kNet = "{4D36E972-E325-11CE-BFC1-08002BE10318}";
@@ -39,11 +35,6 @@ inline std::string InfText(const std::string& label, const std::string& catalog 
   return "[Version]\nSignature=\"$Windows NT$\"\n" +
          (catalog.empty() ? "" : "CatalogFile=" + catalog + "\n") + "; " + label + "\n";
 }
-inline std::string PciId(const std::string& vendor, const std::string& device) {
-  return "PCI\\VEN_" + vendor + "&DEV_" + device + "&SUBSYS_00000000&REV_00\\3&1&0&00";
-}
-
-// "1" or "0" for each fact.
 inline std::string Bits(std::initializer_list<bool> facts) {
   std::string bits;
   for (bool fact : facts) bits += fact ? '1' : '0';
@@ -55,7 +46,7 @@ using MachineState = std::map<std::string, std::string>;
 // "added: <entry>", "removed: <entry>" or "modified: <entry>", one a line.
 std::string Differences(const MachineState& before, const MachineState& after);
 
-// A call that fails: the `occurrence`-th of its name, or every one for 0.
+// The `occurrence`-th call of a name fails (0: every one), as the fault says.
 struct Failing {
   const char* call = "";
   uint32_t occurrence = 0;
@@ -66,22 +57,17 @@ struct Mode {
   const char *name, *tail;
   bool afterRecordedInstall;
 };
-// Default, /au, /au over a recorded install, /inf=, /u after a recorded install.
 constexpr Mode kModes[] = {{"Default", "", false},
                            {"Record", "/au", false},
                            {"RecordOverRecordedInstall", "/au", true},
                            {"SingleInf", "/inf=net7341a.inf", false},
                            {"UninstallAfterRecordedInstall", "/u", true}};
-inline std::string ModeName(const testing::TestParamInfo<Mode>& info) {
-  return info.param.name;
-}
 
 class MachineTest : public testing::Test {
  protected:
   void SetUp() override;
   void TearDown() override { std::filesystem::remove_all(workspace_); }
-  // A new, empty machine with C:\pkg as the current folder.
-  void Open();
+  void Open();  // a new, empty machine with C:\pkg as the current folder
 
   void SetBytes(const std::string& key, const std::string& name, uint32_t type, const std::string& bytes) {
     sim::SetValue(*sim::CreateKeyPath(sim::TheMachine().localMachine, key), name, type,
@@ -94,8 +80,7 @@ class MachineTest : public testing::Test {
     const auto found = sim::FindKeyPath(sim::TheMachine().localMachine, key);
     return found == nullptr ? nullptr : sim::FindValue(*found, name);
   }
-  // A value's bytes up to the first NUL.
-  std::string Str(const std::string& key, const std::string& name) {
+  std::string Str(const std::string& key, const std::string& name) {  // up to its first NUL
     return Value(key, name)
                ? std::string(Value(key, name)->data.begin(), Value(key, name)->data.end()).c_str()
                : "";
@@ -131,20 +116,17 @@ class MachineTest : public testing::Test {
   void AddService(const std::string& name) {
     SetBytes("SYSTEM\\CurrentControlSet\\Services\\" + name, "Type", REG_DWORD, std::string("\1\0\0\0", 4));
   }
-  // The details of the logged calls of one name, in order.
-  static std::vector<std::string> Calls(const std::string& name) {
+  static std::vector<std::string> Calls(const std::string& name) {  // the details, in order
     std::vector<std::string> details;
     for (const sim::CallRecord& call : sim::CallLog())
       if (call.name == name) details.push_back(call.detail);
     return details;
   }
-  // Starts a new call log with `failing` planned.
-  static void Fail(const Failing& failing) {
+  static void Fail(const Failing& failing) {  // starts a new call log
     sim::ResetCalls();
     if (*failing.call != '\0') sim::FailCall(failing.call, failing.fault, failing.occurrence);
   }
-  // The installer in this process, as WinMain runs it; standard output goes to output_.
-  int Run(const std::string& tail);
+  int Run(const std::string& tail);  // as WinMain runs it; standard output goes to output_
 
   // Seeds the field machine for `mode` and keeps it as the template that runs copy.
   void PrepareTemplate(const Mode& mode);
@@ -152,16 +134,13 @@ class MachineTest : public testing::Test {
   void OpenCopy() {
     folder_ = CopyTemplate("run" + std::to_string(machines_++ % 2));
     sim::OpenMachine(folder_, folder_ + "/drive_c/pkg");
-    installFolder_ = "C:\\Program Files\\Orvix\\qnetprep";
   }
   MachineState Capture();
-  // Runs `tail`: exit code 1, no handle left open (but `failedCloses` of the faulted
-  // close `faulted`; -1: all of the run), nothing but error lines on standard output,
-  // every neighbour as it was, no change outside the product's own keys, files, devices
-  // and service.
+  // Runs `tail`: exit code 1, no handle left open (but `failedCloses` of the faulted close
+  // `faulted`; -1: all of the run), nothing but error lines on standard output, every
+  // neighbour as it was, no change outside the product's own keys, files, devices, service.
   void CheckedRun(const std::string& tail, const std::string& faulted = "", int failedCloses = 0);
 
-  std::string workspace_, folder_, template_, output_;
-  std::string installFolder_ = "C:\\Program Files\\Orvix\\qnetprep";
+  std::string workspace_, folder_, template_, output_, installFolder_ = "C:\\Program Files\\Orvix\\qnetprep";
   int machines_ = 0;
 };
