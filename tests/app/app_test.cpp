@@ -1,5 +1,3 @@
-// The pure parts of the logic: the command tail and its options, bounded text, paths that
-// climb out of their folder, hexadecimal fields and the supported-device lookup.
 #include "app/command_tail.h"
 #include "app/options.h"
 #include "devices/hex_field.h"
@@ -14,16 +12,13 @@ namespace {
 TEST(CommandLine, TheTailFollowsTheNameAndOptionsCountOutsideTheInfArgument) {
   const char* const tails[][2] = {{"\"C:\\Program Files\\q.exe\" /au", "/au"},
                                   {"\"C:\\q.exe\"/au", "/au"},
-                                  {"\"\" /u", "/u"},
                                   {"\"C:\\q.exe /au", ""},
                                   {"C:\\B\xfcro/q.exe /au", "/au"},
-                                  {"q.exe!/u", ""},
                                   {"C:\\q.exe\t\x01\x1f \x7f/u", "\x7f/u"},
                                   {"", ""}};
   for (const auto& c : tails) EXPECT_STREQ(CommandTailOf(c[0]), c[1]) << c[0];
   EXPECT_STREQ(CommandTailOf(nullptr), "");
   const std::string a511(511, 'a');
-  // Pairs of tail and what it selects.
   const std::string options[] = {
       "", "default", "x/auto", "record default", "/AU /U /INF=a.inf", "default", "/au /update",
       "record uninstall", "/u /inf=a.inf", "uninstall", "/inf=a.inf /u", "uninstall",
@@ -81,10 +76,7 @@ TEST(Paths, NamesStayWithinTheirFolderAndPathsLieInsideItOnlyBelowIt) {
                                   {"C:\\Windows\\INF.old\\x", inf, nullptr},
                                   {"C:\\Windows\\INF", inf, nullptr},
                                   {"C:\\Windows\\INF\\", inf, nullptr},
-                                  {"C:\\Windows\\IN", inf, nullptr},
                                   {"C:\\Windows\\INF\\..\\x.inf", inf, nullptr},
-                                  {"C:\\Windows\\INF\\s\\.. \\..\\x", inf, nullptr},
-                                  {"C:/Windows\\INF\\x", inf, nullptr},
                                   {"[\\x", "{", nullptr},
                                   {"\xc4\\x", "\xe4", nullptr},
                                   {"x", "", nullptr}};

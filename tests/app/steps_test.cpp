@@ -1,8 +1,10 @@
-// The steps of a run on a small machine, each under the failure of one call: the order of
-// the steps of each mode, the string table, the install of one INF, and the clean-up of an
-// earlier install with slots of every shape, wherever they point.
+// Steps on a small machine under the failure of one call: the order of each mode, the removal
+// pass, the install of one INF, the clean-up of slots of every shape, wherever they point.
 #include "app/resource_strings.h"
 #include "cleanup/remove_installed_infs.h"
+#include "devices/device_classes.h"
+#include "devices/remove_devices.h"
+#include "devices/supported_devices.h"
 #include "install/install_inf.h"
 #include "tests/support/machine.h"
 
@@ -14,21 +16,15 @@ const char* const kCatalog =
     "C:\\Windows\\System32\\catroot\\{F750E6C3-38EE-11D1-85E5-00C04FC295EE}\\oem0.cat";
 // What a recorded install leaves in the store, then files beside and outside it, seeded with
 // the attributes (read-only 1, hidden 2, system 4) that kSeeded lists in order.
-const std::string kStore[] = {"C:\\Windows\\INF\\oem0.inf",
-                              "C:\\Windows\\INF\\oem0.pnf",
-                              kCatalog,
-                              "C:\\Windows\\INF\\oem1.inf",
-                              "C:\\Windows\\INF\\sub\\z.inf",
-                              "C:\\Windows\\INF\\sub\\z.pnf",
-                              "C:\\Windows\\System32\\drivers\\x.inf",
-                              "C:\\Windows\\System32\\drivers\\x.pnf",
-                              "C:\\Program Files\\y.inf",
-                              "C:\\Program Files\\y.pnf"};
+const std::string kInf = "C:\\Windows\\INF\\", kDrivers = "C:\\Windows\\System32\\drivers\\";
+const std::string kStore[] = {kInf + "oem0.inf",          kInf + "oem0.pnf",   kCatalog,
+                              kInf + "oem1.inf",          kInf + "sub\\z.inf", kInf + "sub\\z.pnf",
+                              kDrivers + "x.inf",         kDrivers + "x.pnf",  "C:\\Program Files\\y.inf"s,
+                              "C:\\Program Files\\y.pnf"s};
 const std::string kSeeded = "1200001414";
 
 class StepsTest : public MachineTest {
  protected:
-  // The calls that show which step ran, each once in a row.
   static std::string Trace() {
     std::string trace, word;
     for (const auto& [name, detail] : sim::CallLog()) {
@@ -56,7 +52,6 @@ class StepsTest : public MachineTest {
     SetString(kParameters, "RenamedInf1", "C:\\Windows\\INF\\oem1.inf");
     SetString(kEntry, "DisplayName", "x");
   }
-  // The store's files as seeded: "-" for one gone, else its attributes.
   std::string Gone() {
     std::string gone;
     for (const std::string& path : kStore) gone += Exists(path) ? std::to_string(Attributes(path)) : "-";
@@ -69,10 +64,8 @@ TEST_F(StepsTest, EveryModeHardensTheDllSearchThenClearsThenRunsItsOwnSteps) {
   const std::string both = cleared + "net7341a.inf net73417.inf ";
   const std::tuple<const char*, Failing, std::string> cases[] = {
       {"", {}, hardened + both},
-      {"/au", {}, hardened + both},
       {"/inf=x.inf", {}, hardened + cleared + "x.inf "},
       {"/au /u", {}, hardened + cleared + "uninstall "},
-      {"/u /inf=x.inf", {}, hardened + cleared + "uninstall "},
       // Without strings the clean-up and the key removal give up; the device passes run.
       {"/u", {"LoadStringA"}, hardened + "{4D36E972 {4D36E97E "},
       // Without the system's own call the search leaves out the current folder; the run goes on.
@@ -88,19 +81,6 @@ TEST_F(StepsTest, EveryModeHardensTheDllSearchThenClearsThenRunsItsOwnSteps) {
     EXPECT_EQ(Run(tail), 1);
     EXPECT_EQ(Trace(), trace) << tail << " " << failing.call;
     EXPECT_EQ(Exists("C:\\Windows\\INF\\oem0.inf"), trace.find("net7341a") != std::string::npos);
-  }
-  // Entries load in the order 1, 2, 3, 4, 11, 5, 7, 8, 9, 10; a missing one stops the load,
-  // and the entries after it keep what they held.
-  for (uint32_t missing = 1; missing <= 11; ++missing) {
-    RunState state{};
-    Fail({"LoadStringA", missing});
-    EXPECT_EQ(LoadResourceStrings(state), missing == 11);
-    std::string loaded;
-    for (const char* text :
-         {state.VendorKey, state.ProductName, state.Parameters, state.RenamedInf, state.RenamedInf1,
-          state.ServiceName, state.UninstallKey, state.DisplayName, state.UninstallCommand, state.Version})
-      loaded += *text != '\0' ? '1' : '0';
-    EXPECT_EQ(loaded, std::string(missing - 1, '1') + std::string(11 - missing, '0'));
   }
 }
 
@@ -161,59 +141,140 @@ TEST_F(StepsTest, EachExitOfAnInstallLeavesWhatCameBeforeIt) {
 
 TEST_F(StepsTest, SlotsNameFilesInTheInfFolderOnlyAndTheSystemUninstallsWhatStandsDirectlyInIt) {
   const std::string stored = "C:\\Windows\\INF\\oem0.inf", both = "oem0.inf oem1.inf ";
-  const std::string removed = "----001414", untouched = "120-001414";
-  // The slot, its type, what is gone, the names the system was asked to uninstall.
-  const std::tuple<std::string, uint32_t, std::string, std::string> cases[] = {
-      {stored, REG_SZ, removed, both},
-      {"c:\\windows\\inf\\oem0.inf", REG_SZ, removed, both},
+  const std::string removed = "----001414 " + both, untouched = "120-001414 oem1.inf ",
+                    unread = kSeeded + " ";
+  // The slot, its type, the failing call; what is gone and the names the system was asked to
+  // uninstall; whether RemoveInstalledInfs succeeded, the records and the entry stay; output.
+  const std::tuple<std::string, uint32_t, Failing, std::string, std::string> cases[] = {
+      {"c:\\windows\\inf\\oem0.inf", REG_SZ, {}, removed + "100", ""},
       // Only ".inf" turns into ".pnf" (the system takes the PNF anyway); a file already gone
       // is not reported.
-      {"C:\\Windows\\INF\\oem0.INF", REG_SZ, removed, "oem0.INF oem1.inf "},
-      {"C:\\Windows\\INF\\oem9.inf", REG_SZ, untouched, "oem9.inf oem1.inf "},
+      {"C:\\Windows\\INF\\oem0.INF", REG_SZ, {}, "----001414 oem0.INF oem1.inf 100", ""},
+      {"C:\\Windows\\INF\\oem9.inf", REG_SZ, {}, "120-001414 oem9.inf oem1.inf 100", ""},
       // Deeper in the store: deleted without the system, which takes names only.
-      {"C:\\Windows\\INF\\sub\\z.inf", REG_SZ, "120---1414", "oem1.inf "},
-      {"C:\\Windows\\System32\\drivers\\x.inf", REG_SZ, untouched, "oem1.inf "},
-      {"C:\\Program Files\\y.inf", REG_SZ, untouched, "oem1.inf "},
-      {"C:\\Windows\\INF\\..\\System32\\drivers\\x.inf", REG_SZ, untouched, "oem1.inf "},
+      {"C:\\Windows\\INF\\sub\\z.inf", REG_SZ, {}, "120---1414 oem1.inf 100", ""},
+      {"C:\\Windows\\System32\\drivers\\x.inf", REG_SZ, {}, untouched + "100", ""},
+      {"C:\\Program Files\\y.inf", REG_SZ, {}, untouched + "100", ""},
+      {"C:\\Windows\\INF\\..\\System32\\drivers\\x.inf", REG_SZ, {}, untouched + "100", ""},
       // A slot that fills its 512 bytes without a NUL names nothing, as a missing one.
-      {stored + std::string(512 - stored.size(), ' '), REG_SZ, kSeeded, ""},
-      {"", REG_NONE, kSeeded, ""}};
-  for (const auto& [slot0, type, gone, uninstalled] : cases) {
-    SeedStore(slot0, type);
-    RunState state{};
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(RemoveInstalledInfs(state), gone != kSeeded) << slot0;
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
-    std::string asked;
-    for (const std::string& call : Calls("SetupUninstallOEMInfA"))
-      asked += call.substr(0, call.find(" flags=0x1")) + " ";
-    EXPECT_EQ(Gone() + " " + asked + Bits({Has(kProduct), Has(kEntry)}),
-              gone + " " + uninstalled + (gone == kSeeded ? "11" : "00"));
-    EXPECT_EQ(sim::OpenRegistryKeyCount(), 0);
-  }
-  // What is gone, then whether RemoveInstalledInfs succeeded and the records and entry stay.
-  const std::tuple<Failing, std::string, std::string> failures[] = {
-      {{"LoadStringA", 1}, kSeeded + " 011", ""},
-      {{"RegOpenKeyExA", 1}, kSeeded + " 011", ""},
-      {{"RegQueryValueExA", 2}, "---0001414 100", ""},
-      {{"RegOpenKeyExA", 4}, removed + " 001", ""},
-      {{"RegDeleteKeyA", 1}, removed + " 110", ""},
-      {{"GetWindowsDirectoryA"}, kSeeded + " 100", ""},
-      {{"GetWindowsDirectoryA", 0, {0, true, MAX_PATH}}, kSeeded + " 100", ""},
+      {stored + std::string(512 - stored.size(), ' '), REG_SZ, {}, unread + "011", ""},
+      {"", REG_NONE, {}, unread + "011", ""},
+      {stored, REG_SZ, {"RegOpenKeyExA", 4}, removed + "001", ""},
+      {stored, REG_SZ, {"GetWindowsDirectoryA"}, unread + "100", ""},
       // Without the system's uninstall the catalog stays; the deletions go on.
-      {{"SetupUninstallOEMInfA"}, "--0-001414 100", ""},
-      {{"SetFileAttributesA", 1, {ERROR_ACCESS_DENIED}},
-       "1-0-001414 100",
+      {stored, REG_SZ, {"SetupUninstallOEMInfA"}, "--0-001414 " + both + "100", ""},
+      {stored,
+       REG_SZ,
+       {"SetFileAttributesA", 1, {ERROR_ACCESS_DENIED}},
+       "1-0-001414 oem0.inf oem1.inf 100",
        "SetFileAttributes error, error value = 5"},
-      {{"SetFileAttributesA", 2, {0x1F}}, removed + " 100", "SetFileAttributes error, error value = 1f"}};
-  for (const auto& [failing, left, output] : failures) {
-    SeedStore(stored);
+      {stored,
+       REG_SZ,
+       {"SetFileAttributesA", 2, {0x1F}},
+       removed + "100",
+       "SetFileAttributes error, error value = 1f"}};
+  for (const auto& [slot0, type, failing, left, output] : cases) {
+    SeedStore(slot0, type);
     Fail(failing);
     RunState state{};
     testing::internal::CaptureStdout();
     const bool result = RemoveInstalledInfs(state);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), output) << failing.call;
-    EXPECT_EQ(Gone() + " " + Bits({result, Has(kParameters), Has(kEntry)}), left) << failing.call;
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), output) << slot0 << " " << failing.call;
+    std::string asked;
+    for (const std::string& call : Calls("SetupUninstallOEMInfA"))
+      asked += call.substr(0, call.find(" flags=0x1")) + " ";
+    EXPECT_EQ(Gone() + " " + asked + Bits({result, Has(kParameters), Has(kEntry)}), left)
+        << slot0 << " " << failing.call;
+    EXPECT_EQ(sim::OpenRegistryKeyCount(), 0);
+  }
+}
+
+const std::string kList = "SOFTWARE\\Orvix\\Kadrimov\\SupportedDevices";
+
+std::string Pci(const std::string& vendor, const std::string& device) {
+  return "PCI\\VEN_" + vendor + "&DEV_" + device + "&SUBSYS_00000000&REV_00\\3&1&0&00";
+}
+
+class DevicesTest : public MachineTest {
+ protected:
+  void List(const std::string& vendor, const std::string& device, size_t data = 0) {
+    SetBytes(kList + "\\" + vendor, device, REG_SZ, std::string(data, 'v'));
+  }
+  std::string ReadList(const std::function<void()>& plan = [] {}) {
+    sim::ResetCalls();
+    plan();
+    uint32_t count = 777;
+    DevicePair* list = ReadSupportedDeviceList(&count);
+    std::string pairs = list == nullptr ? "none " + std::to_string(count) : "";
+    for (uint32_t i = 0; list != nullptr && i < count; ++i)
+      pairs += testing::PrintToString(std::make_pair(list[i].vendorId, list[i].deviceId));
+    std::free(list);
+    EXPECT_EQ(sim::OpenRegistryKeyCount(), 0);
+    return pairs;
+  }
+};
+
+TEST_F(DevicesTest, TheListIsReadInRegistryOrderWithinItsCapacitiesAndAsCounted) {
+  EXPECT_EQ(ReadList(), "none 777");
+  List("Notes", "0001"), List("1234", "notes");
+  EXPECT_EQ(ReadList(), "none 777");
+  // A vendor name of 128 characters ends the walk over the vendors, a value name of 512
+  // characters or data of 513 bytes the walk over a vendor's values.
+  for (const std::string& vendor :
+       {"0001"s, "ABC"s, "0002x"s, "0003" + std::string(123, 'e'), "FFFE" + std::string(124, 'f'), "FFFF"s})
+    List(vendor, "0001");
+  for (const std::string& device :
+       {"00"s, "00a1"s, "00A2" + std::string(507, 'x'), "0003" + std::string(508, 'x'), "0004"s})
+    List("BEEF", device);
+  List("CAFE", "0001", 511), List("CAFE", "0002", 512), List("CAFE", "0003", 513), List("CAFE", "0004");
+  EXPECT_EQ(ReadList(), "(1, 1)(2, 1)(3, 1)(48879, 161)(48879, 162)(51966, 1)(51966, 2)");
+  Open();
+  List("1111", "0001"), List("2222", "0002"), List("2222", "0003");
+  // Opens: the list, 1111 and 2222 to count, then to fill, which fills at most what was
+  // counted. The counting pass enumerates the vendors three times.
+  EXPECT_EQ(ReadList([] { sim::FailCall("RegOpenKeyExA", {}, 5); }), "(4369, 1)");
+  const auto then = [](std::function<void()> change) {
+    return [=] { sim::BeforeCall("RegEnumKeyExA", 4, change); };
+  };
+  EXPECT_EQ(ReadList(then([this] { List("1111", "0009"); })), "(4369, 1)(4369, 9)(8738, 2)");
+}
+
+TEST_F(DevicesTest, ThePassRemovesWhatEachDevicesOwnIdentifierNamesAndSurvivesFailures) {
+  RunState state{};
+  ASSERT_TRUE(LoadResourceStrings(state));
+  // Listed in an order that the lookup cannot search unsorted.
+  for (const char* device : {"0007", "0005", "0003", "0001", "0000"}) List("1E7D", device);
+  List("1E7C", "0000");
+  // Identifiers and descriptions of 4095 characters fit their buffers with the NUL; the
+  // fields of a short identifier are 0 past its end, whatever a longer one left there.
+  const std::string removed[] = {
+      Pci("1E7C", "4C43"), Pci("1E7D", "0001"),
+      Pci("1E7D", "0003"), Pci("1E7D", "0005"),
+      Pci("1E7D", "0007"), "PCI\\VEN_1E7C&DEV_4C43&" + std::string(4071, 'f') + "\\1",
+      Pci("1E7C", "4C46"), "PCI\\VEN_1E7C\\1",
+      "PCI\\VEN_1E7D\\1",  "XYZ\\VEN_1E7C&DEV_4C40\\1"};
+  const std::string kept[] = {Pci("1E7D", "0002"), Pci("1E7C", "9999"), Pci("1E7C", "4C47"),
+                              "PCI\\VEN_1E7C&DEV_4C41&" + std::string(4072, 't') + "\\1"};
+  // The failing call; what the pass returns; how many that it should remove stay; the service.
+  const std::tuple<Failing, int32_t, int32_t, bool> cases[] = {
+      {{}, 10, 0, false},
+      {{"SetupDiGetClassDevsA", 1}, 0, 10, true},
+      {{"SetupDiRemoveDevice", 2, {0, true, 2}}, 9, 1, false}};
+  for (const auto& [failing, counted, left, service] : cases) {
+    for (const std::string& id : removed)
+      AddDevice(where::kNet, id, id == Pci("1E7C", "4C46") ? std::string(4095, 'd').c_str() : "a");
+    for (const std::string& id : kept)
+      AddDevice(where::kNet, id, id == Pci("1E7C", "4C47") ? std::string(4096, 'd').c_str() : "a");
+    AddDevice(where::kOther, Pci("1E7C", "4C42"));
+    AddService("RX90K");
+    Fail(failing);
+    EXPECT_EQ(RemoveDevicesOfClass(state, GUID_DEVCLASS_NET), counted) << failing.call;
+    EXPECT_EQ(
+        std::count_if(std::begin(removed), std::end(removed), [this](auto& id) { return HasDevice(id); }),
+        left);
+    for (const std::string& id : kept) EXPECT_TRUE(HasDevice(id)) << id.substr(0, 30);
+    EXPECT_TRUE(HasDevice(Pci("1E7C", "4C42")));
+    EXPECT_EQ(Has("SYSTEM\\CurrentControlSet\\Services\\RX90K"), service) << failing.call;
   }
 }
 

@@ -1,6 +1,5 @@
-// Whole runs on the field machine, each held to the shared check of CheckedRun: every mode
-// as it is; with every platform call failing in turn, and every call of one name failing
-// for the whole run; stopped at every call and run again; and input that no one meant.
+// Whole runs on the field machine, each held to CheckedRun: every mode, with each call failing
+// in turn and each name failing throughout; stopped at each call and rerun; odd input.
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -53,6 +52,11 @@ TEST_P(ModeTest, EveryModeDoesItsOwnWorkAndEveryFailingCallEndsCleanWithinThePro
   const char* lumora = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Lumora";
   ASSERT_TRUE(Has(lumora));
   CheckedRun(GetParam().tail);
+  const std::vector<sim::CallRecord> calls = sim::CallLog();
+  // The machine's REGEDIT4 file gives back every byte that the run left.
+  const MachineState left = Capture();
+  sim::SaveMachine(), sim::OpenMachine(folder_, folder_ + "/drive_c/pkg");
+  EXPECT_EQ(Differences(left, Capture()), "");
   // Only the uninstall takes the other entry that it removes by name, and the product key
   // whole, with what the clean-up could not remove from it.
   EXPECT_EQ(Bits({Has(lumora), Has(kProduct), Has(kParameters), Has(kEntry)}), uninstall  ? "0000"
@@ -65,7 +69,6 @@ TEST_P(ModeTest, EveryModeDoesItsOwnWorkAndEveryFailingCallEndsCleanWithinThePro
   EXPECT_EQ(Bits({Has("SYSTEM\\CurrentControlSet\\Services\\RX90K"), Exists("C:\\Windows\\INF\\oem0.inf"),
                   Exists(kInstall + "net7341a.inf"s)}),
             uninstall ? "001" : "011");
-  const std::vector<sim::CallRecord> calls = sim::CallLog();
   std::set<std::string> names;
   for (uint32_t k = 1; k <= calls.size(); ++k) {
     const std::string& name = calls[k - 1].name;
@@ -116,7 +119,6 @@ TEST_P(ModeTest, ARunStoppedAtAnyCallAndRunAgainEndsAsAnUninterruptedRun) {
 INSTANTIATE_TEST_SUITE_P(Modes, ModeTest, testing::ValuesIn(kModes),
                          [](const auto& info) { return std::string(info.param.name); });
 
-// A folder path of exactly `length` characters below C:\, in levels Linux can name.
 std::string LongFolder(size_t length) {
   std::string path = "C:";
   while (path.size() < length)

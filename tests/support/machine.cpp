@@ -15,8 +15,8 @@ using namespace where;
 
 namespace {
 
-// d: own device, D: neighbour device (class, id, description); s, S: service; F: file
-// (path, content, attributes); V: value (key, name, text).
+// d, D: own and neighbour devices (class, id, description); s, S: services; F: files (path,
+// content, attributes); V: values (key, name, text).
 const struct {
   char kind;
   const char *a, *b = nullptr, *c = nullptr;
@@ -46,8 +46,7 @@ std::string Escaped(const std::string& text) {
   return std::regex_replace(text, std::regex(R"([\\^$.|?*+()\[\]{}])"), R"(\$&)");
 }
 
-// What a run may change: its own keys, files, devices and service. Devices and stored
-// INFs of others are held by the neighbours check.
+// What a run may change. Others' devices and stored INFs are held by the neighbours check.
 std::regex OwnChanges(const std::string& tail, const std::string& installFolder) {
   const std::string below = R"((\\.*| : .*)?$)",
                     list = R"(SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\)";

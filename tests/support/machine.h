@@ -1,6 +1,5 @@
-// A fresh simulated machine for every test, seeded and read without the calls under test;
-// the field machine that whole runs meet (the package, supported adapters, the driver's
-// service, neighbours wherever a run reaches); and the one check of every whole run.
+// A fresh simulated machine per test, seeded and read around the calls under test; the field
+// machine of whole runs (package, own devices and service, neighbours); the check of a run.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -30,7 +29,6 @@ constexpr const char* kNet = "{4D36E972-E325-11CE-BFC1-08002BE10318}";
 constexpr const char* kOther = "{4D36E97E-E325-11CE-BFC1-08002BE10318}";
 }  // namespace where
 
-// An INF that the store accepts, told apart by `label`, naming `catalog` unless empty.
 inline std::string InfText(const std::string& label, const std::string& catalog = "") {
   return "[Version]\nSignature=\"$Windows NT$\"\n" +
          (catalog.empty() ? "" : "CatalogFile=" + catalog + "\n") + "; " + label + "\n";
@@ -41,15 +39,13 @@ inline std::string Bits(std::initializer_list<bool> facts) {
   return bits;
 }
 
-// "key P", "value P : name", "folder C:\..", "file C:\..", "attributes C:\.." with their bytes.
 using MachineState = std::map<std::string, std::string>;
-// "added: <entry>", "removed: <entry>" or "modified: <entry>", one a line.
+// Entries "key P", "value P : name", "file/folder/attributes C:\.."; changes "added: entry".
 std::string Differences(const MachineState& before, const MachineState& after);
 
-// The `occurrence`-th call of a name fails (0: every one), as the fault says.
 struct Failing {
   const char* call = "";
-  uint32_t occurrence = 0;
+  uint32_t occurrence = 0;  // 0: every call of the name
   sim::Fault fault = {};
 };
 
@@ -128,7 +124,6 @@ class MachineTest : public testing::Test {
   }
   int Run(const std::string& tail);  // as WinMain runs it; standard output goes to output_
 
-  // Seeds the field machine for `mode` and keeps it as the template that runs copy.
   void PrepareTemplate(const Mode& mode);
   std::string CopyTemplate(const std::string& name);
   void OpenCopy() {
@@ -136,9 +131,8 @@ class MachineTest : public testing::Test {
     sim::OpenMachine(folder_, folder_ + "/drive_c/pkg");
   }
   MachineState Capture();
-  // Runs `tail`: exit code 1, no handle left open (but `failedCloses` of the faulted close
-  // `faulted`; -1: all of the run), nothing but error lines on standard output, every
-  // neighbour as it was, no change outside the product's own keys, files, devices, service.
+  // Exit code 1, no handle left open (but `failedCloses` of a faulted close, -1: all), only
+  // error lines on standard output, neighbours as they were, no change outside the product's.
   void CheckedRun(const std::string& tail, const std::string& faulted = "", int failedCloses = 0);
 
   std::string workspace_, folder_, template_, output_, installFolder_ = "C:\\Program Files\\Orvix\\qnetprep";
