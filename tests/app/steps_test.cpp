@@ -12,19 +12,45 @@ namespace {
 
 using namespace where;
 
-const char* const kCatalog =
-    "C:\\Windows\\System32\\catroot\\{F750E6C3-38EE-11D1-85E5-00C04FC295EE}\\oem0.cat";
 // What a recorded install leaves in the store, then files beside and outside it, seeded with
 // the attributes (read-only 1, hidden 2, system 4) that kSeeded lists in order.
 const std::string kInf = "C:\\Windows\\INF\\", kDrivers = "C:\\Windows\\System32\\drivers\\";
-const std::string kStore[] = {kInf + "oem0.inf",          kInf + "oem0.pnf",   kCatalog,
-                              kInf + "oem1.inf",          kInf + "sub\\z.inf", kInf + "sub\\z.pnf",
-                              kDrivers + "x.inf",         kDrivers + "x.pnf",  "C:\\Program Files\\y.inf"s,
-                              "C:\\Program Files\\y.pnf"s};
+const std::string kStore[] = {
+    kInf + "oem0.inf",
+    kInf + "oem0.pnf",
+    "C:\\Windows\\System32\\catroot\\{F750E6C3-38EE-11D1-85E5-00C04FC295EE}\\oem0.cat",
+    kInf + "oem1.inf",
+    kInf + "sub\\z.inf",
+    kInf + "sub\\z.pnf",
+    kDrivers + "x.inf",
+    kDrivers + "x.pnf",
+    "C:\\Program Files\\y.inf"s,
+    "C:\\Program Files\\y.pnf"s};
 const std::string kSeeded = "1200001414";
+
+const std::string kList = "SOFTWARE\\Orvix\\Kadrimov\\SupportedDevices";
+
+std::string Pci(const std::string& vendor, const std::string& device) {
+  return "PCI\\VEN_" + vendor + "&DEV_" + device + "&SUBSYS_00000000&REV_00\\3&1&0&00";
+}
 
 class StepsTest : public MachineTest {
  protected:
+  void List(const std::string& vendor, const std::string& device, size_t data = 0) {
+    SetBytes(kList + "\\" + vendor, device, REG_SZ, std::string(data, 'v'));
+  }
+  std::string ReadList(const std::function<void()>& plan = [] {}) {
+    sim::ResetCalls();
+    plan();
+    uint32_t count = 777;
+    DevicePair* list = ReadSupportedDeviceList(&count);
+    std::string pairs = list == nullptr ? "none " + std::to_string(count) : "";
+    for (uint32_t i = 0; list != nullptr && i < count; ++i)
+      pairs += testing::PrintToString(std::make_pair(list[i].vendorId, list[i].deviceId));
+    std::free(list);
+    EXPECT_EQ(sim::OpenRegistryKeyCount(), 0);
+    return pairs;
+  }
   static std::string Trace() {
     std::string trace, word;
     for (const auto& [name, detail] : sim::CallLog()) {
@@ -34,7 +60,6 @@ class StepsTest : public MachineTest {
              : name == "SHDeleteKeyA"     ? "uninstall"
                                           : "";
       if (name == "SetDefaultDllDirectories" || name == "SetupDiGetClassDevsA") word = detail.substr(0, 9);
-      if (name == "GetModuleHandleA" && detail == "kernel32.dll") word = detail;
       if (name == "RegQueryValueExA" && detail.find("Parameters:RenamedInf") != std::string::npos)
         word = trace.find("cleanup") == std::string::npos ? "cleanup" : "";
       if (name == "SetupCopyOEMInfA" && style != std::string::npos)
@@ -60,7 +85,7 @@ class StepsTest : public MachineTest {
 };
 
 TEST_F(StepsTest, EveryModeHardensTheDllSearchThenClearsThenRunsItsOwnSteps) {
-  const std::string hardened = "kernel32.dll lookup 2048 ", cleared = "{4D36E972 {4D36E97E cleanup ";
+  const std::string hardened = "lookup 2048 ", cleared = "{4D36E972 {4D36E97E cleanup ";
   const std::string both = cleared + "net7341a.inf net73417.inf ";
   const std::tuple<const char*, Failing, std::string> cases[] = {
       {"", {}, hardened + both},
@@ -69,8 +94,8 @@ TEST_F(StepsTest, EveryModeHardensTheDllSearchThenClearsThenRunsItsOwnSteps) {
       // Without strings the clean-up and the key removal give up; the device passes run.
       {"/u", {"LoadStringA"}, hardened + "{4D36E972 {4D36E97E "},
       // Without the system's own call the search leaves out the current folder; the run goes on.
-      {"", {"GetModuleHandleA"}, "kernel32.dll no-cwd " + both},
-      {"", {"GetProcAddress"}, "kernel32.dll lookup no-cwd " + both},
+      {"", {"GetModuleHandleA"}, "no-cwd " + both},
+      {"", {"GetProcAddress"}, "lookup no-cwd " + both},
       {"", {"SetDefaultDllDirectories"}, hardened + "no-cwd " + both},
       {"", {"SetDllDirectoryA"}, hardened + both}};
   for (const auto& [tail, failing, trace] : cases) {
@@ -189,32 +214,7 @@ TEST_F(StepsTest, SlotsNameFilesInTheInfFolderOnlyAndTheSystemUninstallsWhatStan
   }
 }
 
-const std::string kList = "SOFTWARE\\Orvix\\Kadrimov\\SupportedDevices";
-
-std::string Pci(const std::string& vendor, const std::string& device) {
-  return "PCI\\VEN_" + vendor + "&DEV_" + device + "&SUBSYS_00000000&REV_00\\3&1&0&00";
-}
-
-class DevicesTest : public MachineTest {
- protected:
-  void List(const std::string& vendor, const std::string& device, size_t data = 0) {
-    SetBytes(kList + "\\" + vendor, device, REG_SZ, std::string(data, 'v'));
-  }
-  std::string ReadList(const std::function<void()>& plan = [] {}) {
-    sim::ResetCalls();
-    plan();
-    uint32_t count = 777;
-    DevicePair* list = ReadSupportedDeviceList(&count);
-    std::string pairs = list == nullptr ? "none " + std::to_string(count) : "";
-    for (uint32_t i = 0; list != nullptr && i < count; ++i)
-      pairs += testing::PrintToString(std::make_pair(list[i].vendorId, list[i].deviceId));
-    std::free(list);
-    EXPECT_EQ(sim::OpenRegistryKeyCount(), 0);
-    return pairs;
-  }
-};
-
-TEST_F(DevicesTest, TheListIsReadInRegistryOrderWithinItsCapacitiesAndAsCounted) {
+TEST_F(StepsTest, TheListIsReadInRegistryOrderWithinItsCapacitiesAndAsCounted) {
   EXPECT_EQ(ReadList(), "none 777");
   List("Notes", "0001"), List("1234", "notes");
   EXPECT_EQ(ReadList(), "none 777");
@@ -239,7 +239,7 @@ TEST_F(DevicesTest, TheListIsReadInRegistryOrderWithinItsCapacitiesAndAsCounted)
   EXPECT_EQ(ReadList(then([this] { List("1111", "0009"); })), "(4369, 1)(4369, 9)(8738, 2)");
 }
 
-TEST_F(DevicesTest, ThePassRemovesWhatEachDevicesOwnIdentifierNamesAndSurvivesFailures) {
+TEST_F(StepsTest, ThePassRemovesWhatEachDevicesOwnIdentifierNamesAndSurvivesFailures) {
   RunState state{};
   ASSERT_TRUE(LoadResourceStrings(state));
   // Listed in an order that the lookup cannot search unsorted.

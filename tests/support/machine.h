@@ -65,51 +65,46 @@ class MachineTest : public testing::Test {
   void TearDown() override { std::filesystem::remove_all(workspace_); }
   void Open();  // a new, empty machine with C:\pkg as the current folder
 
-  void SetBytes(const std::string& key, const std::string& name, uint32_t type, const std::string& bytes) {
-    sim::SetValue(*sim::CreateKeyPath(sim::TheMachine().localMachine, key), name, type,
-                  reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+  using Text = const std::string&;
+  static std::shared_ptr<sim::RegKey> Root() { return sim::TheMachine().localMachine; }
+  void SetBytes(Text key, Text name, uint32_t type, Text bytes) {
+    sim::SetValue(*sim::CreateKeyPath(Root(), key), name, type, (const uint8_t*)bytes.data(), bytes.size());
   }
-  void SetString(const std::string& key, const std::string& name, const std::string& text) {
-    SetBytes(key, name, REG_SZ, text + '\0');
+  void SetString(Text key, Text name, Text text) { SetBytes(key, name, REG_SZ, text + '\0'); }
+  const sim::RegValue* Value(Text key, Text name) {
+    return sim::FindKeyPath(Root(), key) ? sim::FindValue(*sim::FindKeyPath(Root(), key), name) : nullptr;
   }
-  const sim::RegValue* Value(const std::string& key, const std::string& name) {
-    const auto found = sim::FindKeyPath(sim::TheMachine().localMachine, key);
-    return found == nullptr ? nullptr : sim::FindValue(*found, name);
-  }
-  std::string Str(const std::string& key, const std::string& name) {  // up to its first NUL
+  std::string Str(Text key, Text name) {  // up to its first NUL
     return Value(key, name)
                ? std::string(Value(key, name)->data.begin(), Value(key, name)->data.end()).c_str()
                : "";
   }
-  bool Has(const std::string& key) {
-    return sim::FindKeyPath(sim::TheMachine().localMachine, key) != nullptr;
-  }
-  bool Has(const std::string& key, const char* value) { return Value(key, value) != nullptr; }
-  std::string Linux(const std::string& path) {  // "" for a path the machine refuses
+  bool Has(Text key) { return sim::FindKeyPath(Root(), key) != nullptr; }
+  bool Has(Text key, const char* value) { return Value(key, value) != nullptr; }
+  std::string Linux(Text path) {  // "" for a path the machine refuses
     sim::MappedPath mapped;
     DWORD error = 0;
     return sim::MapWindowsPath(path, &mapped, &error) ? mapped.linuxPath : "";
   }
-  void Write(const std::string& path, const std::string& content, DWORD attributes = 0) {
+  void Write(Text path, Text content, DWORD attributes = 0) {
     std::filesystem::create_directories(sim::LinuxParent(Linux(path)));
     std::ofstream(Linux(path), std::ios::binary | std::ios::trunc) << content;
     sim::StoreAttributes(Linux(path), attributes);
   }
-  static std::string Slurp(const std::string& linuxPath) {
+  static std::string Slurp(Text linuxPath) {
     std::ostringstream content;
     content << std::ifstream(linuxPath, std::ios::binary).rdbuf();
     return content.str();
   }
-  std::string Read(const std::string& path) { return Slurp(Linux(path)); }
-  bool Exists(const std::string& path) { return std::filesystem::is_regular_file(Linux(path)); }
-  DWORD Attributes(const std::string& path) { return sim::StoredAttributes(Linux(path)); }
-  void AddDevice(const char* classGuid, const std::string& id, const char* description = "adapter") {
+  std::string Read(Text path) { return Slurp(Linux(path)); }
+  bool Exists(Text path) { return std::filesystem::is_regular_file(Linux(path)); }
+  DWORD Attributes(Text path) { return sim::StoredAttributes(Linux(path)); }
+  void AddDevice(const char* classGuid, Text id, const char* description = "adapter") {
     SetString("SYSTEM\\CurrentControlSet\\Enum\\" + id, "ClassGUID", classGuid);
-    if (description != nullptr)
-      SetString("SYSTEM\\CurrentControlSet\\Enum\\" + id, "DeviceDesc", description);
+    if (description) SetString("SYSTEM\\CurrentControlSet\\Enum\\" + id, "DeviceDesc", description);
   }
-  bool HasDevice(const std::string& id) { return Has("SYSTEM\\CurrentControlSet\\Enum\\" + id); }
-  void AddService(const std::string& name) {
+  bool HasDevice(Text id) { return Has("SYSTEM\\CurrentControlSet\\Enum\\" + id); }
+  void AddService(Text name) {
     SetBytes("SYSTEM\\CurrentControlSet\\Services\\" + name, "Type", REG_DWORD, std::string("\1\0\0\0", 4));
   }
   static std::vector<std::string> Calls(const std::string& name) {  // the details, in order
