@@ -1,9 +1,5 @@
-// Prints what Windows reads from an executable's resources: the version resource
-// (GetFileVersionInfoA), then the application manifest (type 24, id 1) as its text.
-//
-//   qnetprep_resources <file>
-//
-// Exit code 0, or 2 when the file has no version resource or no manifest.
+// Prints what Windows reads from an executable's resources: the version resource, then the
+// application manifest (type 24, id 1). Exit code 2 when either is missing.
 #include <windows.h>
 
 #include <cstdio>
@@ -18,14 +14,12 @@ int main(int argc, char** argv) {
   VS_FIXEDFILEINFO* fixed = nullptr;
   UINT length = 0;
   if (VerQueryValueA(info, "\\", reinterpret_cast<void**>(&fixed), &length) && length >= sizeof *fixed) {
-    const DWORD words[] = {fixed->dwFileVersionMS, fixed->dwFileVersionLS, fixed->dwProductVersionMS,
-                           fixed->dwProductVersionLS};
-    for (int i = 0; i < 4; i += 2) {
-      std::printf("%sVersion %u.%u.%u.%u\n", i == 0 ? "File" : "Product", HIWORD(words[i]), LOWORD(words[i]),
-                  HIWORD(words[i + 1]), LOWORD(words[i + 1]));
-    }
-    std::printf("FileOS 0x%x\nFileType %u\n", static_cast<unsigned>(fixed->dwFileOS),
-                static_cast<unsigned>(fixed->dwFileType));
+    std::printf("FileVersion %u.%u.%u.%u\nProductVersion %u.%u.%u.%u\nFileOS 0x%x\nFileType %u\n",
+                HIWORD(fixed->dwFileVersionMS), LOWORD(fixed->dwFileVersionMS),
+                HIWORD(fixed->dwFileVersionLS), LOWORD(fixed->dwFileVersionLS),
+                HIWORD(fixed->dwProductVersionMS), LOWORD(fixed->dwProductVersionMS),
+                HIWORD(fixed->dwProductVersionLS), LOWORD(fixed->dwProductVersionLS),
+                static_cast<unsigned>(fixed->dwFileOS), static_cast<unsigned>(fixed->dwFileType));
   }
   for (const char* name : {"FileDescription", "FileVersion", "InternalName", "OriginalFilename",
                            "ProductName", "ProductVersion"}) {

@@ -1,17 +1,9 @@
 #!/usr/bin/env python3
-"""Plays the scenarios of scenarios.py on machines read from Linux, with no program inside:
-the registry from its file (a Wine prefix's system.reg once its server has ended, a simulated
-machine's REGEDIT4 registry.reg), files, sizes and attributes from the drive folders.
-
-  e2e.py sim <scenario>                 on a fresh simulated machine
-  e2e.py wine <x64|x86> <scenario>      under Wine with that build and on the simulated machine:
-                                        both must pass and show the same
-  e2e.py wine <x64|x86> footprint       what that exe carries onto a bare Windows
-  e2e.py template <x64|x86> <folder>    boots the prefix that the Wine runs copy
-  e2e.py state <machine folder>         what a simulated machine shows (the demo)
-
-QNETPREP_KEEP_MACHINE=1 keeps each machine folder for a look after a failure.
-"""
+"""e2e.py sim <scenario> | wine <x64|x86> <scenario>|footprint | template <x64|x86> <folder> | state <folder>
+plays a scenario of scenarios.py on the simulated machine, or under Wine with that build and on the simulated
+machine (both must pass and show the same). Machines are read from Linux: the registry from its file (the
+prefix's system.reg once the Wine server has ended, REGEDIT4 registry.reg), files from the drive folders.
+QNETPREP_KEEP_MACHINE=1 keeps the machine folders for a look after a failure."""
 import difflib, os, re, shutil, subprocess, sys, tempfile
 from pathlib import Path
 
@@ -23,27 +15,23 @@ CLASSES = {NET.lower(): 'net', OTHER.lower(): 'other'}
 TYPES = {1: 'REG_SZ', 2: 'REG_EXPAND_SZ', 3: 'REG_BINARY', 4: 'REG_DWORD', 7: 'REG_MULTI_SZ'}
 ENUM, SERVICES = 'system\\currentcontrolset\\enum\\', 'system\\currentcontrolset\\services\\'
 BITS = ((1, 'R'), (2, 'H'), (4, 'S'))
-SIM_EXE = os.environ.get('QNETPREP_SIM_EXE') or str(Path(__file__).resolve().parents[2] / 'build/native/qnetprep')
-
-
-class Failure(Exception):
-    pass
+ROOT = Path(__file__).resolve().parents[2]
+SIM_EXE = os.environ.get('QNETPREP_SIM_EXE') or str(ROOT / 'build/native/qnetprep')
 
 
 # The one place where the two machines may differ (the simulated one does what Windows does):
-# - Folder spellings: Wine's Windows folder is "C:\windows" in lower case, so its system
-#   folder and INF store are "C:\windows\system32" and "C:\windows\inf". File names ignore
-#   case on both, and the installer only uses the folders that the system hands it.
-# - Stored INF names (Wine keeps the INF's own name, Windows makes oemN.inf) and the PNF
-#   format are the system's own: both machines label a stored INF by the package INF whose
-#   content it holds, and its PNF's size is not compared (Machine.observe).
-# - Catalogs (Wine only): Wine copies the catalog that an INF names under its own name, and
-#   its SetupUninstallOEMInfA leaves it (and the PNF) behind; Windows installs it as
-#   oemN.cat and removes it with the INF. The installer never names a catalog itself, so
-#   only the simulated machine's "catalog" lines are held to the expectations.
+# - Folder spellings: Wine's Windows folder is "C:\windows", so its system folder and INF store are
+#   "C:\windows\system32" and "C:\windows\inf"; names ignore case, and the installer only uses
+#   the folders that the system hands it.
+# - Stored INF names (Wine keeps the INF's own, Windows makes oemN.inf) and the PNF format are the
+#   system's own: a stored INF shows as the package INF it holds, its PNF without size (observe).
+# - Catalogs, Wine only: Wine copies the one an INF names under its own name, and its
+#   SetupUninstallOEMInfA leaves it (and the PNF) behind; Windows installs it as oemN.cat and
+#   removes it with the INF. The installer never names one itself: only the simulated machine's
+#   "catalog" lines are held to the expectations.
 # - SP_COPY_OEMINF_CATALOG_ONLY: Wine stores the INF at the first of an install's two calls,
-#   Windows only at the second; both calls come before anything is looked at.
-# - The first calls are seen in Wine's relay trace and in the simulated machine's call log.
+#   Windows at the second; both come before anything is looked at.
+# - The first calls show in Wine's relay trace, and in the simulated machine's call log.
 def mask(lines, wine):
     lines = [re.sub(r'C:\\+windows\\+(system32|inf)', lambda m: '{system folder}' if m[1].lower() == 'system32'
                     else '{INF store}', line, flags=re.I) for line in lines]
@@ -57,8 +45,7 @@ def unescape(text):
 
 
 def read_registry(path, wine):
-    """{lower-case key path below HKLM: (path, [(name, type, data as the ANSI calls see it)])}.
-    Wine keeps text as UTF-16 and leaves out keys that only hold subkeys."""
+    """{key path below HKLM in lower case: (path, [(name, type, data as ANSI calls see it)])}."""
     keys, values, pending = {}, [], ''
     for raw in path.read_text('latin-1').splitlines():
         line = pending + (raw.strip() if pending else raw.rstrip())
@@ -80,7 +67,7 @@ def read_registry(path, wine):
                 data = data.decode('utf-16-le', 'replace').encode('cp1252', 'replace') if wine and kind in (1, 2, 7) \
                     else data
             values.append(('' if value[1] == '@' else unescape(value[1][1:-1]), kind, data))
-    for name, _ in list(keys.values()):
+    for name, _ in list(keys.values()):  # Wine keeps text as UTF-16, and no key with only subkeys
         for n in range(1, name.count('\\') + 1):
             keys.setdefault('\\'.join(name.split('\\')[:n]).lower(), ('\\'.join(name.split('\\')[:n]), []))
     return keys
@@ -108,10 +95,8 @@ class Machine:
         self.transcript, self.labels, self.baseline = [], {}, set()
 
     def close(self):
-        if os.environ.get('QNETPREP_KEEP_MACHINE'):
-            print(f'machine kept in {self.dir}', file=sys.stderr)
-        else:
-            shutil.rmtree(self.dir, ignore_errors=True)
+        keep = os.environ.get('QNETPREP_KEEP_MACHINE')
+        print(f'machine kept in {self.dir}', file=sys.stderr) if keep else shutil.rmtree(self.dir, ignore_errors=True)
 
     def linux(self, windows_path):
         """C:\\a\\b -> the Linux path, each existing component spelled as on disk."""
@@ -127,9 +112,7 @@ class Machine:
             name = key.replace('\\', '\\\\') if self.wine else 'HKEY_LOCAL_MACHINE\\' + key
             f.write(f'\n[{name}]\n' + ''.join(v + '\n' for v in values))
 
-    def state(self, items):
-        """Lines of ('key', path below HKLM), ('files', folder), ('file', path), 'devices' (of
-        both classes), ('service', name) and 'catalogs' (those holding a package catalog)."""
+    def state(self, items):  # 'catalogs': those in the catalog database holding a package's
         reg, lines = read_registry(self.registry_file, self.wine), []
         for kind, arg in ((i, None) if isinstance(i, str) else i for i in items):
             path = self.linux(arg) if kind in ('file', 'files') else None
@@ -164,16 +147,17 @@ class Machine:
         attr = ''.join(c for b, c in BITS if self.attributes(path) & b) or '-'
         return f'file {windows_path} size={path.stat().st_size} attr={attr}'
 
+    def items(self):
+        return [('key', r'Software\Orvix'), ('key', UNINSTALL + r'\qnetprep'), ('key', UNINSTALL + r'\Lumora'),
+                ('files', r'C:\Program Files\Orvix'), ('files', r'C:\Program Files\Orvix\qnetprep'),
+                ('files', self.inf_store), ('file', self.system_folder + r'\qnetprep.exe'), 'devices',
+                ('service', 'RX90K'), 'catalogs']
+
     def observe(self, extra=()):
-        """The state as scenarios compare it: the product's keys and entries, the install folder,
-        the INF store (what differs from the machine's own INFs), the self-copy, the devices,
-        the service and the catalogs; a stored INF shown as {stored <package INF>}."""
+        """The state as scenarios compare it: what differs from the machine's own INFs and devices,
+        a stored INF shown as {stored <the package INF it holds>}."""
         self.label_stored()
-        current = self.state([('key', r'Software\Orvix'), ('key', UNINSTALL + r'\qnetprep'),
-                              ('key', UNINSTALL + r'\Lumora'), ('files', r'C:\Program Files\Orvix'),
-                              ('files', r'C:\Program Files\Orvix\qnetprep'), ('files', self.inf_store),
-                              ('file', self.system_folder + r'\qnetprep.exe'), 'devices', ('service', 'RX90K'),
-                              'catalogs', *extra])
+        current = self.state(self.items() + list(extra))
         lines = [x for x in current if x not in self.baseline] + ['lost ' + x for x in self.baseline - set(current)]
         for stored, label in self.labels.items():
             for pattern, shown in ((f'^file {re.escape(stored)} ', f'file {{stored {label}}} '),
@@ -183,16 +167,14 @@ class Machine:
                 lines = [re.sub(pattern, shown, x, flags=re.I) for x in lines]
         return lines
 
-    def label_stored(self):
-        """Remembers which package INF each stored INF holds (also once it has been changed)."""
+    def label_stored(self):  # remembered, also once another program has changed the file
         for e in self.linux(self.inf_store).iterdir():
             label = next((s.name for s in SAMPLE.glob('*.inf') if s.read_bytes() == e.read_bytes()), None)
             if label and e.suffix.lower() == '.inf':
                 self.labels[f'{self.inf_store}\\{e.name}'.lower()] = label
 
     def run(self, folder, tail, exact=False):
-        """Runs `<folder>\\qnetprep.exe <tail>`, or the command line `tail` (bytes) as given, from
-        the folder: its exit code, standard output and the uninstalls asked of the system."""
+        """Runs `<folder>\\qnetprep.exe <tail>` (or the command line `tail` as given) from the folder."""
         self.label_stored()
         status, out, asked = self.start(folder, tail, exact)
         self.label_stored()  # before another program changes a stored INF
@@ -205,14 +187,13 @@ class Sim(Machine):
     inf_store, system_folder = r'C:\Windows\INF', r'C:\Windows\System32'
 
     def open(self):
-        self.call([b'QNETPREP_CRASH_AT=1'], [], self.dir)  # stopped at its first call, it saves a new machine
+        self.call({b'QNETPREP_CRASH_AT': b'1'}, [], self.dir)  # stopped at its first call, it saves a new machine
         self.baseline = set(self.state([('files', self.inf_store), 'devices']))
 
     def call(self, settings, args, cwd):
         env = {k.encode(): v.encode() for k, v in os.environ.items() if not k.startswith('QNETPREP_')}
         env.update({b'QNETPREP_MACHINE': bytes(self.root), b'ProgramFiles': b'C:\\Program Files',
-                    b'QNETPREP_CALL_LOG': bytes(self.dir / 'calls.txt')})
-        env.update(s.split(b'=', 1) for s in settings)
+                    b'QNETPREP_CALL_LOG': bytes(self.dir / 'calls.txt'), **settings})
         with open(self.dir / 'stdout.txt', 'wb') as out:
             status = subprocess.run([SIM_EXE, *args], cwd=cwd, env=env, stdout=out, timeout=60).returncode
         log = self.dir / 'calls.txt'
@@ -220,12 +201,12 @@ class Sim(Machine):
             log.read_text('latin-1').splitlines() if log.exists() else []
 
     def start(self, folder, tail, exact):
-        settings = [b'QNETPREP_COMMAND_LINE=' + tail] if exact else []
+        settings = {b'QNETPREP_COMMAND_LINE': tail} if exact else {}
         status, out, calls = self.call(settings, [] if exact else tail.split(), self.linux(folder))
         return status, out, [re.split(' (?:flags=)?', c)[1:3] for c in calls if c.startswith('SetupUninstallOEMInfA ')]
 
     def first_calls(self, folder):
-        return [re.sub(r' (\d+)$', lambda m: f' {int(m[1]):#x}', c) for c in self.call([], ['/u'], self.linux(folder))[2][:3]]
+        return [re.sub(r' (\d+)$', lambda m: f' {int(m[1]):#x}', c) for c in self.call({}, ['/u'], self.linux(folder))[2][:3]]
 
     def attributes(self, path):
         listing = self.root / 'file-attributes.txt'
@@ -262,9 +243,7 @@ class Wine(Machine):
         # registry files; those are copied, for the seeding to append to).
         template = Path(os.environ['QNETPREP_WINE_TEMPLATE'])
         subprocess.run(['cp', '-al', template, self.root], check=True)
-        for reg in self.root.glob('*.reg'):
-            shutil.copy(template / reg.name, self.dir / reg.name)
-            os.replace(self.dir / reg.name, reg)
+        subprocess.run(['cp', '--remove-destination', *template.glob('*.reg'), self.root], check=True)
         self.baseline = set(self.state([('files', self.inf_store), 'devices']))
 
     def wine_run(self, args, cwd, debug):
@@ -287,11 +266,10 @@ class Wine(Machine):
     def first_calls(self, folder):
         """The program's first calls in a relay trace: those from its image on its main thread,
         but for the runtime's DLL helpers and start-up. No platform call may come before."""
-        trace = self.wine_run([f'{folder}\\qnetprep.exe', '/u'], self.linux(folder), '-all,+relay,+loaddll')[2]
-        text = trace.read_text('latin-1')
+        text = self.wine_run([f'{folder}\\qnetprep.exe', '/u'], self.linux(folder), '-all,+relay,+loaddll')[2] \
+            .read_text('latin-1')
         loaded = re.search(r'^(\w+):trace:loaddll:\w+ Loaded L"[^"]*qnetprep\.exe" at ([0-9a-fA-F]+)', text, re.M)
-        if not loaded:
-            raise Failure('no qnetprep.exe in the +loaddll trace')
+        assert loaded, 'no qnetprep.exe in the +loaddll trace'
         calls = []
         for module, func, args, ret in re.findall(f'^{loaded[1]}:Call (\\w+)\\.(\\w+)\\((.*)\\) ret=(\\w+)$', text, re.M):
             if 0 <= int(ret, 16) - int(loaded[2], 16) < 0x100000 and module not in ('msvcrt', 'ucrtbase', 'ntdll'):
@@ -300,33 +278,26 @@ class Wine(Machine):
         first = calls.index('GetModuleHandleA kernel32.dll') if 'GetModuleHandleA kernel32.dll' in calls else len(calls)
         early = [c for c in calls[:first] if re.match(r'\w*A |Reg|Setup|SH|\w*Service|OpenSC', c)
                  and not re.match(RUNTIME_START_UP, c)]
-        if early:
-            raise Failure(f'calls before the DLL search hardening: {early}')
+        assert not early, f'calls before the DLL search hardening: {early}'
         return calls[first:first + 3]
 
     def attributes(self, path):  # read-only is the mode; hidden and system an extended attribute
-        try:
-            hidden_system = int(os.getxattr(path, 'user.DOSATTRIB').rstrip(b'\0'), 16) & 6
-        except OSError:
-            hidden_system = 0
-        return hidden_system | (0 if path.stat().st_mode & 0o222 else 1)
+        dos = os.getxattr(path, 'user.DOSATTRIB') if 'user.DOSATTRIB' in os.listxattr(path) else b'0'
+        return int(dos.rstrip(b'\0'), 16) & 6 | (0 if path.stat().st_mode & 0o222 else 1)
 
     def set_attributes(self, path, bits):
-        if bits & 6:
-            os.setxattr(path, 'user.DOSATTRIB', f'{(bits | self.attributes(path)) & 6:#x}'.encode())
-        if bits & 1:
-            path.chmod(path.stat().st_mode & ~0o222)
+        os.setxattr(path, 'user.DOSATTRIB', f'{(bits | self.attributes(path)) & 6:#x}'.encode())
+        path.chmod(path.stat().st_mode & ~0o222 if bits & 1 else path.stat().st_mode)
 
 
 def expect(what, expected, actual):
     if expected != actual:
         diff = [f'-{x}' for x in expected if x not in actual] + [f'+{x}' for x in actual if x not in expected]
-        raise Failure(f'{what} differs (- expected, + seen):\n' + '\n'.join(diff or [f'{expected} != {actual}']))
+        raise AssertionError(f'{what} differs (- expected, + seen):\n' + '\n'.join(diff or [f'{expected} != {actual}']))
 
 
 def play(m, steps):
-    """Plays a scenario; raises Failure at the first difference from what it expects. Every
-    run and state also goes to m.transcript, for the comparison of two machines."""
+    """Plays a scenario up to its first surprise; runs and states also go to m.transcript."""
     m.open()
     for op, *args in steps:
         if op == 'device':
@@ -364,8 +335,7 @@ def play(m, steps):
             folder = m.linux(r'C:\Program Files\Orvix\qnetprep')
             for copy, source in [(folder / f.name, f) for f in SAMPLE.iterdir()] + [
                     (m.linux(m.system_folder + r'\qnetprep.exe'), m.program)]:
-                if copy.exists() and copy.read_bytes() != source.read_bytes():
-                    raise Failure(f'{copy} differs from {source}')
+                assert not copy.exists() or copy.read_bytes() == source.read_bytes(), f'{copy} differs from {source}'
         elif op == 'first calls':
             m.transcript += ['== first calls'] + m.first_calls(args[0])
             expect('first calls', args[1], m.transcript[-3:])
@@ -373,18 +343,16 @@ def play(m, steps):
 
 def scenario_on(m, name):
     try:
-        play(m, SCENARIOS[name])
-    except (Failure, subprocess.TimeoutExpired) as failure:
+        return play(m, SCENARIOS[name]) or []
+    except (AssertionError, subprocess.TimeoutExpired) as failure:
         return [f'FAIL: {name} on the {m.name} machine: {failure}']
     finally:
         m.close()
-    return []
 
 
 def windows_exe(arch):
-    variable, folder = ('QNETPREP_WINDOWS_BUILD_DIR', 'windows') if arch == 'x64' else \
-        ('QNETPREP_WINDOWS_X86_BUILD_DIR', 'windows-x86')
-    return Path(os.environ.get(variable) or Path(__file__).resolve().parents[2] / 'build' / folder) / 'qnetprep.exe'
+    build = os.environ.get('QNETPREP_WINDOWS_BUILD_DIR' if arch == 'x64' else 'QNETPREP_WINDOWS_X86_BUILD_DIR')
+    return Path(build or ROOT / 'build' / ('windows' if arch == 'x64' else 'windows-x86')) / 'qnetprep.exe'
 
 
 def compare(arch, name):
@@ -397,8 +365,7 @@ def compare(arch, name):
 
 
 def template(arch, folder):
-    """Boots the prefix that the scenarios copy, unless the folder holds one booted with the Wine
-    packages installed now (a prefix booted before wine32 was installed stops working after)."""
+    """Boots the prefix to copy unless the folder holds one booted with the Wine packages installed now."""
     folder, stamp = Path(folder), arch + subprocess.run(
         ['dpkg-query', '-W', 'wine', 'wine64', 'wine32:i386', 'libwine'], capture_output=True, text=True).stdout
     if (folder / 'qnetprep-stamp').exists() and (folder / 'qnetprep-stamp').read_text() == stamp:
@@ -417,10 +384,7 @@ def template(arch, folder):
 
 
 def footprint(arch):
-    """What the exe carries onto a bare Windows: its machine and GUI subsystem, imports of
-    system DLLs only, no symbols, at most 64 KiB, ASLR (high-entropy on x64), DEP and
-    relocations; then, read under Wine as Windows reads them, its version resource and its
-    manifest asking for elevation on every Windows from Vista to 11."""
+    """What the exe carries onto a bare Windows; its resources read under Wine as Windows reads them."""
     exe = windows_exe(arch)
     objdump = ('x86_64' if arch == 'x64' else 'i686') + '-w64-mingw32-objdump'
     headers = subprocess.run([objdump, '-p', exe], capture_output=True, text=True).stdout
@@ -444,37 +408,31 @@ def footprint(arch):
     finally:
         m.close()
     version, _, manifest = shown.replace('\r', '').partition('Manifest ')
-    strings = ''.join(f'String {k}={v}\n' for k, v in (('FileDescription', 'qnetprep'), ('FileVersion', '0, 0, 3, 7'),
-                      ('InternalName', 'qnetprep'), ('OriginalFilename', 'qnetprep.exe'), ('ProductName', 'qnetprep'),
-                      ('ProductVersion', '0, 0, 3, 7')))
-    if status or version != 'FileVersion 0.0.3.7\nProductVersion 0.0.3.7\nFileOS 0x40004\nFileType 1\n' + strings:
+    if status or version.split('\n') != ['FileVersion 0.0.3.7', 'ProductVersion 0.0.3.7', 'FileOS 0x40004', 'FileType 1',
+                                         'String FileDescription=qnetprep', 'String FileVersion=0, 0, 3, 7',
+                                         'String InternalName=qnetprep', 'String OriginalFilename=qnetprep.exe',
+                                         'String ProductName=qnetprep', 'String ProductVersion=0, 0, 3, 7', '']:
         problems.append(f'FAIL: {exe}: resources read as:\n{shown}')
-    for part in ['level="requireAdministrator"', 'uiAccess="false"'] + [f'Id="{{{g}}}"' for g in (
-            'e2011457-1546-43c5-a5fe-008deee3d3f0', '35138b9a-5d96-4fbd-8e2d-a2440225f93a',  # Vista, 7
-            '4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38', '1f676c76-80e1-4239-95bb-83d0f6d0da78',  # 8, 8.1
-            '8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a')]:  # 10 and 11
+    for part in ['level="requireAdministrator"', 'uiAccess="false"'] + [f'<supportedOS Id="{{{g}}}"/>' for g in (
+            'e2011457-1546-43c5-a5fe-008deee3d3f0 35138b9a-5d96-4fbd-8e2d-a2440225f93a 4a2f28e3-53b9-4441-ba9c-'
+            'd69d4a4a6e38 1f676c76-80e1-4239-95bb-83d0f6d0da78 8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a').split()]:
         problems += [] if part in manifest else [f'FAIL: {exe}: manifest without {part}:\n{manifest}']
     print(f'{exe}: {exe.stat().st_size} bytes, imports {sorted(dlls)}, {flags}\nmanifest {manifest}')
     return problems
 
 
-def main(argv):
-    if argv[:1] == ['state']:  # an existing machine, read as a scenario reads it
+def main(command, *args):
+    if command == 'state':  # the demo: an existing simulated machine, as it is
         m = Sim('/dev/null')
         m.close()
-        m.root, m.registry_file = Path(argv[1]), Path(argv[1]) / m.registry_name
-        return print('\n'.join(m.state([('key', 'Software\\Orvix'), ('key', UNINSTALL + '\\qnetprep'),
-                                        ('files', m.inf_store), ('files', r'C:\Program Files\Orvix\qnetprep'),
-                                        ('file', m.system_folder + r'\qnetprep.exe'), 'devices',
-                                        ('service', 'RX90K')]))) or []
-    if argv[:1] == ['sim']:
-        return scenario_on(Sim(SIM_EXE), argv[1])
-    if argv[:1] == ['wine']:
-        return footprint(argv[1]) if argv[2] == 'footprint' else compare(argv[1], argv[2])
-    return template(*argv[1:]) if argv[:1] == ['template'] else [__doc__]
+        m.root, m.registry_file = Path(args[0]), Path(args[0]) / m.registry_name
+        return print('\n'.join(sorted(m.state(m.items())))) or sys.exit(0)
+    if command == 'wine':
+        return footprint(args[0]) if args[1] == 'footprint' else compare(*args)
+    return scenario_on(Sim(SIM_EXE), args[0]) if command == 'sim' else template(*args)
 
 
 if __name__ == '__main__':
-    problems = main(sys.argv[1:])
+    problems = main(*sys.argv[1:]) if len(sys.argv) > 2 else [__doc__]
     print('\n'.join(problems) or f'PASS: {" ".join(sys.argv[1:])}', file=sys.stderr if problems else sys.stdout)
     sys.exit(1 if problems else 0)

@@ -1,47 +1,33 @@
 """The end-to-end scenarios, as data that both machines play (e2e.py). Steps:
-
-  ('device', class, instance id, description or None)   ('key', path below HKLM, REGEDIT4 value line...)
-  ('package', folder, file left out...)                 ('file', path, content, attributes 'RHS')
-  ('slot', value name, 'append' text | 'attributes' bits: the stored INF that the record names)
-  ('run', folder, tail, standard output, package INFs whose stored copy the system is asked to uninstall)
-  ('exact', folder, command line bytes, standard output, uninstalls)   as a caller of CreateProcessA
-  ('state', expected lines, extra state items)          ('same content',)   ('first calls', folder, calls)
-
-Every run must end with exit code 1. Expected lines name the system folder and the INF store
-as {system folder} and {INF store}; EXE stands for the size of the program under test.
-"""
+  ('device', class, instance id, description or None); ('key', path below HKLM, REGEDIT4 value line...);
+  ('package', folder, file left out...); ('file', path, content, attributes 'RHS');
+  ('slot', value name, 'append' text | 'attributes' bits): changes the stored INF that the record names;
+  ('run' | 'exact', folder, tail | whole command line bytes, standard output, package INFs whose stored
+  copy the system is asked to uninstall): every run must end with exit code 1;
+  ('state', expected lines, extra items); ('same content',); ('first calls', folder, calls).
+Expected lines name {system folder} and {INF store}; EXE stands for the size of the program."""
 from pathlib import Path
 
 SAMPLE = Path(__file__).resolve().parents[2] / 'sample' / 'package'
-PKG, SYS, PF = r'C:\pkg', r'C:\Windows\System32', r'C:\Program Files'
-VENDOR = r'Software\Orvix'
-PRODUCT, LIST = VENDOR + r'\qnetprep', VENDOR + r'\Kadrimov\SupportedDevices'
-PARAMS = PRODUCT + r'\Parameters'
-UNINSTALL = r'Software\Microsoft\Windows\CurrentVersion\Uninstall'
-FOLDER = PF + r'\Orvix\qnetprep'
+PKG, SYS, PF, BUERO = r'C:\pkg', r'C:\Windows\System32', r'C:\Program Files', 'C:\\pkg\\B\xfcro\\updates'
+VENDOR, UNINSTALL = r'Software\Orvix', r'Software\Microsoft\Windows\CurrentVersion\Uninstall'
+PRODUCT, LIST, FOLDER = VENDOR + r'\qnetprep', VENDOR + r'\Kadrimov\SupportedDevices', PF + r'\Orvix\qnetprep'
+PARAMS, ENTRY_KEY = PRODUCT + r'\Parameters', UNINSTALL + r'\qnetprep'
 FIRST_SELF_COPY = 'SetFileAttributes error, error value = 2'
-BOTH = ['net7341a.inf', 'net73417.inf']
-CATALOG = {'net7341a.inf': 'rx90kw2a.cat', 'net73417.inf': 'RX90KW2K.CAT'}
+BOTH, CATALOG = ['net7341a.inf', 'net73417.inf'], {'net7341a.inf': 'rx90kw2a.cat', 'net73417.inf': 'RX90KW2K.CAT'}
 
-
-def size(name):
-    return (SAMPLE / name).stat().st_size
-
-
-# Devices that every install clears (supported, with a description), then those it must
-# leave: no description, another vendor, a device of the vendor that no list names.
-NET_SUPPORTED = r'PCI\VEN_1E7C&DEV_4C43&SUBSYS_73411E7C&REV_10\4&2B8260C3&0&00E4'
-OTHER_SUPPORTED = r'PCI\VEN_1E7C&DEV_7D31&SUBSYS_00000000&REV_02\4&2B8260C3&0&18E4'
+# Devices that every install clears (supported, with a description), then those it must leave:
+# no description, another vendor, a device of the vendor that no list names.
+SUPPORTED = [('device', 'net', r'PCI\VEN_1E7C&DEV_4C43&SUBSYS_73411E7C&REV_10\4&2B8260C3&0&00E4',
+              'Orvix RX90K PCI Fast Ethernet Adapter'),
+             ('device', 'other', r'PCI\VEN_1E7C&DEV_7D31&SUBSYS_00000000&REV_02\4&2B8260C3&0&18E4', 'Ethernet Controller')]
 LEFT = [('net', r'PCI\VEN_1E7C&DEV_3A02&SUBSYS_00000000&REV_01\4&2B8260C3&0&08E4', None),
-        ('net', r'PCI\VEN_10EC&DEV_8139&SUBSYS_813910EC&REV_10\4&2B8260C3&0&10E4',
-         'Realtek RTL8139 Family PCI Fast Ethernet NIC'),
+        ('net', r'PCI\VEN_10EC&DEV_8139&SUBSYS_813910EC&REV_10\4&2B8260C3&0&10E4', 'Fast Ethernet NIC'),
         ('net', r'PCI\VEN_1E7C&DEV_4C60&SUBSYS_00000000&REV_01\4&2B8260C3&0&20E4', 'Orvix RX90K Gigabit Adapter'),
         ('other', r'PCI\VEN_1E7C&DEV_4C47&SUBSYS_00000000&REV_02\4&2B8260C3&0&28E4', None),
         ('other', r'PCI\VEN_8086&DEV_100E&SUBSYS_001E8086&REV_02\3&267A616A&0&18', 'Ethernet Controller')]
 SERVICE = ('key', r'SYSTEM\CurrentControlSet\Services\RX90K', '"Type"=dword:00000001', '"Start"=dword:00000003',
            '"ErrorControl"=dword:00000001', r'"ImagePath"="C:\\Windows\\System32\\drivers\\RX90K.SYS"')
-SUPPORTED = [('device', 'net', NET_SUPPORTED, 'Orvix RX90K PCI Fast Ethernet Adapter'),
-             ('device', 'other', OTHER_SUPPORTED, 'Ethernet Controller')]
 STANDARD = SUPPORTED + [('device', *d) for d in LEFT] + [SERVICE]
 
 
@@ -54,9 +40,9 @@ def staged(*left_out):
                                 for f in SAMPLE.iterdir() if f.name not in left_out]
 
 
-def stored(inf):
-    return [f'file {{stored {inf}}} size={size(inf)} attr=-', f'file {{PNF of {inf}}} size=* attr=-',
-            f'catalog {CATALOG[inf]}']
+def stored(*infs):
+    return [x for inf in infs for x in (f'file {{stored {inf}}} size={(SAMPLE / inf).stat().st_size} attr=-',
+                                        f'file {{PNF of {inf}}} size=* attr=-', f'catalog {CATALOG[inf]}')]
 
 
 def v512(key, name, text):
@@ -67,113 +53,95 @@ def slot(name, inf):
     return f'value HKLM\\{PARAMS} "{name}" REG_SZ len=512 "{{stored {inf}}}"+NUL*...'
 
 
-# Written with the text's length and no NUL: the registry counts the NUL that follows the
-# text in the program's buffer, as Windows NT does, so one more byte is stored.
-def vtext(key, name, text):
-    return f'value HKLM\\{key} "{name}" REG_SZ len={len(text) + 1} "{text}"+NUL*1'
+# Written with the text's length and no NUL: the registry counts the NUL that follows the text
+# in the program's buffer, as Windows NT does, so one more byte is stored.
+def vtext(name, text):
+    return f'value HKLM\\{ENTRY_KEY} "{name}" REG_SZ len={len(text) + 1} "{text}"+NUL*1'
 
 
 SELF_COPY, NO_SELF_COPY = r'file {system folder}\qnetprep.exe size=EXE attr=-', r'nofile {system folder}\qnetprep.exe'
-NO_ENTRIES = [f'nokey HKLM\\{UNINSTALL}\\qnetprep', f'nokey HKLM\\{UNINSTALL}\\Lumora']
+NO_ENTRIES = [f'nokey HKLM\\{ENTRY_KEY}', f'nokey HKLM\\{UNINSTALL}\\Lumora']
 NOTHING_RECORDED = ['service RX90K absent', f'key HKLM\\{VENDOR}'] + NO_ENTRIES
+NOT_STAGED = [f'nofolder {PF}\\Orvix', f'nofolder {FOLDER}', NO_SELF_COPY]
 SUCCESS = [f'key HKLM\\{PRODUCT}', v512(PRODUCT, 'Install', 'Success'), v512(PRODUCT, 'reboot', 'reboot'),
            v512(PRODUCT, 'Version', '0.0.3.6'), f'key HKLM\\{PARAMS}']
-ENTRY = [f'key HKLM\\{UNINSTALL}\\qnetprep', f'nokey HKLM\\{UNINSTALL}\\Lumora',
-         vtext(UNINSTALL + r'\qnetprep', 'DisplayName', 'Orvix adapter installation program'),
-         vtext(UNINSTALL + r'\qnetprep', 'UninstallString', 'qnetprep.exe /u')]
-RECORDED = ['service RX90K absent', f'key HKLM\\{VENDOR}', *SUCCESS, slot('RenamedInf', BOTH[0]),
-            slot('RenamedInf1', BOTH[1]), *ENTRY, *staged(), *stored(BOTH[0]), *stored(BOTH[1]), SELF_COPY]
+ENTRY = [f'key HKLM\\{ENTRY_KEY}', f'nokey HKLM\\{UNINSTALL}\\Lumora', vtext('UninstallString', 'qnetprep.exe /u'),
+         vtext('DisplayName', 'Orvix adapter installation program'), 'service RX90K absent', f'key HKLM\\{VENDOR}']
+RECORDED = [*SUCCESS, slot('RenamedInf', BOTH[0]), slot('RenamedInf1', BOTH[1]), *ENTRY, *staged(), *stored(*BOTH),
+            SELF_COPY]
 # A recorded install whose pre-install failed: "Fail", no slot, entry or self-copy.
-FAILED = ['service RX90K absent', f'key HKLM\\{VENDOR}', f'key HKLM\\{PRODUCT}', v512(PRODUCT, 'Install', 'Fail'),
-          f'key HKLM\\{PARAMS}', *NO_ENTRIES, *staged(), NO_SELF_COPY]
+FAILED = [*NOTHING_RECORDED, f'key HKLM\\{PRODUCT}', v512(PRODUCT, 'Install', 'Fail'), f'key HKLM\\{PARAMS}',
+          *staged(), NO_SELF_COPY]
 RECORD_INSTALL = [('package', PKG), ('run', PKG, '/au', FIRST_SELF_COPY, [])]
-UNINSTALL_FROM_SYSTEM = ('run', SYS, '/u', '', BOTH)
 # Files that a damaged slot may name outside the INF store, with their PNF neighbours.
 OUTSIDE = {SYS + r'\qnetx.inf': 'R', SYS + r'\qnetx.pnf': '', SYS + r'\qnety.inf': '', SYS + r'\qnety.pnf': 'H',
            PF + r'\Lumora\drv.inf': 'RS', PF + r'\Lumora\drv.pnf': ''}
-OUTSIDE_LINES = [f'file {p.replace(SYS, "{system folder}")} size=11 attr={a or "-"}' for p, a in OUTSIDE.items()]
-NOT_STAGED = [f'nofolder {PF}\\Orvix', f'nofolder {FOLDER}', NO_SELF_COPY]
-BUERO = PKG + '\\B\xfcro\\updates'
+OUTSIDE_LEFT = ('state', NOTHING_RECORDED + NOT_STAGED + [
+    f'file {p.replace(SYS, "{system folder}")} size=11 attr={a or "-"}' for p, a in OUTSIDE.items()],
+                [('file', p) for p in OUTSIDE])
 
 SCENARIOS = {
-    # No options: devices and service cleared, package staged, both INFs pre-installed,
-    # nothing recorded but the empty vendor key.
-    'first_default_run': STANDARD + [
-        ('package', PKG), ('run', PKG, '', '', []), ('same content',),
-        ('state', devices(LEFT) + NOTHING_RECORDED + staged() + stored(BOTH[0]) + stored(BOTH[1]) + [NO_SELF_COPY])],
+    # No options: devices and service cleared, package staged, INFs stored, only the vendor key.
+    'first_default_run': STANDARD + [('package', PKG), ('run', PKG, '', '', []), ('same content',), (
+        'state', devices(LEFT) + NOTHING_RECORDED + staged() + stored(*BOTH) + [NO_SELF_COPY])],
     # "/au": the same, recorded; the self-copy's first attempt reports that none was there.
     'recorded_run': STANDARD + RECORD_INSTALL + [('same content',), ('state', devices(LEFT) + RECORDED)],
-    # A second "/au" clears the first install through its records (a stored INF changed in
-    # the meantime is deleted, not kept beside a new copy), and a device and service that
-    # came back, then records the same install again, silently.
+    # A second "/au" clears the first install by its records (a stored INF changed meanwhile too),
+    # a device and service that came back, and records the same install again, silently.
     'repeated_recorded_run': STANDARD + RECORD_INSTALL + [
         ('slot', 'RenamedInf', 'append', b'; changed after the install\r\n'), SUPPORTED[0], SERVICE,
         ('run', PKG, '/au', '', BOTH), ('state', devices(LEFT) + RECORDED)],
     # "/inf=" with a bare name from the package: only that INF, into slot 0.
-    'single_inf_recorded': STANDARD + [
-        ('package', PKG), ('run', PKG, '/au /inf=net73417.inf', FIRST_SELF_COPY, []),
-        ('state', devices(LEFT) + ['service RX90K absent', f'key HKLM\\{VENDOR}', *SUCCESS, slot('RenamedInf', BOTH[1]),
-                                   *ENTRY, *staged(), *stored(BOTH[1]), SELF_COPY])],
+    'single_inf_recorded': STANDARD + [('package', PKG), ('run', PKG, '/au /inf=net73417.inf', FIRST_SELF_COPY, []), (
+        'state', devices(LEFT) + SUCCESS + [slot('RenamedInf', BOTH[1]), *ENTRY, *staged(), *stored(BOTH[1]), SELF_COPY])],
     # "/inf=" with nothing after it names the install folder itself: the pre-install fails.
     'empty_inf_argument': [('package', PKG), ('run', PKG, '/au /inf=', '', []), ('state', FAILED)],
-    # Without the catalog that net73417.inf names its pre-install fails (error 2): the second
-    # install records "Fail" and keeps what the first recorded.
-    'partial_package': [
-        ('package', PKG, 'RX90KW2K.CAT', 'RX90K.SYS', 'PRBQ410.EXE'), ('run', PKG, '/au', FIRST_SELF_COPY, []),
-        ('same content',),
-        ('state', ['service RX90K absent', f'key HKLM\\{VENDOR}', f'key HKLM\\{PRODUCT}',
-                   v512(PRODUCT, 'Install', 'Fail'), *SUCCESS[2:], slot('RenamedInf', BOTH[0]), *ENTRY,
-                   *staged('RX90KW2K.CAT', 'RX90K.SYS', 'PRBQ410.EXE'), *stored(BOTH[0]), SELF_COPY])],
-    # The Add/Remove list runs "qnetprep.exe /u" from the system folder: devices and service
-    # again, the stored INFs through the system's own uninstall (their PNFs and catalogs go
-    # too), the records and both entries; the install folder and the self-copy stay.
+    # Without its catalog net73417.inf is refused: "Fail" beside what the first install recorded.
+    'partial_package': [('package', PKG, 'RX90KW2K.CAT', 'RX90K.SYS', 'PRBQ410.EXE'),
+                        ('run', PKG, '/au', FIRST_SELF_COPY, []), ('same content',), (
+        'state', [f'key HKLM\\{PRODUCT}', v512(PRODUCT, 'Install', 'Fail'), *SUCCESS[2:], slot('RenamedInf', BOTH[0]),
+                  *ENTRY, *staged('RX90KW2K.CAT', 'RX90K.SYS', 'PRBQ410.EXE'), *stored(BOTH[0]), SELF_COPY])],
+    # "/u" from the system folder, as the Add/Remove list runs it: devices, service, stored INFs
+    # through the system's uninstall (PNFs, catalogs), records and entries go; the files stay.
     'uninstall_after_recorded_install': STANDARD + RECORD_INSTALL + [
-        SUPPORTED[1], SERVICE, ('key', UNINSTALL + r'\Lumora', '"DisplayName"="Lumora"'), UNINSTALL_FROM_SYSTEM,
+        SUPPORTED[1], SERVICE, ('key', UNINSTALL + r'\Lumora', '"DisplayName"="Lumora"'), ('run', SYS, '/u', '', BOTH),
         ('state', devices(LEFT) + NOTHING_RECORDED + staged() + [SELF_COPY])],
-    # Slots naming files outside the INF store (a read-only one in the system folder, one
-    # whose path climbs out of the store, one under Program Files) touch no file; the
-    # records and the entry go all the same.
+    # Slots naming files outside the INF store (read-only in the system folder, a path that climbs
+    # out of the store, under Program Files) touch no file; records and entry go all the same.
     'slots_outside_the_store': [('package', PKG)] + [('file', p, b'[Version]\r\n', a) for p, a in OUTSIDE.items()] + [
         ('key', PARAMS, r'"RenamedInf"="C:\\Windows\\System32\\qnetx.inf"',
          r'"RenamedInf1"="C:\\Windows\\INF\\..\\System32\\qnety.inf"'),
-        ('key', UNINSTALL + r'\qnetprep', '"DisplayName"="x"'), ('run', PKG, '/u', '', []),
-        ('state', NOTHING_RECORDED + NOT_STAGED + OUTSIDE_LINES, [('file', p) for p in OUTSIDE]),
-        ('key', PARAMS, r'"RenamedInf"="C:\\Program Files\\Lumora\\drv.inf"'), ('run', PKG, '/u', '', []),
-        ('state', NOTHING_RECORDED + NOT_STAGED + OUTSIDE_LINES, [('file', p) for p in OUTSIDE])],
-    # The supported-device list adds devices of other vendors and of the vendor; names count
-    # by their first four characters, case-free. A vendor subkey that is not hexadecimal
-    # adds nothing: read as vendor 0 it would match this ROOT device.
+        ('key', ENTRY_KEY, '"DisplayName"="x"'), ('run', PKG, '/u', '', []), OUTSIDE_LEFT,
+        ('key', PARAMS, r'"RenamedInf"="C:\\Program Files\\Lumora\\drv.inf"'), ('run', PKG, '/u', '', []), OUTSIDE_LEFT],
+    # The supported-device list adds devices, names counting by their first four characters, case-free;
+    # a vendor subkey that is not hexadecimal adds nothing (as vendor 0 it would match the ROOT one).
     'device_removal_with_list': STANDARD + [
-        ('device', 'net', r'PCI\VEN_10EC&DEV_8168&SUBSYS_816810EC&REV_06\4&1F7DBC9F&0&00E1', 'Realtek PCIe GbE'),
-        ('device', 'other', r'ROOT\NETADAPTER\X4C61', 'Virtual adapter'), ('key', LIST + r'\10ec', '"8168"=""'),
-        ('key', LIST + r'\1E7C', '"4c60xyz"=""'), ('key', LIST + r'\WXYZ', '"4C61"=""'),
-        ('package', PKG), ('run', PKG, '/u', '', []),
-        ('state', devices([d for d in LEFT if 'DEV_4C60' not in d[1]] + [('other', r'ROOT\NETADAPTER\X4C61',
-                                                                           'Virtual adapter')])
-         + NOTHING_RECORDED + NOT_STAGED + [f'key HKLM\\{VENDOR}\\Kadrimov', f'key HKLM\\{LIST}']
-         + [line for k, v in (('10ec', '8168'), ('1E7C', '4c60xyz'), ('WXYZ', '4C61'))
-            for line in (f'key HKLM\\{LIST}\\{k}', f'value HKLM\\{LIST}\\{k} "{v}" REG_SZ len=1 ""+NUL*1')])],
+        ('device', 'net', r'PCI\VEN_10EC&DEV_8168&SUBSYS_816810EC&REV_06\4&1F7DBC9F&0&00E1', 'PCIe GbE Controller'),
+        ('device', 'other', r'ROOT\NETADAPTER\X4C61', 'Virtual adapter'), ('package', PKG)] + [
+        ('key', f'{LIST}\\{k}', f'"{v}"=""') for k, v in (('10ec', '8168'), ('1E7C', '4c60xyz'), ('WXYZ', '4C61'))] + [
+        ('run', PKG, '/u', '', []), ('state', devices([d for d in LEFT if 'DEV_4C60' not in d[1]]) + [
+            r'device other ROOT\NETADAPTER\X4C61 desc="Virtual adapter"', *NOTHING_RECORDED, *NOT_STAGED,
+            f'key HKLM\\{VENDOR}\\Kadrimov', f'key HKLM\\{LIST}'] + [
+            x for k, v in (('10ec', '8168'), ('1E7C', '4c60xyz'), ('WXYZ', '4C61'))
+            for x in (f'key HKLM\\{LIST}\\{k}', f'value HKLM\\{LIST}\\{k} "{v}" REG_SZ len=1 ""+NUL*1')])],
     # "/inf=" naming a file that is not a Windows NT style INF: staged, refused, "Fail".
     'single_inf_not_windows_nt': [
         ('package', PKG), ('file', PKG + r'\legacy.inf', b'[Version]\r\nClass=Net\r\n', ''),
         ('run', PKG, '/au /inf=legacy.inf', '', []), ('state', FAILED + [f'file {FOLDER}\\legacy.inf size=22 attr=-'])],
-    # Files another program protected: an older self-copy (read-only, hidden, system) is
-    # replaced silently, and a stored INF made read-only and hidden is still uninstalled.
+    # Protected files: an older read-only, hidden, system self-copy is replaced silently, a read-only
+    # hidden stored INF still uninstalled.
     'protected_files_are_replaced_and_deleted': [
         ('package', PKG), ('file', SYS + r'\qnetprep.exe', b'an older copy\r\n', 'RHS'), ('run', PKG, '/au', '', []),
-        ('same content',), ('state', RECORDED), ('slot', 'RenamedInf1', 'attributes', 'RH'), UNINSTALL_FROM_SYSTEM,
-        ('state', NOTHING_RECORDED + staged() + [SELF_COPY])],
-    # The program forms its own tail from the whole command line: a quoted name with the
-    # options right after the closing quote, and an unquoted name with a letter above 127
-    # and forward slashes, each on a machine with a recorded install, record it again.
+        ('same content',), ('state', RECORDED), ('slot', 'RenamedInf1', 'attributes', 'RH'),
+        ('run', SYS, '/u', '', BOTH), ('state', NOTHING_RECORDED + staged() + [SELF_COPY])],
+    # The tail is the program's own: a quoted name with the options right after the quote, and an
+    # unquoted one with a letter above 127 and slashes, record an install again (no plain or /u run).
     'quoted_name_without_blank': RECORD_INSTALL + [
         ('exact', PKG, b'"C:\\pkg\\qnetprep.exe"/au', '', BOTH), ('state', RECORDED)],
     'unquoted_name_above_127': [('package', BUERO), ('run', BUERO, '/au', FIRST_SELF_COPY, []),
                                 ('exact', BUERO, b'C:\\pkg\\B\xfcro/updates/qnetprep.exe /au', '', BOTH),
                                 ('state', RECORDED)],
     # Before anything can load a DLL by name, the DLL search leaves out the program's folder.
-    'dll_search_hardened_first': [
-        ('package', PKG),
-        ('first calls', PKG, ['GetModuleHandleA kernel32.dll', 'GetProcAddress SetDefaultDllDirectories',
-                              'SetDefaultDllDirectories 0x800'])],
+    'dll_search_hardened_first': [('package', PKG), ('first calls', PKG, [
+        'GetModuleHandleA kernel32.dll', 'GetProcAddress SetDefaultDllDirectories', 'SetDefaultDllDirectories 0x800'])],
 }
