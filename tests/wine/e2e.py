@@ -1,9 +1,7 @@
-#!/usr/bin/env python3
 """e2e.py sim <scenario> | wine <x64|x86> <scenario>|footprint | template <x64|x86> <folder> | state <folder>
-plays a scenario of scenarios.py on the simulated machine, or under Wine with that build and on the simulated
-machine (both must pass and show the same). Machines are read from Linux: the registry from its file (the
-prefix's system.reg once the Wine server has ended, REGEDIT4 registry.reg), files from the drive folders.
-QNETPREP_KEEP_MACHINE=1 keeps the machine folders for a look after a failure."""
+A scenario of scenarios.py on the simulated machine, or under Wine with that build and on the simulated machine,
+which must agree. Both are read from Linux: the registry from its file (the prefix's system.reg once the server
+has ended), files from the drives. QNETPREP_KEEP_MACHINE=1 keeps the machine folders for a look."""
 import difflib, os, re, shutil, subprocess, sys, tempfile
 from pathlib import Path
 
@@ -20,15 +18,13 @@ SIM_EXE = os.environ.get('QNETPREP_SIM_EXE') or str(ROOT / 'build/native/qnetpre
 
 
 # The one place where the two machines may differ (the simulated one does what Windows does):
-# - Folder spellings: Wine's Windows folder is "C:\windows", so its system folder and INF store are
-#   "C:\windows\system32" and "C:\windows\inf"; names ignore case, and the installer only uses
-#   the folders that the system hands it.
+# - Wine's Windows folder is "C:\windows" ("C:\windows\system32", "C:\windows\inf"); names ignore
+#   case, and the installer only uses the folders that the system hands it.
 # - Stored INF names (Wine keeps the INF's own, Windows makes oemN.inf) and the PNF format are the
-#   system's own: a stored INF shows as the package INF it holds, its PNF without size (observe).
-# - Catalogs, Wine only: Wine copies the one an INF names under its own name, and its
-#   SetupUninstallOEMInfA leaves it (and the PNF) behind; Windows installs it as oemN.cat and
-#   removes it with the INF. The installer never names one itself: only the simulated machine's
-#   "catalog" lines are held to the expectations.
+#   system's: a stored INF shows as the package INF it holds, its PNF without size (observe).
+# - Catalogs, Wine only: Wine copies the one an INF names under its own name, and its uninstall
+#   leaves it (and the PNF); Windows installs it as oemN.cat and removes it with the INF. The
+#   installer never names one: only the simulated machine's "catalog" lines are held to account.
 # - SP_COPY_OEMINF_CATALOG_ONLY: Wine stores the INF at the first of an install's two calls,
 #   Windows at the second; both come before anything is looked at.
 # - The first calls show in Wine's relay trace, and in the simulated machine's call log.
@@ -52,8 +48,7 @@ def read_registry(path, wine):
         pending = line[:-1] if line.endswith('\\') and not line.startswith('[') else ''
         value = re.match(r'(@|"(?:[^"\\]|\\.)*")=(?:str\((\d+)\):)?(.*)$', line)
         if line.startswith('['):
-            name = line[1:line.rindex(']')]
-            name = unescape(name) if wine else name.partition('\\')[2]
+            name = unescape(line[1:line.rindex(']')]) if wine else line[1:line.rindex(']')].partition('\\')[2]
             values = keys.setdefault(name.lower(), (name, []))[1]
         elif value and not pending:
             kind, data = int(value[2] or '1', 16), value[3]
@@ -64,8 +59,8 @@ def read_registry(path, wine):
             elif data.startswith('hex'):
                 kind = int(data[4:data.index(')')], 16) if data.startswith('hex(') else 3
                 data = bytes.fromhex(re.sub('[, ]', '', data.partition(':')[2]))
-                data = data.decode('utf-16-le', 'replace').encode('cp1252', 'replace') if wine and kind in (1, 2, 7) \
-                    else data
+                if wine and kind in (1, 2, 7):
+                    data = data.decode('utf-16-le', 'replace').encode('cp1252', 'replace')
             values.append(('' if value[1] == '@' else unescape(value[1][1:-1]), kind, data))
     for name, _ in list(keys.values()):  # Wine keeps text as UTF-16, and no key with only subkeys
         for n in range(1, name.count('\\') + 1):
@@ -83,8 +78,7 @@ def text_of(values, name):
     return next((d.rstrip(b'\0').decode('cp1252') for n, _, d in values if n.lower() == name.lower()), None)
 
 
-class Machine:
-    """A machine folder (registry file and drives) and its way of running qnetprep."""
+class Machine:  # a machine folder (registry file and drives) and its way of running qnetprep
     wine = False
 
     def __init__(self, program):
@@ -196,9 +190,8 @@ class Sim(Machine):
                     b'QNETPREP_CALL_LOG': bytes(self.dir / 'calls.txt'), **settings})
         with open(self.dir / 'stdout.txt', 'wb') as out:
             status = subprocess.run([SIM_EXE, *args], cwd=cwd, env=env, stdout=out, timeout=60).returncode
-        log = self.dir / 'calls.txt'
-        return status, (self.dir / 'stdout.txt').read_bytes().decode('cp1252'), \
-            log.read_text('latin-1').splitlines() if log.exists() else []
+        calls = (self.dir / 'calls.txt').read_text('latin-1').splitlines() if status != 86 else []
+        return status, (self.dir / 'stdout.txt').read_bytes().decode('cp1252'), calls
 
     def start(self, folder, tail, exact):
         settings = {b'QNETPREP_COMMAND_LINE': tail} if exact else {}
@@ -218,9 +211,8 @@ class Sim(Machine):
             f.write(f'{bits | self.attributes(path):#x} {path.relative_to(self.root)}\n')
 
 
-# Calls that the runtime start-up linked into the exe makes before WinMain: its start-up
-# information, the i686 runtime's look for a shared libgcc to register its unwind tables
-# with, and the stack protector seeding its canary from the system's random source.
+# Calls of the runtime start-up linked into the exe, before WinMain: its start-up information, the i686
+# runtime's look for a shared libgcc for its unwind tables, the stack protector's canary from the system.
 RUNTIME_START_UP = r'GetStartupInfoA |GetModuleHandleA libgcc_s_dw2-1\.dll$|CryptAcquireContextA '
 
 
@@ -233,14 +225,12 @@ class Wine(Machine):
         super().__init__(program)
         self.helpers = self.program.parent / 'tests' / 'windows'
         self.env = dict(os.environ, WINEPREFIX=str(self.root), WINEDLLOVERRIDES='mscoree,mshtml=', LC_ALL='C.UTF-8')
-        # The 64-bit loader itself: the 32-bit one that "wine" starts first would look for
-        # C:\windows\system32\qnetprep.exe in the 32-bit system folder (syswow64).
+        # The 64-bit loader: "wine" starts the 32-bit one, which looks for system32 programs in syswow64.
         wine64 = Path(shutil.which('wine64') or '/usr/lib/wine/wine64')
         self.loader = str(wine64) if arch == 'x64' and wine64.exists() else os.environ.get('WINE', 'wine')
 
     def open(self):
-        # Linked, not copied: nothing changes a template file in place (the server replaces its
-        # registry files; those are copied, for the seeding to append to).
+        # Linked: no file changes in place but the registry's, which the seeding appends to: copied.
         template = Path(os.environ['QNETPREP_WINE_TEMPLATE'])
         subprocess.run(['cp', '-al', template, self.root], check=True)
         subprocess.run(['cp', '--remove-destination', *template.glob('*.reg'), self.root], check=True)
@@ -291,9 +281,8 @@ class Wine(Machine):
 
 
 def expect(what, expected, actual):
-    if expected != actual:
-        diff = [f'-{x}' for x in expected if x not in actual] + [f'+{x}' for x in actual if x not in expected]
-        raise AssertionError(f'{what} differs (- expected, + seen):\n' + '\n'.join(diff or [f'{expected} != {actual}']))
+    diff = [f'-{x}' for x in expected if x not in actual] + [f'+{x}' for x in actual if x not in expected]
+    assert expected == actual, f'{what} differs (- expected, + seen):\n' + '\n'.join(diff or [f'{expected} != {actual}'])
 
 
 def play(m, steps):
@@ -365,7 +354,7 @@ def compare(arch, name):
 
 
 def template(arch, folder):
-    """Boots the prefix to copy unless the folder holds one booted with the Wine packages installed now."""
+    """Boots the prefix to copy unless one booted with today's Wine packages is there (wine32 breaks older ones)."""
     folder, stamp = Path(folder), arch + subprocess.run(
         ['dpkg-query', '-W', 'wine', 'wine64', 'wine32:i386', 'libwine'], capture_output=True, text=True).stdout
     if (folder / 'qnetprep-stamp').exists() and (folder / 'qnetprep-stamp').read_text() == stamp:

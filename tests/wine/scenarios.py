@@ -1,11 +1,9 @@
-"""The end-to-end scenarios, as data that both machines play (e2e.py). Steps:
-  ('device', class, instance id, description or None); ('key', path below HKLM, REGEDIT4 value line...);
-  ('package', folder, file left out...); ('file', path, content, attributes 'RHS');
-  ('slot', value name, 'append' text | 'attributes' bits): changes the stored INF that the record names;
-  ('run' | 'exact', folder, tail | whole command line bytes, standard output, package INFs whose stored
-  copy the system is asked to uninstall): every run must end with exit code 1;
-  ('state', expected lines, extra items); ('same content',); ('first calls', folder, calls).
-Expected lines name {system folder} and {INF store}; EXE stands for the size of the program."""
+"""The end-to-end scenarios, data that both machines play (e2e.py). Steps: ('device', class, instance id,
+description or None); ('key', path below HKLM, REGEDIT4 value line...); ('package', folder, file left out...);
+('file', path, content, attributes 'RHS'); ('slot', value, 'append' text | 'attributes' bits) to the stored INF
+a record names; ('run' | 'exact', folder, tail | whole command line, standard output, package INFs whose stored
+copy the system is asked to uninstall), each ending with exit code 1; ('state', expected lines, extra items);
+('same content',); ('first calls', folder, calls). EXE stands for the size of the program."""
 from pathlib import Path
 
 SAMPLE = Path(__file__).resolve().parents[2] / 'sample' / 'package'
@@ -16,8 +14,7 @@ PARAMS, ENTRY_KEY = PRODUCT + r'\Parameters', UNINSTALL + r'\qnetprep'
 FIRST_SELF_COPY = 'SetFileAttributes error, error value = 2'
 BOTH, CATALOG = ['net7341a.inf', 'net73417.inf'], {'net7341a.inf': 'rx90kw2a.cat', 'net73417.inf': 'RX90KW2K.CAT'}
 
-# Devices that every install clears (supported, with a description), then those it must leave:
-# no description, another vendor, a device of the vendor that no list names.
+# Devices that every install clears, then those it leaves: no description, another vendor, unlisted.
 SUPPORTED = [('device', 'net', r'PCI\VEN_1E7C&DEV_4C43&SUBSYS_73411E7C&REV_10\4&2B8260C3&0&00E4',
               'Orvix RX90K PCI Fast Ethernet Adapter'),
              ('device', 'other', r'PCI\VEN_1E7C&DEV_7D31&SUBSYS_00000000&REV_02\4&2B8260C3&0&18E4', 'Ethernet Controller')]
@@ -53,8 +50,7 @@ def slot(name, inf):
     return f'value HKLM\\{PARAMS} "{name}" REG_SZ len=512 "{{stored {inf}}}"+NUL*...'
 
 
-# Written with the text's length and no NUL: the registry counts the NUL that follows the text
-# in the program's buffer, as Windows NT does, so one more byte is stored.
+# Written with the text's length, no NUL: the registry counts the NUL after it in the program's buffer.
 def vtext(name, text):
     return f'value HKLM\\{ENTRY_KEY} "{name}" REG_SZ len={len(text) + 1} "{text}"+NUL*1'
 
@@ -76,15 +72,14 @@ RECORD_INSTALL = [('package', PKG), ('run', PKG, '/au', FIRST_SELF_COPY, [])]
 # Files that a damaged slot may name outside the INF store, with their PNF neighbours.
 OUTSIDE = {SYS + r'\qnetx.inf': 'R', SYS + r'\qnetx.pnf': '', SYS + r'\qnety.inf': '', SYS + r'\qnety.pnf': 'H',
            PF + r'\Lumora\drv.inf': 'RS', PF + r'\Lumora\drv.pnf': ''}
-OUTSIDE_LEFT = ('state', NOTHING_RECORDED + NOT_STAGED + [
-    f'file {p.replace(SYS, "{system folder}")} size=11 attr={a or "-"}' for p, a in OUTSIDE.items()],
-                [('file', p) for p in OUTSIDE])
+OUTSIDE_LEFT = ('state', NOTHING_RECORDED + NOT_STAGED + [f'file {p.replace(SYS, "{system folder}")} size=11 attr='
+                                                            f'{a or "-"}' for p, a in OUTSIDE.items()], [('file', p) for p in OUTSIDE])
 
 SCENARIOS = {
     # No options: devices and service cleared, package staged, INFs stored, only the vendor key.
     'first_default_run': STANDARD + [('package', PKG), ('run', PKG, '', '', []), ('same content',), (
         'state', devices(LEFT) + NOTHING_RECORDED + staged() + stored(*BOTH) + [NO_SELF_COPY])],
-    # "/au": the same, recorded; the self-copy's first attempt reports that none was there.
+    # "/au": the same, recorded; the first self-copy reports that none was there.
     'recorded_run': STANDARD + RECORD_INSTALL + [('same content',), ('state', devices(LEFT) + RECORDED)],
     # A second "/au" clears the first install by its records (a stored INF changed meanwhile too),
     # a device and service that came back, and records the same install again, silently.
@@ -106,8 +101,7 @@ SCENARIOS = {
     'uninstall_after_recorded_install': STANDARD + RECORD_INSTALL + [
         SUPPORTED[1], SERVICE, ('key', UNINSTALL + r'\Lumora', '"DisplayName"="Lumora"'), ('run', SYS, '/u', '', BOTH),
         ('state', devices(LEFT) + NOTHING_RECORDED + staged() + [SELF_COPY])],
-    # Slots naming files outside the INF store (read-only in the system folder, a path that climbs
-    # out of the store, under Program Files) touch no file; records and entry go all the same.
+    # Slots naming files outside the INF store (read-only, climbing out of it) touch no file, or PNF.
     'slots_outside_the_store': [('package', PKG)] + [('file', p, b'[Version]\r\n', a) for p, a in OUTSIDE.items()] + [
         ('key', PARAMS, r'"RenamedInf"="C:\\Windows\\System32\\qnetx.inf"',
          r'"RenamedInf1"="C:\\Windows\\INF\\..\\System32\\qnety.inf"'),
@@ -128,8 +122,7 @@ SCENARIOS = {
     'single_inf_not_windows_nt': [
         ('package', PKG), ('file', PKG + r'\legacy.inf', b'[Version]\r\nClass=Net\r\n', ''),
         ('run', PKG, '/au /inf=legacy.inf', '', []), ('state', FAILED + [f'file {FOLDER}\\legacy.inf size=22 attr=-'])],
-    # Protected files: an older read-only, hidden, system self-copy is replaced silently, a read-only
-    # hidden stored INF still uninstalled.
+    # Protected files: an older read-only hidden system self-copy is replaced, a stored INF uninstalled.
     'protected_files_are_replaced_and_deleted': [
         ('package', PKG), ('file', SYS + r'\qnetprep.exe', b'an older copy\r\n', 'RHS'), ('run', PKG, '/au', '', []),
         ('same content',), ('state', RECORDED), ('slot', 'RenamedInf1', 'attributes', 'RH'),
