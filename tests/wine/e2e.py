@@ -81,10 +81,10 @@ def text_of(values, name):
 class Machine:  # a machine folder (registry file and drives) and its way of running qnetprep
     wine = False
 
-    def __init__(self, program):
+    def __init__(self, program, root=None):
         self.program = Path(program)  # the exe that a package holds (only data on the simulated side)
-        self.dir = Path(tempfile.mkdtemp(prefix=f'qnetprep-{self.name}.'))
-        self.root = self.dir / self.root_name
+        self.dir = Path(root or tempfile.mkdtemp(prefix=f'qnetprep-{self.name}.'))
+        self.root = self.dir if root else self.dir / self.root_name
         self.registry_file = self.root / self.registry_name
         self.transcript, self.labels, self.baseline = [], {}, set()
 
@@ -162,10 +162,8 @@ class Machine:  # a machine folder (registry file and drives) and its way of run
         return lines
 
     def label_stored(self):  # remembered, also once another program has changed the file
-        for e in self.linux(self.inf_store).iterdir():
-            label = next((s.name for s in SAMPLE.glob('*.inf') if s.read_bytes() == e.read_bytes()), None)
-            if label and e.suffix.lower() == '.inf':
-                self.labels[f'{self.inf_store}\\{e.name}'.lower()] = label
+        self.labels.update({f'{self.inf_store}\\{e.name}'.lower(): s.name for e in self.linux(self.inf_store).iterdir()
+                            for s in SAMPLE.glob('*.inf') if e.suffix.lower() == '.inf' and s.read_bytes() == e.read_bytes()})
 
     def run(self, folder, tail, exact=False):
         """Runs `<folder>\\qnetprep.exe <tail>` (or the command line `tail` as given) from the folder."""
@@ -240,11 +238,13 @@ class Wine(Machine):
         """Runs a Windows program, then ends the server, which writes the registry file."""
         env = dict(self.env, WINEDEBUG=debug)
         # Files, not pipes: services that Wine starts inherit the handles and outlive the run.
-        with open(self.dir / 'stdout.txt', 'wb') as out, open(self.dir / 'stderr.txt', 'wb') as err:
-            status = subprocess.run([self.loader, *args], cwd=cwd, env=env, stdout=out, stderr=err,
-                                    timeout=240).returncode
-        for flag in ('-k', '-w'):
-            subprocess.run([os.environ.get('WINESERVER', 'wineserver'), flag], env=env, timeout=60)
+        try:
+            with open(self.dir / 'stdout.txt', 'wb') as out, open(self.dir / 'stderr.txt', 'wb') as err:
+                status = subprocess.run([self.loader, *args], cwd=cwd, env=env, stdout=out, stderr=err,
+                                        timeout=240).returncode
+        finally:  # also after a timeout, before the prefix is removed
+            for flag in ('-k', '-w'):
+                subprocess.run([os.environ.get('WINESERVER', 'wineserver'), flag], env=env, timeout=60)
         return status, (self.dir / 'stdout.txt').read_bytes().decode('cp1252'), self.dir / 'stderr.txt'
 
     def start(self, folder, tail, exact):
@@ -412,9 +412,7 @@ def footprint(arch):
 
 def main(command, *args):
     if command == 'state':  # the demo: an existing simulated machine, as it is
-        m = Sim('/dev/null')
-        m.close()
-        m.root, m.registry_file = Path(args[0]), Path(args[0]) / m.registry_name
+        m = Sim('/dev/null', args[0])
         return print('\n'.join(sorted(m.state(m.items())))) or sys.exit(0)
     if command == 'wine':
         return footprint(args[0]) if args[1] == 'footprint' else compare(*args)
