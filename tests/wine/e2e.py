@@ -79,11 +79,11 @@ def text_of(values, name):
 
 
 class Machine:  # a machine folder (registry file and drives) and its way of running qnetprep
-    wine = False
+    wine, parent = False, None
 
     def __init__(self, program, root=None):
         self.program = Path(program)  # the exe that a package holds (only data on the simulated side)
-        self.dir = Path(root or tempfile.mkdtemp(prefix=f'qnetprep-{self.name}.'))
+        self.dir = Path(root or tempfile.mkdtemp(prefix=f'qnetprep-{self.name}.', dir=self.parent))
         self.root = self.dir if root else self.dir / self.root_name
         self.registry_file = self.root / self.registry_name
         self.transcript, self.labels, self.baseline = [], {}, set()
@@ -218,8 +218,8 @@ class Wine(Machine):
     wine, root_name, registry_name = True, 'prefix', 'system.reg'
     inf_store, system_folder = r'C:\windows\inf', r'C:\windows\system32'
 
-    def __init__(self, program, arch):
-        self.name = f'wine-{arch}'
+    def __init__(self, program, arch):  # beside the template: its files are linked, not copied
+        self.name, self.parent = f'wine-{arch}', Path(os.environ['QNETPREP_WINE_TEMPLATE']).parent
         super().__init__(program)
         self.helpers = self.program.parent / 'tests' / 'windows'
         self.env = dict(os.environ, WINEPREFIX=str(self.root), WINEDLLOVERRIDES='mscoree,mshtml=', LC_ALL='C.UTF-8')
