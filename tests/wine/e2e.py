@@ -209,9 +209,9 @@ class Sim(Machine):
             f.write(f'{bits | self.attributes(path):#x} {path.relative_to(self.root)}\n')
 
 
-# Calls of the runtime start-up linked into the exe, before WinMain: its start-up information, the i686
-# runtime's look for a shared libgcc for its unwind tables, the stack protector's canary from the system.
-RUNTIME_START_UP = r'GetStartupInfoA |GetModuleHandleA libgcc_s_dw2-1\.dll$|CryptAcquireContextA '
+# Calls of the runtime start-up linked into the exe, before WinMain: its start-up information, and the
+# i686 runtime's look for a shared libgcc to register its unwind tables with (it loads nothing).
+RUNTIME_START_UP = r'GetStartupInfoA |GetModuleHandleA libgcc_s_dw2-1\.dll$'
 
 
 class Wine(Machine):
