@@ -10,10 +10,10 @@
 namespace {
 
 // The system's INF folder, <Windows folder>\INF; false when it cannot be read whole.
-bool ReadInfStoreFolder(char (&folder)[MAX_PATH]) {
+bool ReadInfStoreFolder(char (&infStore)[MAX_PATH]) {
   char windows[MAX_PATH];
   const UINT length = GetWindowsDirectoryA(windows, MAX_PATH);
-  return length != 0 && length < MAX_PATH && JoinPath(folder, windows, "INF");
+  return length != 0 && length < MAX_PATH && JoinPath(infStore, windows, "INF");
 }
 
 void ClearAttributes(const char* path) {

@@ -9,7 +9,7 @@ top=$(pwd)
 
 scripts/setup.sh
 cmake --preset native >/dev/null
-cmake --build --preset native -j "$(nproc)" --target qnetprep qnetprep_dump
+cmake --build --preset native -j "$(nproc)" --target qnetprep
 
 machine=${QNETPREP_MACHINE:-$HOME/.qnetprep-machine}
 package="$machine/drive_c/qnetprep-package"
@@ -26,7 +26,4 @@ echo
 echo "Exit code: $status"
 echo
 echo "What the machine shows now (value data byte for byte, +NUL*n for trailing NULs):"
-(cd "$package" && QNETPREP_MACHINE="$machine" "$top/build/native/tests/sim_tools/qnetprep_dump" \
-  key 'HKLM\Software\Orvix' key 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\qnetprep' \
-  files 'C:\Windows\INF' files 'C:\Program Files\Orvix\qnetprep' file 'C:\Windows\System32\qnetprep.exe' \
-  devices service RX90K)
+python3 "$top/tests/wine/e2e.py" state "$machine"

@@ -1,9 +1,9 @@
 #include "platform/sim/calls.h"
 
-#include <cstdlib>
-#include <cstring>
 #include <unistd.h>
 
+#include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <functional>
 #include <vector>
@@ -76,8 +76,12 @@ const Fault* EnterCall(const char* name, const std::string& detail) {
   return nullptr;
 }
 
-const std::vector<CallRecord>& CallLog() { return Calls().log; }
-uint32_t CallCount() { return Calls().count; }
+const std::vector<CallRecord>& CallLog() {
+  return Calls().log;
+}
+uint32_t CallCount() {
+  return Calls().count;
+}
 
 void ResetCalls() {
   CallState& calls = Calls();
@@ -90,9 +94,13 @@ void FailCall(const std::string& name, Fault fault, uint32_t occurrence) {
   Calls().namedFaults.push_back({name, occurrence, fault});
 }
 
-void FailCallNumber(uint32_t k, Fault fault) { Calls().numberedFaults.emplace_back(k, fault); }
+void FailCallNumber(uint32_t k, Fault fault) {
+  Calls().numberedFaults.emplace_back(k, fault);
+}
 
-void CrashAtCallNumber(uint32_t k) { Calls().crashAt = k; }
+void CrashAtCallNumber(uint32_t k) {
+  Calls().crashAt = k;
+}
 
 void BeforeCall(const std::string& name, uint32_t occurrence, std::function<void()> action) {
   Calls().hooks.push_back({name, occurrence, std::move(action)});
@@ -135,9 +143,10 @@ void ApplyEnvironmentSettings() {
     const std::string head = setting.substr(0, colon);
     const size_t hash = head.find('#');
     const uint32_t occurrence =
-        hash == std::string::npos ? 0 : static_cast<uint32_t>(std::strtoul(head.c_str() + hash + 1, nullptr, 10));
-    FailCall(head.substr(0, hash), ParseFaultSuffix(colon == std::string::npos ? nullptr : failName + colon + 1),
-             occurrence);
+        hash == std::string::npos ? 0
+                                  : static_cast<uint32_t>(std::strtoul(head.c_str() + hash + 1, nullptr, 10));
+    FailCall(head.substr(0, hash),
+             ParseFaultSuffix(colon == std::string::npos ? nullptr : failName + colon + 1), occurrence);
   }
   if (const char* crashAt = std::getenv("QNETPREP_CRASH_AT")) {
     CrashAtCallNumber(static_cast<uint32_t>(std::strtoul(crashAt, nullptr, 10)));

@@ -16,8 +16,6 @@
 #include "platform/sim/machine.h"
 #include "platform/sim/paths.h"
 
-extern char** environ;
-
 namespace sim {
 
 HMODULE ProgramModule() {

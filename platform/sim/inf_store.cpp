@@ -159,7 +159,7 @@ BOOL WINAPI SetupCopyOEMInfA(PCSTR sourceInfFileName, PCSTR /*oemSourceMediaLoca
                              DWORD destinationInfFileNameSize, PDWORD requiredSize,
                              PSTR* destinationInfFileNameComponent) {
   char style[16];
-  std::snprintf(style, sizeof style, "0x%x", static_cast<unsigned>(copyStyle));
+  (void)std::snprintf(style, sizeof style, "0x%x", static_cast<unsigned>(copyStyle));
   const std::string detail =
       std::string(sourceInfFileName != nullptr ? sourceInfFileName : "(null)") + " style=" + style;
   if (const sim::Fault* fault = sim::EnterCall("SetupCopyOEMInfA", detail)) {
@@ -191,7 +191,9 @@ BOOL WINAPI SetupCopyOEMInfA(PCSTR sourceInfFileName, PCSTR /*oemSourceMediaLoca
   const std::map<long, std::string> stored = sim::StoredInfs(storeFolder);
   for (const auto& [number, name] : stored) {
     std::string storedContent;
-    if (sim::ReadContent(storeFolder + "/" + name, &storedContent) && storedContent == content) {
+    std::string storedFile = storeFolder;
+    storedFile.append("/").append(name);
+    if (sim::ReadContent(storedFile, &storedContent) && storedContent == content) {
       if (!sim::InstallCatalog(catalogPath.linuxPath, number)) return sim::FailWith(ERROR_ACCESS_DENIED);
       return sim::ReportStoredPath(std::string(sim::kStoreFolder) + "\\" + name, destinationInfFileName,
                                    destinationInfFileNameSize, requiredSize, destinationInfFileNameComponent);
@@ -220,7 +222,7 @@ BOOL WINAPI SetupCopyOEMInfA(PCSTR sourceInfFileName, PCSTR /*oemSourceMediaLoca
 
 BOOL WINAPI SetupUninstallOEMInfA(PCSTR infFileName, DWORD flags, LPVOID /*reserved*/) {
   char flagText[16];
-  std::snprintf(flagText, sizeof flagText, "0x%x", static_cast<unsigned>(flags));
+  (void)std::snprintf(flagText, sizeof flagText, "0x%x", static_cast<unsigned>(flags));
   const std::string detail =
       std::string(infFileName != nullptr ? infFileName : "(null)") + " flags=" + flagText;
   if (const sim::Fault* fault = sim::EnterCall("SetupUninstallOEMInfA", detail)) {

@@ -28,7 +28,7 @@ int RunProgram(const std::function<int()>& entry) {
   OpenMachine(DefaultMachineFolder(), currentDirectory);
   ApplyEnvironmentSettings();
   const int result = entry();
-  std::fflush(stdout);
+  (void)std::fflush(stdout);
   SaveMachine();
   WriteCallLogIfAsked();
   return result;

@@ -1,7 +1,6 @@
 // The simulated C runtime start-up: what the Windows C runtime does before and after a
-// program's entry, over the machine kept in the machine folder. One mechanism for every
-// program built over the simulated machine: the installer, entered at WinMain
-// (main.cpp), and the console test programs, entered at main (console_main.cpp).
+// program's entry (WinMain, called from main.cpp), over the machine kept in the machine
+// folder.
 #pragma once
 
 #include <functional>

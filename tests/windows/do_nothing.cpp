@@ -1,5 +1,4 @@
-// A window-less program that ends at once with exit code 1, built like qnetprep.exe: the
-// benchmark's measure of what starting any program under Wine costs.
+// Ends at once with exit code 1: what starting any GUI program under Wine costs (the benchmark).
 #include <windows.h>
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {

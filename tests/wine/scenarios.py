@@ -1,0 +1,140 @@
+"""The end-to-end scenarios, data that both machines play (e2e.py). Steps: ('device', class, instance id,
+description or None); ('key', path below HKLM, REGEDIT4 value line...); ('package', folder, file left out...);
+('file', path, content, attributes 'RHS'); ('slot', value, 'append' text | 'attributes' bits) to the stored INF
+a record names; ('run' | 'exact', folder, tail | whole command line, standard output, package INFs whose stored
+copy the system is asked to uninstall), each ending with exit code 1; ('state', expected lines, extra items);
+('same content',); ('first calls', folder, calls). EXE stands for the size of the program."""
+from pathlib import Path
+
+SAMPLE = Path(__file__).resolve().parents[2] / 'sample' / 'package'
+PKG, SYS, PF, BUERO = r'C:\pkg', r'C:\Windows\System32', r'C:\Program Files', 'C:\\pkg\\B\xfcro\\updates'
+VENDOR, UNINSTALL = r'Software\Orvix', r'Software\Microsoft\Windows\CurrentVersion\Uninstall'
+PRODUCT, LIST, FOLDER = VENDOR + r'\qnetprep', VENDOR + r'\Kadrimov\SupportedDevices', PF + r'\Orvix\qnetprep'
+PARAMS, ENTRY_KEY = PRODUCT + r'\Parameters', UNINSTALL + r'\qnetprep'
+FIRST_SELF_COPY = 'SetFileAttributes error, error value = 2'
+BOTH, CATALOG = ['net7341a.inf', 'net73417.inf'], {'net7341a.inf': 'rx90kw2a.cat', 'net73417.inf': 'RX90KW2K.CAT'}
+
+# Devices that every install clears, then those it leaves: no description, another vendor, unlisted.
+SUPPORTED = [('device', 'net', r'PCI\VEN_1E7C&DEV_4C43&SUBSYS_73411E7C&REV_10\4&2B8260C3&0&00E4',
+              'Orvix RX90K PCI Fast Ethernet Adapter'),
+             ('device', 'other', r'PCI\VEN_1E7C&DEV_7D31&SUBSYS_00000000&REV_02\4&2B8260C3&0&18E4', 'Ethernet Controller')]
+LEFT = [('net', r'PCI\VEN_1E7C&DEV_3A02&SUBSYS_00000000&REV_01\4&2B8260C3&0&08E4', None),
+        ('net', r'PCI\VEN_10EC&DEV_8139&SUBSYS_813910EC&REV_10\4&2B8260C3&0&10E4', 'Fast Ethernet NIC'),
+        ('net', r'PCI\VEN_1E7C&DEV_4C60&SUBSYS_00000000&REV_01\4&2B8260C3&0&20E4', 'Orvix RX90K Gigabit Adapter'),
+        ('other', r'PCI\VEN_1E7C&DEV_4C47&SUBSYS_00000000&REV_02\4&2B8260C3&0&28E4', None),
+        ('other', r'PCI\VEN_8086&DEV_100E&SUBSYS_001E8086&REV_02\3&267A616A&0&18', 'Ethernet Controller')]
+SERVICE = ('key', r'SYSTEM\CurrentControlSet\Services\RX90K', '"Type"=dword:00000001', '"Start"=dword:00000003',
+           '"ErrorControl"=dword:00000001', r'"ImagePath"="C:\\Windows\\System32\\drivers\\RX90K.SYS"')
+STANDARD = SUPPORTED + [('device', *d) for d in LEFT] + [SERVICE]
+
+
+def devices(left):
+    return [f'device {c} {i} ' + (f'desc="{d}"' if d else 'desc=none') for c, i, d in left]
+
+
+def staged(*left_out):
+    return [f'dir {FOLDER}'] + [f'file {FOLDER}\\{f.name} size={f.stat().st_size} attr=-'
+                                for f in SAMPLE.iterdir() if f.name not in left_out]
+
+
+def stored(*infs):
+    return [x for inf in infs for x in (f'file {{stored {inf}}} size={(SAMPLE / inf).stat().st_size} attr=-',
+                                        f'file {{PNF of {inf}}} size=* attr=-', f'catalog {CATALOG[inf]}')]
+
+
+def v512(key, name, text):
+    return f'value HKLM\\{key} "{name}" REG_SZ len=512 "{text}"+NUL*{512 - len(text)}'
+
+
+def slot(name, inf):
+    return f'value HKLM\\{PARAMS} "{name}" REG_SZ len=512 "{{stored {inf}}}"+NUL*...'
+
+
+# Written with the text's length, no NUL: the registry counts the NUL after it in the program's buffer.
+def vtext(name, text):
+    return f'value HKLM\\{ENTRY_KEY} "{name}" REG_SZ len={len(text) + 1} "{text}"+NUL*1'
+
+
+SELF_COPY, NO_SELF_COPY = r'file {system folder}\qnetprep.exe size=EXE attr=-', r'nofile {system folder}\qnetprep.exe'
+NO_ENTRIES = [f'nokey HKLM\\{ENTRY_KEY}', f'nokey HKLM\\{UNINSTALL}\\Lumora']
+NOTHING_RECORDED = ['service RX90K absent', f'key HKLM\\{VENDOR}'] + NO_ENTRIES
+NOT_STAGED = [f'nofolder {PF}\\Orvix', f'nofolder {FOLDER}', NO_SELF_COPY]
+SUCCESS = [f'key HKLM\\{PRODUCT}', v512(PRODUCT, 'Install', 'Success'), v512(PRODUCT, 'reboot', 'reboot'),
+           v512(PRODUCT, 'Version', '0.0.3.6'), f'key HKLM\\{PARAMS}']
+ENTRY = [f'key HKLM\\{ENTRY_KEY}', f'nokey HKLM\\{UNINSTALL}\\Lumora', vtext('UninstallString', 'qnetprep.exe /u'),
+         vtext('DisplayName', 'Orvix adapter installation program'), 'service RX90K absent', f'key HKLM\\{VENDOR}']
+RECORDED = [*SUCCESS, slot('RenamedInf', BOTH[0]), slot('RenamedInf1', BOTH[1]), *ENTRY, *staged(), *stored(*BOTH),
+            SELF_COPY]
+# A recorded install whose pre-install failed: "Fail", no slot, entry or self-copy.
+FAILED = [*NOTHING_RECORDED, f'key HKLM\\{PRODUCT}', v512(PRODUCT, 'Install', 'Fail'), f'key HKLM\\{PARAMS}',
+          *staged(), NO_SELF_COPY]
+RECORD_INSTALL = [('package', PKG), ('run', PKG, '/au', FIRST_SELF_COPY, [])]
+# Files that a damaged slot may name outside the INF store, with their PNF neighbours.
+OUTSIDE = {SYS + r'\qnetx.inf': 'R', SYS + r'\qnetx.pnf': '', SYS + r'\qnety.inf': '', SYS + r'\qnety.pnf': 'H',
+           PF + r'\Lumora\drv.inf': 'RS', PF + r'\Lumora\drv.pnf': ''}
+OUTSIDE_LEFT = ('state', NOTHING_RECORDED + NOT_STAGED + [f'file {p.replace(SYS, "{system folder}")} size=11 attr='
+                                                            f'{a or "-"}' for p, a in OUTSIDE.items()], [('file', p) for p in OUTSIDE])
+
+SCENARIOS = {
+    # No options: devices and service cleared, package staged, INFs stored, only the vendor key.
+    'first_default_run': STANDARD + [('package', PKG), ('run', PKG, '', '', []), ('same content',), (
+        'state', devices(LEFT) + NOTHING_RECORDED + staged() + stored(*BOTH) + [NO_SELF_COPY])],
+    # "/au": the same, recorded; the first self-copy reports that none was there.
+    'recorded_run': STANDARD + RECORD_INSTALL + [('same content',), ('state', devices(LEFT) + RECORDED)],
+    # A second "/au" clears the first install by its records (a stored INF changed meanwhile too),
+    # a device and service that came back, and records the same install again, silently.
+    'repeated_recorded_run': STANDARD + RECORD_INSTALL + [
+        ('slot', 'RenamedInf', 'append', b'; changed after the install\r\n'), SUPPORTED[0], SERVICE,
+        ('run', PKG, '/au', '', BOTH), ('state', devices(LEFT) + RECORDED)],
+    # "/inf=" with a bare name from the package: only that INF, into slot 0.
+    'single_inf_recorded': STANDARD + [('package', PKG), ('run', PKG, '/au /inf=net73417.inf', FIRST_SELF_COPY, []), (
+        'state', devices(LEFT) + SUCCESS + [slot('RenamedInf', BOTH[1]), *ENTRY, *staged(), *stored(BOTH[1]), SELF_COPY])],
+    # "/inf=" with nothing after it names the install folder itself: the pre-install fails.
+    'empty_inf_argument': [('package', PKG), ('run', PKG, '/au /inf=', '', []), ('state', FAILED)],
+    # Without its catalog net73417.inf is refused: "Fail" beside what the first install recorded.
+    'partial_package': [('package', PKG, 'RX90KW2K.CAT', 'RX90K.SYS', 'PRBQ410.EXE'),
+                        ('run', PKG, '/au', FIRST_SELF_COPY, []), ('same content',), (
+        'state', [f'key HKLM\\{PRODUCT}', v512(PRODUCT, 'Install', 'Fail'), *SUCCESS[2:], slot('RenamedInf', BOTH[0]),
+                  *ENTRY, *staged('RX90KW2K.CAT', 'RX90K.SYS', 'PRBQ410.EXE'), *stored(BOTH[0]), SELF_COPY])],
+    # "/u" from the system folder, as the Add/Remove list runs it: devices, service, stored INFs
+    # through the system's uninstall (PNFs, catalogs), records and entries go; the files stay.
+    'uninstall_after_recorded_install': STANDARD + RECORD_INSTALL + [
+        SUPPORTED[1], SERVICE, ('key', UNINSTALL + r'\Lumora', '"DisplayName"="Lumora"'), ('run', SYS, '/u', '', BOTH),
+        ('state', devices(LEFT) + NOTHING_RECORDED + staged() + [SELF_COPY])],
+    # Slots naming files outside the INF store (read-only, climbing out of it) touch no file, or PNF.
+    'slots_outside_the_store': [('package', PKG)] + [('file', p, b'[Version]\r\n', a) for p, a in OUTSIDE.items()] + [
+        ('key', PARAMS, r'"RenamedInf"="C:\\Windows\\System32\\qnetx.inf"',
+         r'"RenamedInf1"="C:\\Windows\\INF\\..\\System32\\qnety.inf"'),
+        ('key', ENTRY_KEY, '"DisplayName"="x"'), ('run', PKG, '/u', '', []), OUTSIDE_LEFT,
+        ('key', PARAMS, r'"RenamedInf"="C:\\Program Files\\Lumora\\drv.inf"'), ('run', PKG, '/u', '', []), OUTSIDE_LEFT],
+    # The supported-device list adds devices, names counting by their first four characters, case-free;
+    # a vendor subkey that is not hexadecimal adds nothing (as vendor 0 it would match the ROOT one).
+    'device_removal_with_list': STANDARD + [
+        ('device', 'net', r'PCI\VEN_10EC&DEV_8168&SUBSYS_816810EC&REV_06\4&1F7DBC9F&0&00E1', 'PCIe GbE Controller'),
+        ('device', 'other', r'ROOT\NETADAPTER\X4C61', 'Virtual adapter'), ('package', PKG)] + [
+        ('key', f'{LIST}\\{k}', f'"{v}"=""') for k, v in (('10ec', '8168'), ('1E7C', '4c60xyz'), ('WXYZ', '4C61'))] + [
+        ('run', PKG, '/u', '', []), ('state', devices([d for d in LEFT if 'DEV_4C60' not in d[1]]) + [
+            r'device other ROOT\NETADAPTER\X4C61 desc="Virtual adapter"', *NOTHING_RECORDED, *NOT_STAGED,
+            f'key HKLM\\{VENDOR}\\Kadrimov', f'key HKLM\\{LIST}'] + [
+            x for k, v in (('10ec', '8168'), ('1E7C', '4c60xyz'), ('WXYZ', '4C61'))
+            for x in (f'key HKLM\\{LIST}\\{k}', f'value HKLM\\{LIST}\\{k} "{v}" REG_SZ len=1 ""+NUL*1')])],
+    # "/inf=" naming a file that is not a Windows NT style INF: staged, refused, "Fail".
+    'single_inf_not_windows_nt': [
+        ('package', PKG), ('file', PKG + r'\legacy.inf', b'[Version]\r\nClass=Net\r\n', ''),
+        ('run', PKG, '/au /inf=legacy.inf', '', []), ('state', FAILED + [f'file {FOLDER}\\legacy.inf size=22 attr=-'])],
+    # Protected files: an older read-only hidden system self-copy is replaced, a stored INF uninstalled.
+    'protected_files_are_replaced_and_deleted': [
+        ('package', PKG), ('file', SYS + r'\qnetprep.exe', b'an older copy\r\n', 'RHS'), ('run', PKG, '/au', '', []),
+        ('same content',), ('state', RECORDED), ('slot', 'RenamedInf1', 'attributes', 'RH'),
+        ('run', SYS, '/u', '', BOTH), ('state', NOTHING_RECORDED + staged() + [SELF_COPY])],
+    # The tail is the program's own: a quoted name with the options right after the quote, and an
+    # unquoted one with a letter above 127 and slashes, record an install again (no plain or /u run).
+    'quoted_name_without_blank': RECORD_INSTALL + [
+        ('exact', PKG, b'"C:\\pkg\\qnetprep.exe"/au', '', BOTH), ('state', RECORDED)],
+    'unquoted_name_above_127': [('package', BUERO), ('run', BUERO, '/au', FIRST_SELF_COPY, []),
+                                ('exact', BUERO, b'C:\\pkg\\B\xfcro/updates/qnetprep.exe /au', '', BOTH),
+                                ('state', RECORDED)],
+    # Before anything can load a DLL by name, the DLL search leaves out the program's folder.
+    'dll_search_hardened_first': [('package', PKG), ('first calls', PKG, [
+        'GetModuleHandleA kernel32.dll', 'GetProcAddress SetDefaultDllDirectories', 'SetDefaultDllDirectories 0x800'])],
+}
