@@ -74,7 +74,8 @@ class StepsTest : public MachineTest {
     Open();
     for (size_t i = 0; i < kSeeded.size(); ++i) Write(kStore[i], "x", kSeeded[i] - '0');
     if (type != REG_NONE) SetBytes(kParameters, "RenamedInf", type, slot0);
-    SetString(kParameters, "RenamedInf1", "C:\\Windows\\INF\\oem1.inf");
+    // Slot 1 without its NUL: read into the buffer that slot 0 filled, it must not take its tail.
+    SetBytes(kParameters, "RenamedInf1", REG_BINARY, "C:\\Windows\\INF\\oem1.inf");
     SetString(kEntry, "DisplayName", "x");
   }
   std::string Gone() {
