@@ -1,5 +1,4 @@
-// Steps on a small machine under the failure of one call: the order of each mode, the removal
-// pass, the install of one INF, the clean-up of slots of every shape, wherever they point.
+// The steps of a run on a small machine, each under the failure of one call.
 #include "app/resource_strings.h"
 #include "cleanup/remove_installed_infs.h"
 #include "devices/device_classes.h"
@@ -12,20 +11,14 @@ namespace {
 
 using namespace where;
 
-// What a recorded install leaves in the store, then files beside and outside it, seeded with
-// the attributes (read-only 1, hidden 2, system 4) that kSeeded lists in order.
-const std::string kInf = "C:\\Windows\\INF\\", kDrivers = "C:\\Windows\\System32\\drivers\\";
-const std::string kStore[] = {
-    kInf + "oem0.inf",
-    kInf + "oem0.pnf",
-    "C:\\Windows\\System32\\catroot\\{F750E6C3-38EE-11D1-85E5-00C04FC295EE}\\oem0.cat",
-    kInf + "oem1.inf",
-    kInf + "sub\\z.inf",
-    kInf + "sub\\z.pnf",
-    kDrivers + "x.inf",
-    kDrivers + "x.pnf",
-    "C:\\Program Files\\y.inf"s,
-    "C:\\Program Files\\y.pnf"s};
+// A recorded install's store, then files beside and outside it, with the attributes of kSeeded.
+const std::string kInf = "C:\\Windows\\INF\\", kDrivers = "C:\\Windows\\System32\\drivers\\",
+                  kCatalog =
+                      "C:\\Windows\\System32\\catroot\\{F750E6C3-38EE-11D1-85E5-00C04FC295EE}\\oem0.cat";
+const std::string kStore[] = {kInf + "oem0.inf",         kInf + "oem0.pnf",   kCatalog,
+                              kInf + "oem1.inf",         kInf + "sub\\z.inf", kInf + "sub\\z.pnf",
+                              kDrivers + "x.inf",        kDrivers + "x.pnf",  "C:\\Program Files\\y.inf",
+                              "C:\\Program Files\\y.pnf"};
 const std::string kSeeded = "1200001414";
 
 const std::string kList = "SOFTWARE\\Orvix\\Kadrimov\\SupportedDevices";
@@ -52,28 +45,24 @@ class StepsTest : public MachineTest {
     return pairs;
   }
   static std::string Trace() {
-    std::string trace, word;
+    std::string trace;
     for (const auto& [name, detail] : sim::CallLog()) {
       const size_t style = detail.find(" style=0x0");
-      word = name == "GetProcAddress"     ? "lookup"
-             : name == "SetDllDirectoryA" ? "no-cwd"
-             : name == "SHDeleteKeyA"     ? "uninstall"
-                                          : "";
+      std::string word = name == "GetProcAddress" ? "lookup" : name == "SetDllDirectoryA" ? "no-cwd" : "";
       if (name == "SetDefaultDllDirectories" || name == "SetupDiGetClassDevsA") word = detail.substr(0, 9);
       if (name == "RegQueryValueExA" && detail.find("Parameters:RenamedInf") != std::string::npos)
-        word = trace.find("cleanup") == std::string::npos ? "cleanup" : "";
+        word = "cleanup";
+      if (name == "SHDeleteKeyA") word = "uninstall";
       if (name == "SetupCopyOEMInfA" && style != std::string::npos)
         word = detail.substr(detail.rfind('\\') + 1, style - detail.rfind('\\') - 1);
-      if (!word.empty() &&
-          (trace.size() <= word.size() || trace.substr(trace.size() - word.size() - 1) != word + " "))
-        trace += word + " ";
+      if (!word.empty() && trace.find(word) == std::string::npos) trace += word + " ";
     }
     return trace;
   }
-  void SeedStore(const std::string& slot0, uint32_t type = REG_SZ) {
+  void SeedStore(const std::string& slot0) {
     Open();
     for (size_t i = 0; i < kSeeded.size(); ++i) Write(kStore[i], "x", kSeeded[i] - '0');
-    if (type != REG_NONE) SetBytes(kParameters, "RenamedInf", type, slot0);
+    if (!slot0.empty()) SetBytes(kParameters, "RenamedInf", REG_SZ, slot0);
     // Slot 1 without its NUL: read into the buffer that slot 0 filled, it must not take its tail.
     SetBytes(kParameters, "RenamedInf1", REG_BINARY, "C:\\Windows\\INF\\oem1.inf");
     SetString(kEntry, "DisplayName", "x");
@@ -139,8 +128,7 @@ TEST_F(StepsTest, EachExitOfAnInstallLeavesWhatCameBeforeIt) {
       {true, {"GetSystemDirectoryA", 1, {0, true, 300}}, "1110" + recorded + entry}};
   for (const auto& [record, failing, expected] : cases) {
     Open();
-    Write("C:\\pkg\\net7341a.inf", InfText("a", "rx90kw2a.cat"));
-    Write("C:\\pkg\\rx90kw2a.cat", "catalog");
+    Write("C:\\pkg\\net7341a.inf", InfText("a", "rx90kw2a.cat")), Write("C:\\pkg\\rx90kw2a.cat", "catalog");
     Write("C:\\pkg\\qnetprep.exe", "program");
     RunState state{};
     state.RecordMode = record;
@@ -148,9 +136,8 @@ TEST_F(StepsTest, EachExitOfAnInstallLeavesWhatCameBeforeIt) {
     const std::string before = failing.fault.result == 300 ? std::string(300, 's') : "C:\\Windows\\System32";
     std::memcpy(state.SystemFolder, before.c_str(), before.size() + 1);
     Fail(failing);
-    testing::internal::CaptureStdout();
-    const bool installed = InstallInf(state, "net7341a.inf");
-    testing::internal::GetCapturedStdout();
+    bool installed = false;
+    Quiet([&] { installed = InstallInf(state, "net7341a.inf"); });
     EXPECT_EQ(left(installed), expected) << failing.call << " " << failing.occurrence;
     EXPECT_EQ(sim::OpenRegistryKeyCount(), 0);
   }
@@ -168,44 +155,33 @@ TEST_F(StepsTest, EachExitOfAnInstallLeavesWhatCameBeforeIt) {
 TEST_F(StepsTest, SlotsNameFilesInTheInfFolderOnlyAndTheSystemUninstallsWhatStandsDirectlyInIt) {
   const std::string stored = "C:\\Windows\\INF\\oem0.inf", both = "oem0.inf oem1.inf ";
   const std::string removed = "----001414 " + both, untouched = "120-001414 oem1.inf ",
-                    unread = kSeeded + " ";
-  // The slot, its type, the failing call; what is gone and the names the system was asked to
-  // uninstall; whether RemoveInstalledInfs succeeded, the records and the entry stay; output.
-  const std::tuple<std::string, uint32_t, Failing, std::string, std::string> cases[] = {
-      {"c:\\windows\\inf\\oem0.inf", REG_SZ, {}, removed + "100", ""},
-      // Only ".inf" turns into ".pnf" (the system takes the PNF anyway); a file already gone
-      // is not reported.
-      {"C:\\Windows\\INF\\oem0.INF", REG_SZ, {}, "----001414 oem0.INF oem1.inf 100", ""},
-      {"C:\\Windows\\INF\\oem9.inf", REG_SZ, {}, "120-001414 oem9.inf oem1.inf 100", ""},
+                    unread = kSeeded + " ", error = "SetFileAttributes error, error value = ";
+  // Slot ("": none), failing call; what is gone, what the system was asked, result, records, entry.
+  const std::tuple<std::string, Failing, std::string, std::string> cases[] = {
+      {"c:\\windows\\inf\\oem0.inf", {}, removed + "100", ""},
+      // Only ".inf" turns into ".pnf"; a file already gone is not reported.
+      {"C:\\Windows\\INF\\oem0.INF", {}, "----001414 oem0.INF oem1.inf 100", ""},
+      {"C:\\Windows\\INF\\oem9.inf", {}, "120-001414 oem9.inf oem1.inf 100", ""},
       // Deeper in the store: deleted without the system, which takes names only.
-      {"C:\\Windows\\INF\\sub\\z.inf", REG_SZ, {}, "120---1414 oem1.inf 100", ""},
-      {"C:\\Windows\\System32\\drivers\\x.inf", REG_SZ, {}, untouched + "100", ""},
-      {"C:\\Program Files\\y.inf", REG_SZ, {}, untouched + "100", ""},
-      {"C:\\Windows\\INF\\..\\System32\\drivers\\x.inf", REG_SZ, {}, untouched + "100", ""},
+      {"C:\\Windows\\INF\\sub\\z.inf", {}, "120---1414 oem1.inf 100", ""},
+      {"C:\\Windows\\System32\\drivers\\x.inf", {}, untouched + "100", ""},
+      {"C:\\Program Files\\y.inf", {}, untouched + "100", ""},
+      {"C:\\Windows\\INF\\..\\System32\\drivers\\x.inf", {}, untouched + "100", ""},
       // A slot that fills its 512 bytes without a NUL names nothing, as a missing one.
-      {stored + std::string(512 - stored.size(), ' '), REG_SZ, {}, unread + "011", ""},
-      {"", REG_NONE, {}, unread + "011", ""},
-      {stored, REG_SZ, {"RegOpenKeyExA", 4}, removed + "001", ""},
-      {stored, REG_SZ, {"GetWindowsDirectoryA"}, unread + "100", ""},
+      {stored + std::string(512 - stored.size(), ' '), {}, unread + "011", ""},
+      {"", {}, unread + "011", ""},
+      {stored, {"RegOpenKeyExA", 4}, removed + "001", ""},
+      {stored, {"GetWindowsDirectoryA"}, unread + "100", ""},
       // Without the system's uninstall the catalog stays; the deletions go on.
-      {stored, REG_SZ, {"SetupUninstallOEMInfA"}, "--0-001414 " + both + "100", ""},
-      {stored,
-       REG_SZ,
-       {"SetFileAttributesA", 1, {ERROR_ACCESS_DENIED}},
-       "1-0-001414 oem0.inf oem1.inf 100",
-       "SetFileAttributes error, error value = 5"},
-      {stored,
-       REG_SZ,
-       {"SetFileAttributesA", 2, {0x1F}},
-       removed + "100",
-       "SetFileAttributes error, error value = 1f"}};
-  for (const auto& [slot0, type, failing, left, output] : cases) {
-    SeedStore(slot0, type);
+      {stored, {"SetupUninstallOEMInfA"}, "--0-001414 " + both + "100", ""},
+      {stored, {"SetFileAttributesA", 1, {ERROR_ACCESS_DENIED}}, "1-0-001414 " + both + "100", error + "5"},
+      {stored, {"SetFileAttributesA", 2, {0x1F}}, removed + "100", error + "1f"}};
+  for (const auto& [slot0, failing, left, output] : cases) {
+    SeedStore(slot0);
     Fail(failing);
     RunState state{};
-    testing::internal::CaptureStdout();
-    const bool result = RemoveInstalledInfs(state);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), output) << slot0 << " " << failing.call;
+    bool result = false;
+    EXPECT_EQ(Quiet([&] { result = RemoveInstalledInfs(state); }), output) << slot0 << " " << failing.call;
     std::string asked;
     for (const std::string& call : Calls("SetupUninstallOEMInfA"))
       asked += call.substr(0, call.find(" flags=0x1")) + " ";
@@ -219,8 +195,7 @@ TEST_F(StepsTest, TheListIsReadInRegistryOrderWithinItsCapacitiesAndAsCounted) {
   EXPECT_EQ(ReadList(), "none 777");
   List("Notes", "0001"), List("1234", "notes");
   EXPECT_EQ(ReadList(), "none 777");
-  // A vendor name of 128 characters ends the walk over the vendors, a value name of 512
-  // characters or data of 513 bytes the walk over a vendor's values.
+  // A vendor name of 128 characters ends the walk, a device name of 512 or data of 513 the vendor.
   for (const std::string& vendor :
        {"0001"s, "ABC"s, "0002x"s, "0003" + std::string(123, 'e'), "FFFE" + std::string(124, 'f'), "FFFF"s})
     List(vendor, "0001");
@@ -231,8 +206,7 @@ TEST_F(StepsTest, TheListIsReadInRegistryOrderWithinItsCapacitiesAndAsCounted) {
   EXPECT_EQ(ReadList(), "(1, 1)(2, 1)(3, 1)(48879, 161)(48879, 162)(51966, 1)(51966, 2)");
   Open();
   List("1111", "0001"), List("2222", "0002"), List("2222", "0003");
-  // Opens: the list, 1111 and 2222 to count, then to fill, which fills at most what was
-  // counted. The counting pass enumerates the vendors three times.
+  // Opens: the list, each vendor to count, then to fill, which fills at most what was counted.
   EXPECT_EQ(ReadList([] { sim::FailCall("RegOpenKeyExA", {}, 5); }), "(4369, 1)");
   const auto then = [](std::function<void()> change) {
     return [=] { sim::BeforeCall("RegEnumKeyExA", 4, change); };
@@ -246,8 +220,7 @@ TEST_F(StepsTest, ThePassRemovesWhatEachDevicesOwnIdentifierNamesAndSurvivesFail
   // Listed in an order that the lookup cannot search unsorted.
   for (const char* device : {"0007", "0005", "0003", "0001", "0000"}) List("1E7D", device);
   List("1E7C", "0000");
-  // Identifiers and descriptions of 4095 characters fit their buffers with the NUL; the
-  // fields of a short identifier are 0 past its end, whatever a longer one left there.
+  // 4095 characters fit with the NUL; a short identifier's fields are 0 past its end.
   const std::string removed[] = {
       Pci("1E7C", "4C43"), Pci("1E7D", "0001"),
       Pci("1E7D", "0003"), Pci("1E7D", "0005"),

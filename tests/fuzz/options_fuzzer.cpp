@@ -1,6 +1,5 @@
-// Fuzzes the options against a plain model: "/u" and "/au" count anywhere but inside the
-// argument of the first "/inf=", which runs from after the white space that follows it
-// to the next white space and keeps at most 511 characters; nothing else is written.
+// The options against a plain model: "/u" and "/au" count outside the argument of the first
+// "/inf=", white space delimited, of which at most 511 characters are kept and nothing more.
 #include <cctype>
 #include <cstring>
 #include <string>

@@ -1,7 +1,5 @@
-// Whole runs over a fuzzed supported-device list and fuzzed present devices: exit code 1,
-// no handle left open, and exactly the described devices of the two classes removed whose
-// identifiers the built-in table or the list supports. Input: byte 0 picks the mode, then
-// six bytes a record: kind (even: a list entry, odd: a device), details, vendor, device.
+// Whole runs over a fuzzed list and devices: exit code 1, no handle open, exactly the supported
+// devices removed. Byte 0: the mode; then records of kind (even: list entry), details, vendor, device.
 #include <unistd.h>
 
 #include <filesystem>

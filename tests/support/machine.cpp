@@ -15,8 +15,7 @@ using namespace where;
 
 namespace {
 
-// d, D: own and neighbour devices (class, id, description); s, S: services; F: files (path,
-// content, attributes); V: values (key, name, text).
+// d, D: own and others' devices; s, S: services; F: files with attributes; V: values.
 const struct {
   char kind;
   const char *a, *b = nullptr, *c = nullptr;
@@ -99,11 +98,8 @@ void MachineTest::Open() {
 int MachineTest::Run(const std::string& tail) {
   sim::SetCommandLine("qnetprep.exe " + tail);
   RunState state{};
-  testing::internal::CaptureStdout();
-  HardenDllSearch();
-  const int result = RunInstaller(state, CommandTailOf(GetCommandLineA()));
-  std::fflush(stdout);
-  output_ = testing::internal::GetCapturedStdout();
+  int result = 0;
+  output_ = Quiet([&] { HardenDllSearch(), result = RunInstaller(state, CommandTailOf(GetCommandLineA())); });
   return result;
 }
 
@@ -113,15 +109,15 @@ void MachineTest::PrepareTemplate(const Mode& mode) {
                               : name == "net73417.inf" ? InfText(name, "RX90KW2K.CAT")
                                                        : "package file " + name);
   Write("C:\\pkg\\qnetprep.exe", "program image\n");
-  for (int round = 0; round < (mode.afterRecordedInstall ? 2 : 1); ++round) {
-    // After a recorded install the adapters and the service come back.
-    if (round == 1) Run("/au");
+  // After a recorded install the adapters and the service come back.
+  for (const std::string kinds : {"dDsSFV", mode.afterRecordedInstall ? "ds" : ""}) {
+    if (kinds == "ds") Run("/au");
     for (const auto& seed : kField) {
-      if (round == 0 ? seed.kind == 'd' || seed.kind == 'D' : seed.kind == 'd')
-        AddDevice(seed.a, seed.b, seed.c);
-      if (round == 0 ? seed.kind == 's' || seed.kind == 'S' : seed.kind == 's') AddService(seed.a);
-      if (round == 0 && seed.kind == 'F') Write(seed.a, seed.b, seed.bits);
-      if (round == 0 && seed.kind == 'V') SetString(seed.a, seed.b, seed.c);
+      const char kind = kinds.find(seed.kind) == std::string::npos ? ' ' : seed.kind;
+      if (kind == 'd' || kind == 'D') AddDevice(seed.a, seed.b, seed.c);
+      if (kind == 's' || kind == 'S') AddService(seed.a);
+      if (kind == 'F' || kind == 'V')
+        kind == 'F' ? Write(seed.a, seed.b, seed.bits) : SetString(seed.a, seed.b, seed.c);
     }
   }
   sim::SaveMachine();

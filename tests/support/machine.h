@@ -1,5 +1,4 @@
-// A fresh simulated machine per test, seeded and read around the calls under test; the field
-// machine of whole runs (package, own devices and service, neighbours); the check of a run.
+// A fresh simulated machine per test, the field machine of whole runs, and the check of a run.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -117,7 +116,14 @@ class MachineTest : public testing::Test {
     sim::ResetCalls();
     if (*failing.call != '\0') sim::FailCall(failing.call, failing.fault, failing.occurrence);
   }
-  int Run(const std::string& tail);  // as WinMain runs it; standard output goes to output_
+  int Run(const std::string& tail);
+  // What `step` writes to standard output.
+  template <class Step>
+  static std::string Quiet(const Step& step) {
+    testing::internal::CaptureStdout();
+    step();
+    return testing::internal::GetCapturedStdout();
+  }  // as WinMain runs it; standard output goes to output_
 
   void PrepareTemplate(const Mode& mode);
   std::string CopyTemplate(const std::string& name);
