@@ -1,5 +1,4 @@
-// The options against a plain model: "/u" and "/au" count outside the argument of the first
-// "/inf=", white space delimited, of which at most 511 characters are kept and nothing more.
+// The options against a plain model: "/u", "/au" outside the first "/inf=" argument, which keeps 511.
 #include <cctype>
 #include <cstring>
 #include <string>

@@ -47,10 +47,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     std::snprintf(name, sizeof name, "PCI\\VEN_%04X&DEV_%04X&SUBSYS_0\\%zu", vendor, device, at);
     const auto key = sim::CreateKeyPath(root, "SYSTEM\\CurrentControlSet\\Enum\\"s + name);
+    // Network adapters, devices without a driver, display adapters.
     sim::SetStringValue(*key, "ClassGUID",
-                        details % 3 == 0   ? "{4D36E972-E325-11CE-BFC1-08002BE10318}"
-                        : details % 3 == 1 ? "{4D36E97E-E325-11CE-BFC1-08002BE10318}"
-                                           : "{4D36E968-E325-11CE-BFC1-08002BE10318}");
+                        "{4D36E9"s + "727E68"[details % 3 * 2] + "727E68"[details % 3 * 2 + 1] +
+                            "-E325-11CE-BFC1-08002BE10318}");
     if (details & 4) sim::SetStringValue(*key, "DeviceDesc", "adapter");
     devices.emplace_back(name, details % 3 != 2 && (details & 4), std::pair(vendor, device));
   }

@@ -11,8 +11,6 @@
 #include "platform/sim/runtime_start.h"
 
 namespace fs = std::filesystem;
-using namespace where;
-
 namespace {
 
 // d, D: own and others' devices; s, S: services; F: files with attributes; V: values.
@@ -99,7 +97,8 @@ int MachineTest::Run(const std::string& tail) {
   sim::SetCommandLine("qnetprep.exe " + tail);
   RunState state{};
   int result = 0;
-  output_ = Quiet([&] { HardenDllSearch(), result = RunInstaller(state, CommandTailOf(GetCommandLineA())); });
+  output_ =
+      OutputOf([&] { HardenDllSearch(), result = RunInstaller(state, CommandTailOf(GetCommandLineA())); });
   return result;
 }
 

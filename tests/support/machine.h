@@ -18,7 +18,6 @@
 
 using namespace std::string_literals;
 
-namespace where {
 constexpr const char* kProduct = "SOFTWARE\\Orvix\\qnetprep";
 constexpr const char* kParameters = "SOFTWARE\\Orvix\\qnetprep\\Parameters";
 constexpr const char* kEntry = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\qnetprep";
@@ -26,7 +25,6 @@ constexpr const char* kInstall = "C:\\Program Files\\Orvix\\qnetprep\\";
 constexpr const char* kSelfCopy = "C:\\Windows\\System32\\qnetprep.exe";
 constexpr const char* kNet = "{4D36E972-E325-11CE-BFC1-08002BE10318}";
 constexpr const char* kOther = "{4D36E97E-E325-11CE-BFC1-08002BE10318}";
-}  // namespace where
 
 inline std::string InfText(const std::string& label, const std::string& catalog = "") {
   return "[Version]\nSignature=\"$Windows NT$\"\n" +
@@ -117,9 +115,8 @@ class MachineTest : public testing::Test {
     if (*failing.call != '\0') sim::FailCall(failing.call, failing.fault, failing.occurrence);
   }
   int Run(const std::string& tail);
-  // What `step` writes to standard output.
   template <class Step>
-  static std::string Quiet(const Step& step) {
+  static std::string OutputOf(const Step& step) {
     testing::internal::CaptureStdout();
     step();
     return testing::internal::GetCapturedStdout();
