@@ -137,6 +137,7 @@ TEST_F(BadInputTest, OddTailsFilesInTheWayAndFoldersOfEveryLength) {
        "stored staged" + notFound},
       // The install folder takes 32 characters: no path of a name of 228 fits.
       {"/inf=" + j228, inf(j228), j228, "", ""},
+      {"/inf=" + std::string(500, 'q'), [] {}, "", "", ""},
       // Bytes of other code pages pass through; options still count around control bytes.
       {"\x80\xff\x01 /inf=\xe4\xf6.inf \x1f", inf("\xe4\xf6.inf"), "\xe4\xf6.inf", "", "stored staged"},
       {"/inf=..\\..\\Zentrix\\x.inf", inf("..\\..\\Zentrix\\x.inf"), "..\\..\\Zentrix\\x.inf", "", ""},

@@ -1,0 +1,17 @@
+#!/usr/bin/env bash
+# Line and branch coverage of the installer's logic by the native suite (everything but the
+# Wine tests), in a build folder of its own: build/coverage, or the folder given.
+# Usage: scripts/coverage.sh [build folder]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build=${1:-build/coverage}
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Debug -DQNETPREP_WINE_TESTS=OFF \
+  -DCMAKE_CXX_FLAGS="--coverage -fno-inline" -DCMAKE_EXE_LINKER_FLAGS=--coverage >/dev/null
+cmake --build "$build" -j "${QNETPREP_JOBS:-2}"
+find "$build" -name '*.gcda' -delete
+ctest --test-dir "$build" -LE wine -j "${QNETPREP_JOBS:-2}" --output-on-failure
+# The logic: what the program decides, as opposed to the platform it runs on.
+logic=(--filter 'app/' --filter 'devices/' --filter 'install/' --filter 'cleanup/' --filter 'records/'
+  --filter 'platform/text\.cpp')
+gcovr -r . "$build" "${logic[@]}" --exclude-throw-branches --exclude-unreachable-branches
+gcovr -r . "$build" "${logic[@]}" --exclude-throw-branches --exclude-unreachable-branches --branches
