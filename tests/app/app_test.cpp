@@ -46,7 +46,6 @@ TEST(BoundedText, RefusesWhatDoesNotFitAndKeepsTheDestination) {
   EXPECT_STREQ(buffer, "keep123");
   EXPECT_TRUE(TextEndsWith("a.inf", ".inf") && TextEndsWith(".inf", ".inf"));
   EXPECT_FALSE(TextEndsWith("inf", ".inf") || TextEndsWith("a.pnf", ".inf"));
-  // Capacity, then limit, then the text's own end decide the length of a prefix.
   const std::string prefixes[] = {"#####",   "\0####"s, "ab\0##"s, "abc\0#"s,
                                   "abc\0#"s, "ab\0##"s, "abc\0#"s, "abcd\0"s};
   const size_t bounds[][2] = {{0, 9}, {1, 9}, {3, 9}, {4, 9},
@@ -73,6 +72,7 @@ TEST(Paths, NamesStayWithinTheirFolderAndPathsLieInsideItOnlyBelowIt) {
                                   {"C:\\x", "C:\\", "x"},
                                   {"C:\\Windows\\INF.old\\x", inf, nullptr},
                                   {"C:\\Windows\\INF", inf, nullptr},
+                                  {"C:\\Windows\\IMF\\x", inf, nullptr},
                                   {"C:\\Windows\\INF\\", inf, nullptr},
                                   {"C:\\Windows\\INF\\..\\x.inf", inf, nullptr},
                                   {"[\\x", "{", nullptr},

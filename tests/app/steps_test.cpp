@@ -68,7 +68,6 @@ TEST_F(StepsTest, EveryModeHardensTheDllSearchThenClearsThenRunsItsOwnSteps) {
   const std::tuple<const char*, Failing, std::string> cases[] = {
       {"", {}, hardened + both},
       {"/inf=x.inf", {}, hardened + cleared + "x.inf "},
-      {"/au /u", {}, hardened + cleared + "uninstall "},
       // Without strings the clean-up and the key removal give up; the device passes run.
       {"/u", {"LoadStringA"}, hardened + "{4D36E972 {4D36E97E "},
       // Without the system's own call the search leaves out the current folder; the run goes on.
@@ -104,12 +103,17 @@ TEST_F(StepsTest, EachExitOfAnInstallLeavesWhatCameBeforeIt) {
       {false, {"RegOpenKeyExA", 1}, "0100" + none},
       {true, {}, "1111" + recorded + entry},
       {true, {"SetupCopyOEMInfA", 2}, "0100 Fail   "},
+      {true, {"LoadStringA", 1}, "0000" + none},
+      {true, {"RegCreateKeyExA", 2}, "0100" + none},
+      {true, {"RegCreateKeyExA", 3}, "0100" + none},
       {true, {"RegSetValueExA", 4}, "0110 Success   "},
+      {true, {"RegOpenKeyExA", 2}, "0110" + recorded + "  "},
       {true, {"RegCreateKeyExA", 4}, "0110" + recorded + "  "},
       // Both values of the entry are written whatever the first write did.
       {true, {"RegSetValueExA", 5}, "0110" + recorded + "  qnetprep.exe /u"},
       {true, {"RegSetValueExA", 6}, "0110" + recorded + " Orvix adapter installation program "},
       // A current folder, "ProgramFiles" or system folder that fills its buffer is none.
+      {true, {"GetCurrentDirectoryA", 1}, "0000" + none},
       {true, {"GetCurrentDirectoryA", 1, {0, true, MAX_PATH}}, "0000" + none},
       {true, {"GetEnvironmentVariableA", 1, {0, true, MAX_PATH}}, "1111" + recorded + entry},
       {true, {"GetSystemDirectoryA", 1, {0, true, 512}}, "1110" + recorded + entry},
@@ -170,7 +174,7 @@ TEST_F(StepsTest, SlotsNameFilesInTheInfFolderOnlyAndTheSystemUninstallsWhatStan
     std::string asked;
     for (const std::string& call : Calls("SetupUninstallOEMInfA"))
       asked += call.substr(0, call.find(" flags=0x1")) + " ";
-    EXPECT_EQ(Gone() + " " + asked + Bits({result, Has(kParameters), Has(kEntry)}), left)
+    EXPECT_EQ(Gone() + " " + asked + Bits({result, Has(kProduct), Has(kEntry)}), left)
         << slot0 << " " << failing.call;
   }
 }

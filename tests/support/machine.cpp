@@ -108,7 +108,6 @@ void MachineTest::PrepareTemplate(const Mode& mode) {
                               : name == "net73417.inf" ? InfText(name, "RX90KW2K.CAT")
                                                        : "package file " + name);
   Write("C:\\pkg\\qnetprep.exe", "program image\n");
-  // After a recorded install the adapters and the service come back.
   for (const std::string kinds : {"dDsSFV", mode.afterRecordedInstall ? "ds" : ""}) {
     if (kinds == "ds") Run("/au");
     for (const auto& seed : kField) {
