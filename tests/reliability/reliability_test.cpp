@@ -107,7 +107,7 @@ TEST_P(ModeTest, ARunStoppedAtAnyCallAndRunAgainEndsAsAnUninterruptedRun) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Modes, ModeTest, testing::ValuesIn(kModes),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& mode) { return std::string(mode.param.name); });
 
 using BadInputTest = MachineTest;
 
