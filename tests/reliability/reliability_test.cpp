@@ -64,9 +64,9 @@ TEST_P(ModeTest, EveryModeDoesItsOwnWorkAndEveryFailingCallEndsCleanWithinThePro
   for (uint32_t k = 1; k <= calls.size(); ++k) {
     const std::string& name = calls[k - 1].name;
     names.insert(name);
-    // A system folder may also fill the buffer: no folder, so nothing is copied to the drive's root.
+    // A folder that fills its whole buffer is none: nothing goes to, or is deleted from, the root.
     std::vector<sim::Fault> faults = {sim::Fault{}};
-    if (name == "GetSystemDirectoryA") faults.push_back({0, true, 512});
+    if (name == "GetSystemDirectoryA" || name == "GetWindowsDirectoryA") faults.push_back({0, true, 512});
     for (const sim::Fault& fault : faults) {
       SCOPED_TRACE("call " + std::to_string(k) + " " + name + " " + calls[k - 1].detail +
                    (fault.useResult ? " full" : ""));
