@@ -100,7 +100,8 @@ TEST(SupportedDevices, HexFieldsAndBothLookupsAnswerAsAPlainModel) {
             "07/0/30 ");
   // The plain lookup, past its count too; the pass holds the sorted one to the list.
   const DevicePair list[] = {{1, 2}, {3, 4}};
-  EXPECT_TRUE(IsSupportedDevice(3, 4, list, 2) && IsSupportedDevice(0x1E7C, 0x7D31, nullptr, 0));
+  EXPECT_TRUE(IsSupportedDevice(1, 2, list, 1) && IsSupportedDevice(3, 4, list, 2) &&
+              IsSupportedDevice(0x1E7C, 0x7D31, nullptr, 0));
   EXPECT_FALSE(IsSupportedDevice(3, 4, list, 1) || IsSupportedDevice(1, 4, list, 2) ||
                IsSupportedDevice(3, 2, list, 2) || IsSupportedDevice(0x1E7D, 0x4C43, nullptr, 0) ||
                IsSupportedDevice(0x1E7C, 0x4C48, list, 2));

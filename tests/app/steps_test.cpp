@@ -132,7 +132,6 @@ TEST_F(StepsTest, EachExitOfAnInstallLeavesWhatCameBeforeIt) {
     OutputOf([&] { installed = InstallInf(state, "net7341a.inf"); });
     EXPECT_EQ(left(installed), expected) << failing.call << " " << failing.occurrence;
   }
-  // With both slots taken nothing more is installed.
   RunState state{};
   state.RecordMode = true;
   SetString(kParameters, "RenamedInf1", "C:\\Windows\\INF\\oem8.inf");
