@@ -176,6 +176,12 @@ TEST_F(StepsTest, SlotsNameFilesInTheInfFolderOnlyAndTheSystemUninstallsWhatStan
     EXPECT_EQ(Gone() + " " + asked + Bits({result, Has(kProduct), Has(kEntry)}), left)
         << slot0 << " " << failing.call;
   }
+  // A path without the ".inf" ending has no PNF: nothing else is deleted for it.
+  SeedStore(kInf + "oem0.INF"), Fail({});
+  RunState state{};
+  RemoveInstalledInfs(state);
+  EXPECT_EQ(Calls("DeleteFileA"),
+            (std::vector<std::string>{kInf + "oem0.INF", kInf + "oem1.inf", kInf + "oem1.pnf"}));
 }
 
 TEST_F(StepsTest, TheListIsReadInRegistryOrderWithinItsCapacitiesAndAsCounted) {
@@ -199,6 +205,10 @@ TEST_F(StepsTest, TheListIsReadInRegistryOrderWithinItsCapacitiesAndAsCounted) {
   // A vendor's entry that comes after the count (the counting pass enumerates three times).
   Fail({}), sim::BeforeCall("RegEnumKeyExA", 4, [this] { List("1111", "0009"); });
   EXPECT_EQ(ReadList(), "(4369, 1)(4369, 9)(8738, 2)");
+  // Without the list's key name nothing is opened, not even by a name left in the buffer.
+  Fail({"LoadStringA"});
+  EXPECT_EQ(ReadList(), "none 777");
+  EXPECT_EQ(Calls("RegOpenKeyExA").size(), 0u);
 }
 
 TEST_F(StepsTest, ThePassRemovesWhatEachDevicesOwnIdentifierNamesAndSurvivesFailures) {
