@@ -137,6 +137,18 @@ bool InstallCatalog(const std::string& catalogLinuxPath, long number) {
   return true;
 }
 
+// "<name> <label>=0x<bits>": how the call log shows a call on the store.
+std::string StoreCallDetail(PCSTR name, const char* label, DWORD bits) {
+  char hex[16];
+  (void)std::snprintf(hex, sizeof hex, "0x%x", static_cast<unsigned>(bits));
+  return std::string(name != nullptr ? name : "(null)") + " " + label + "=" + hex;
+}
+
+BOOL FaultedStoreCall(const Fault& fault) {
+  if (fault.useResult) return static_cast<BOOL>(fault.result);
+  return FailWith(FaultError(fault, ERROR_ACCESS_DENIED));
+}
+
 // Removes a file of the machine unless it is read-only; a missing one is fine.
 bool RemoveMachineFile(const std::string& windowsPath) {
   MappedPath mapped;
@@ -158,14 +170,9 @@ BOOL WINAPI SetupCopyOEMInfA(PCSTR sourceInfFileName, PCSTR /*oemSourceMediaLoca
                              DWORD /*oemSourceMediaType*/, DWORD copyStyle, PSTR destinationInfFileName,
                              DWORD destinationInfFileNameSize, PDWORD requiredSize,
                              PSTR* destinationInfFileNameComponent) {
-  char style[16];
-  (void)std::snprintf(style, sizeof style, "0x%x", static_cast<unsigned>(copyStyle));
-  const std::string detail =
-      std::string(sourceInfFileName != nullptr ? sourceInfFileName : "(null)") + " style=" + style;
-  if (const sim::Fault* fault = sim::EnterCall("SetupCopyOEMInfA", detail)) {
-    if (fault->useResult) return static_cast<BOOL>(fault->result);
-    return sim::FailWith(sim::FaultError(*fault, ERROR_ACCESS_DENIED));
-  }
+  const std::string detail = sim::StoreCallDetail(sourceInfFileName, "style", copyStyle);
+  if (const sim::Fault* fault = sim::EnterCall("SetupCopyOEMInfA", detail))
+    return sim::FaultedStoreCall(*fault);
   if (sourceInfFileName == nullptr) return sim::FailWith(ERROR_INVALID_PARAMETER);
   // The source must be given as a full path; a relative one names nothing.
   const char* source = sourceInfFileName;
@@ -221,14 +228,9 @@ BOOL WINAPI SetupCopyOEMInfA(PCSTR sourceInfFileName, PCSTR /*oemSourceMediaLoca
 }
 
 BOOL WINAPI SetupUninstallOEMInfA(PCSTR infFileName, DWORD flags, LPVOID /*reserved*/) {
-  char flagText[16];
-  (void)std::snprintf(flagText, sizeof flagText, "0x%x", static_cast<unsigned>(flags));
-  const std::string detail =
-      std::string(infFileName != nullptr ? infFileName : "(null)") + " flags=" + flagText;
-  if (const sim::Fault* fault = sim::EnterCall("SetupUninstallOEMInfA", detail)) {
-    if (fault->useResult) return static_cast<BOOL>(fault->result);
-    return sim::FailWith(sim::FaultError(*fault, ERROR_ACCESS_DENIED));
-  }
+  const std::string detail = sim::StoreCallDetail(infFileName, "flags", flags);
+  if (const sim::Fault* fault = sim::EnterCall("SetupUninstallOEMInfA", detail))
+    return sim::FaultedStoreCall(*fault);
   if (infFileName == nullptr) return sim::FailWith(ERROR_INVALID_PARAMETER);
   // A name in the store, never a path.
   if (std::strpbrk(infFileName, "\\/:") != nullptr) return sim::FailWith(ERROR_PATH_NOT_FOUND);
