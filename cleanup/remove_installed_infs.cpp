@@ -37,16 +37,17 @@ bool OpenRecordKeys(const RunState& state, RecordKeys& keys) {
          OpenKey(keys.product, state.Parameters, &keys.parameters);
 }
 
-// Reads a slot into the 512-byte buffer. A value that does not fit, or that fills the
-// buffer without a terminating NUL, counts as absent: it can name no file.
+// Reads a slot into the 512-byte buffer. A value that is not text, does not fit, or
+// fills the buffer without a terminating NUL names no file.
 bool ReadSlot(HKEY parameters, const char* valueName, char (&path)[kRecordValueLength]) {
   std::memset(path, 0, sizeof path);
   DWORD size = sizeof path;
-  if (RegQueryValueExA(parameters, valueName, nullptr, nullptr, reinterpret_cast<BYTE*>(path), &size) !=
+  DWORD type = REG_NONE;
+  if (RegQueryValueExA(parameters, valueName, nullptr, &type, reinterpret_cast<BYTE*>(path), &size) !=
       ERROR_SUCCESS) {
     return false;
   }
-  return std::memchr(path, '\0', sizeof path) != nullptr;
+  return type == REG_SZ && std::memchr(path, '\0', sizeof path) != nullptr;
 }
 
 }  // namespace
@@ -54,12 +55,14 @@ bool ReadSlot(HKEY parameters, const char* valueName, char (&path)[kRecordValueL
 bool RemoveInstalledInfs(RunState& state) {
   if (!LoadResourceStrings(state)) return false;
   RecordKeys keys{};
-  // Without slot 0 there is no recorded install to undo, whatever else is there.
-  if (!OpenRecordKeys(state, keys) || !ReadSlot(keys.parameters, state.RenamedInf, state.SourceInfPath)) {
+  if (!OpenRecordKeys(state, keys)) {
     CloseRecordKeys(keys);
     return false;
   }
-  DeleteInfAndPnf(state.SourceInfPath);
+  // A record whose slot 0 is missing or names no file is still a record: skipping it
+  // would leave its slots taken, and the next install could not record both INFs.
+  const bool slot0Read = ReadSlot(keys.parameters, state.RenamedInf, state.SourceInfPath);
+  if (slot0Read) DeleteInfAndPnf(state.SourceInfPath);
   if (ReadSlot(keys.parameters, state.RenamedInf1, state.SourceInfPath)) DeleteInfAndPnf(state.SourceInfPath);
 
   // One level at a time: a product key that holds anything besides Parameters stays.
@@ -75,5 +78,5 @@ bool RemoveInstalledInfs(RunState& state) {
   if (!OpenKey(HKEY_LOCAL_MACHINE, state.UninstallKey, &list)) return false;
   RegDeleteKeyA(list, state.ProductName);
   RegCloseKey(list);
-  return true;
+  return slot0Read;
 }

@@ -4,7 +4,6 @@
 #include "install/add_remove_entry.h"
 #include "install/registry_values.h"
 #include "install/self_copy.h"
-#include "install/stage_package.h"
 #include "platform/platform.h"
 #include "platform/text.h"
 #include "records/records.h"
@@ -26,18 +25,6 @@ void CloseInstallKeys(InstallKeys& keys) {
     if (*key != nullptr) RegCloseKey(*key);
     *key = nullptr;
   }
-}
-
-// The package is staged from the current folder. One that does not fit MAX_PATH
-// cannot be read, and staging from an empty source folder would copy from the root
-// of the drive instead.
-bool ReadSourceFolder(RunState& state) {
-  const DWORD length = GetCurrentDirectoryA(MAX_PATH, state.SourceFolder);
-  if (length == 0 || length >= MAX_PATH) {
-    state.SourceFolder[0] = '\0';
-    return false;
-  }
-  return true;
 }
 
 // The INF is pre-installed from its staged copy. False, with an empty path, when
@@ -100,8 +87,9 @@ bool PreInstallRecorded(const RunState& state, bool sourceInfComposed, InstallKe
 
 bool InstallInf(RunState& state, const char* infName) {
   if (!LoadResourceStrings(state)) return false;
-  if (!ReadSourceFolder(state)) return false;
-  StagePackageFiles(state);
+  // The package was staged before the clean-up (StagePackage); without the current
+  // folder it was not, and the install folder may hold anything.
+  if (state.SourceFolder[0] == '\0') return false;
   const bool sourceInfComposed = ComposeSourceInfPath(state, infName);
 
   InstallKeys keys{};

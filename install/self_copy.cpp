@@ -5,6 +5,19 @@
 #include "platform/platform.h"
 #include "platform/text.h"
 
+void StageOwnImage(RunState& state) {
+  if (state.InstallFolder[0] == '\0') return;
+  char image[MAX_PATH];
+  // A path that fills the buffer came back cut short (and, before Vista, without a NUL).
+  const DWORD length = GetModuleFileNameA(nullptr, image, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) return;
+  if (!TextJoin(state.ExecutableName, state.ProductName, ".exe")) return;
+  char destination[MAX_PATH];
+  if (!TextJoin(destination, state.InstallFolder, state.ExecutableName)) return;
+  SetFileAttributesA(destination, FILE_ATTRIBUTE_NORMAL);
+  CopyFileA(image, destination, FALSE);
+}
+
 void CopySelfToSystemFolder(RunState& state) {
   const UINT length = GetSystemDirectoryA(state.SystemFolder, kTextCapacity);
   // Without the system folder the destination would be relative to the current drive.
@@ -16,9 +29,11 @@ void CopySelfToSystemFolder(RunState& state) {
   if (!SetFileAttributesA(destination, FILE_ATTRIBUTE_NORMAL)) {
     std::printf("SetFileAttributes error, error value = %x", static_cast<unsigned>(GetLastError()));
   }
-  // The source is the executable's name relative to the current folder, the package
-  // folder, whatever the path of the running program.
-  if (!CopyFileA(state.ExecutableName, destination, FALSE)) {
+  // The source is the image that the staging copied: the package folder may be out of
+  // reach by now, and a name relative to the current folder could be another program.
+  char source[MAX_PATH];
+  if (!TextJoin(source, state.InstallFolder, state.ExecutableName)) return;
+  if (!CopyFileA(source, destination, FALSE)) {
     const DWORD error = GetLastError();
     if (error != ERROR_FILE_NOT_FOUND) {
       std::printf("CopyFile error, error value = %x", static_cast<unsigned>(error));

@@ -1,6 +1,7 @@
 #include "install/stage_package.h"
 
 #include "install/package_files.h"
+#include "install/self_copy.h"
 #include "platform/platform.h"
 #include "platform/text.h"
 
@@ -30,7 +31,26 @@ void CreateInstallFolder(RunState& state) {
   TextCopy(state.InstallFolder, folder);
 }
 
+// The package is staged from the current folder. One that does not fit MAX_PATH
+// cannot be read, and staging from an empty source folder would copy from the root
+// of the drive instead.
+bool ReadSourceFolder(RunState& state) {
+  const DWORD length = GetCurrentDirectoryA(MAX_PATH, state.SourceFolder);
+  if (length == 0 || length >= MAX_PATH) {
+    state.SourceFolder[0] = '\0';
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
+
+bool StagePackage(RunState& state) {
+  if (!ReadSourceFolder(state)) return false;
+  StagePackageFiles(state);
+  if (state.RecordMode) StageOwnImage(state);
+  return true;
+}
 
 void StagePackageFiles(RunState& state) {
   CreateInstallFolder(state);
@@ -49,11 +69,12 @@ void CopyPackageFile(const char* installFolder, const char* sourcePrefix, const 
   if (!StaysWithinFolder(fileName)) return;
   char destination[MAX_PATH];
   if (!TextJoin(destination, installFolder, fileName)) return;
-  // Clearing read-only, hidden and system lets a later run replace or delete the file;
-  // the copy itself never replaces a staged file, so an older staging keeps its files.
+  // Read-only, hidden or system would make the copy fail. The copy replaces a file
+  // staged before, so that the install folder holds the package that the run was
+  // started from, never the older files of an earlier install or files planted there.
   SetFileAttributesA(destination, FILE_ATTRIBUTE_NORMAL);
 
   char source[MAX_PATH];
   if (!TextJoin(source, sourcePrefix, fileName)) return;
-  CopyFileA(source, destination, TRUE);
+  CopyFileA(source, destination, FALSE);
 }

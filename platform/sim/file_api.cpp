@@ -164,8 +164,8 @@ HMODULE WINAPI GetModuleHandleA(LPCSTR moduleName) {
   return nullptr;
 }
 
-// The simulated kernel32 exports the one function that programs look up at run time:
-// a faulted lookup plays a Windows that does not have it yet.
+// The simulated kernel32 exports the functions that programs look up at run time: a
+// faulted lookup plays a Windows that does not have them yet.
 FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR procName) {
   if (const sim::Fault* fault = sim::EnterCall("GetProcAddress", sim::Detail(procName))) {
     SetLastError(sim::FaultError(*fault, sim::kErrorProcNotFound));
@@ -175,6 +175,9 @@ FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR procName) {
       std::strcmp(procName, "SetDefaultDllDirectories") == 0) {
     // Through void (*)(), the type that GCC accepts as any function pointer.
     return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(&SetDefaultDllDirectories));
+  }
+  if (module == sim::Kernel32Module() && procName != nullptr && std::strcmp(procName, "IsWow64Process") == 0) {
+    return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(&IsWow64Process));
   }
   SetLastError(sim::kErrorProcNotFound);
   return nullptr;

@@ -13,6 +13,7 @@
 #include <sstream>
 
 #include "platform/sim/file_attributes.h"
+#include "platform/sim/machine_setup.h"
 #include "platform/sim/paths.h"
 #include "platform/sim/sim_control.h"
 
@@ -129,6 +130,7 @@ void OpenMachine(const std::string& folder, const std::string& linuxCurrentDirec
   }
 
   machine.currentDirectory = MapLinuxPath(linuxCurrentDirectory);
+  ResetSetup(machine.currentDirectory);
   ResetCalls();
 }
 

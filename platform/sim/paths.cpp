@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/sim/machine.h"
+#include "platform/sim/machine_setup.h"
 
 namespace sim {
 namespace {
@@ -175,6 +176,10 @@ bool FullWindowsPath(const std::string& path, std::string* full, bool* trailingS
 bool MapWindowsPath(const std::string& path, MappedPath* mapped, DWORD* error) {
   SplitPath split;
   if (!SplitWindowsPath(path, &split, error)) return false;
+  if (const DWORD cutOff = NetworkDriveError(split.drive)) {
+    *error = cutOff;
+    return false;
+  }
   const std::string windowsPath = FormatWindowsPath(split);
   if (windowsPath.size() >= MAX_PATH) {
     *error = ERROR_FILENAME_EXCED_RANGE;

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <string>
 
+#include "platform/sim/machine_setup.h"
 #include "platform/sim/sim_control.h"
 #include "platform/sim/win32_api.h"
 
@@ -27,6 +28,7 @@ int RunProgram(const std::function<int()>& entry) {
   if (error) currentDirectory = "/";
   OpenMachine(DefaultMachineFolder(), currentDirectory);
   ApplyEnvironmentSettings();
+  ApplySetupEnvironment();
   const int result = entry();
   (void)std::fflush(stdout);
   SaveMachine();

@@ -7,6 +7,7 @@
 #include <cstdint>
 
 using BOOL = int;
+using PBOOL = BOOL*;
 using BYTE = unsigned char;
 using CHAR = char;
 using WORD = uint16_t;
@@ -105,6 +106,7 @@ constexpr DWORD ERROR_OUTOFMEMORY = 14;
 constexpr DWORD ERROR_NO_MORE_FILES = 18;
 constexpr DWORD ERROR_WRITE_PROTECT = 19;
 constexpr DWORD ERROR_SHARING_VIOLATION = 32;
+constexpr DWORD ERROR_NETNAME_DELETED = 64;
 constexpr DWORD ERROR_FILE_EXISTS = 80;
 constexpr DWORD ERROR_INVALID_PARAMETER = 87;
 constexpr DWORD ERROR_INSUFFICIENT_BUFFER = 122;
@@ -179,6 +181,9 @@ using FARPROC = INT_PTR(WINAPI*)();
 FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR procName);
 BOOL WINAPI SetDefaultDllDirectories(DWORD directoryFlags);
 BOOL WINAPI SetDllDirectoryA(LPCSTR pathName);
+DWORD WINAPI GetModuleFileNameA(HMODULE module, LPSTR fileName, DWORD size);
+HANDLE WINAPI GetCurrentProcess();
+BOOL WINAPI IsWow64Process(HANDLE process, PBOOL wow64Process);
 LPSTR WINAPI GetCommandLineA();
 BOOL WINAPI IsDBCSLeadByte(BYTE testChar);
 UINT WINAPI GetWindowsDirectoryA(LPSTR buffer, UINT size);

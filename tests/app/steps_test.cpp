@@ -5,6 +5,8 @@
 #include "devices/remove_devices.h"
 #include "devices/supported_devices.h"
 #include "install/install_inf.h"
+#include "install/stage_package.h"
+#include "platform/sim/machine_setup.h"
 #include "tests/support/machine.h"
 
 namespace {
@@ -52,7 +54,7 @@ class StepsTest : public MachineTest {
     for (size_t i = 0; i < kSeeded.size(); ++i) Write(kStore[i], "x", kSeeded[i] - '0');
     if (!slot0.empty()) SetBytes(kParameters, "RenamedInf", REG_SZ, slot0);
     // Slot 1 without its NUL: read into the buffer that slot 0 filled, it must not take its tail.
-    SetBytes(kParameters, "RenamedInf1", REG_BINARY, "C:\\Windows\\INF\\oem1.inf");
+    SetBytes(kParameters, "RenamedInf1", REG_SZ, "C:\\Windows\\INF\\oem1.inf");
     SetString(kEntry, "DisplayName", "x");
   }
   std::string Gone() {
@@ -129,14 +131,38 @@ TEST_F(StepsTest, EachExitOfAnInstallLeavesWhatCameBeforeIt) {
     std::memcpy(state.SystemFolder, before.c_str(), before.size() + 1);
     Fail(failing);
     bool installed = false;
-    OutputOf([&] { installed = InstallInf(state, "net7341a.inf"); });
+    // As a run does it: the staging first, when the strings load.
+    OutputOf([&] { installed = (LoadResourceStrings(state) && StagePackage(state), InstallInf(state, "net7341a.inf")); });
     EXPECT_EQ(left(installed), expected) << failing.call << " " << failing.occurrence;
   }
   RunState state{};
   state.RecordMode = true;
   SetString(kParameters, "RenamedInf1", "C:\\Windows\\INF\\oem8.inf");
   Write("C:\\pkg\\net73417.inf", InfText("b"));
+  ASSERT_TRUE(LoadResourceStrings(state) && StagePackage(state));
   EXPECT_FALSE(InstallInf(state, "net73417.inf") || Exists("C:\\Windows\\INF\\oem1.inf"));
+}
+
+// The package on a share reached through an adapter that the clean-up removes: read before it.
+TEST_F(StepsTest, ARunFromAShareThatTheRemovalCutsOffInstallsTheWholePackage) {
+  const std::string adapter = Pci("1E7C", "4C43"), share = "N:\\pkg\\";
+  const char* const cases[][2] = {{"", "1101"}, {"/au", "1111"}, {"/inf=net73417.inf", "1001"}};
+  for (const auto& [tail, stored] : cases) {
+    Open();
+    AddDevice(kNet, adapter);
+    for (const char* inf : {"net7341a.inf", "net73417.inf"}) Write(share + inf, InfText(inf));
+    Write(share + "qnetprep.exe", "program");
+    sim::TheMachine().currentDirectory = "N:\\pkg";
+    sim::ResetSetup("N:\\pkg");
+    sim::TheSetup().networkDrive = 'N';
+    sim::TheSetup().networkAdapter = adapter;
+    EXPECT_EQ(Run(tail), 1);
+    // Stored, the self-copy, and the share out of reach once its adapter is gone.
+    EXPECT_EQ(Bits({Exists(kInf + "oem0.inf"), Exists(kInf + "oem1.inf"), Read(kSelfCopy) == "program",
+                    Linux(share + "qnetprep.exe").empty()}),
+              stored)
+        << tail;
+  }
 }
 
 TEST_F(StepsTest, SlotsNameFilesInTheInfFolderOnlyAndTheSystemUninstallsWhatStandsDirectlyInIt) {
@@ -154,9 +180,11 @@ TEST_F(StepsTest, SlotsNameFilesInTheInfFolderOnlyAndTheSystemUninstallsWhatStan
       {"C:\\Windows\\System32\\drivers\\x.inf", {}, untouched + "100", ""},
       {"C:\\Program Files\\y.inf", {}, untouched + "100", ""},
       {"C:\\Windows\\INF\\..\\System32\\drivers\\x.inf", {}, untouched + "100", ""},
-      // A slot that fills its 512 bytes without a NUL names nothing, as a missing one.
-      {stored + std::string(512 - stored.size(), ' '), {}, unread + "011", ""},
-      {"", {}, unread + "011", ""},
+      // A slot 0 that fills its 512 bytes without a NUL, or more, names nothing, as a missing one;
+      // the record goes all the same.
+      {stored + std::string(512 - stored.size(), ' '), {}, untouched + "000", ""},
+      {stored + std::string(600, ' '), {}, untouched + "000", ""},
+      {"", {}, untouched + "000", ""},
       {stored, {"LoadStringA", 1}, unread + "011", ""},
       {stored, {"RegOpenKeyExA", 4}, removed + "001", ""},
       {stored, {"GetWindowsDirectoryA"}, unread + "100", ""},

@@ -6,6 +6,7 @@
 
 #include <set>
 
+#include "platform/sim/machine_setup.h"
 #include "tests/support/machine.h"
 
 extern char** environ;
@@ -67,6 +68,7 @@ TEST_P(ModeTest, EveryModeDoesItsOwnWorkAndEveryFailingCallEndsCleanWithinThePro
     // A folder that fills its whole buffer is none: nothing goes to, or is deleted from, the root.
     std::vector<sim::Fault> faults = {sim::Fault{}};
     if (name == "GetSystemDirectoryA" || name == "GetWindowsDirectoryA") faults.push_back({0, true, 512});
+    if (name == "GetModuleFileNameA") faults.push_back({0, true, MAX_PATH});
     for (const sim::Fault& fault : faults) {
       SCOPED_TRACE("call " + std::to_string(k) + " " + name + " " + calls[k - 1].detail +
                    (fault.useResult ? " full" : ""));
@@ -106,6 +108,21 @@ TEST_P(ModeTest, ARunStoppedAtAnyCallAndRunAgainEndsAsAnUninterruptedRun) {
   }
 }
 
+// A 32-bit program on 64-bit Windows changes nothing; where Windows cannot tell, the run goes on.
+TEST_P(ModeTest, UnderWow64NothingChangesUnlessTheQuestionGoesUnanswered) {
+  PrepareTemplate(GetParam());
+  const Failing unanswered[] = {{}, {"GetProcAddress", 2}, {"IsWow64Process"}};
+  for (const Failing& failing : unanswered) {
+    SCOPED_TRACE(failing.call);
+    OpenCopy();
+    sim::TheSetup().underWow64 = true;
+    const MachineState before = Capture();
+    Fail(failing);
+    EXPECT_EQ(Run(GetParam().tail), 1);
+    EXPECT_EQ(Differences(before, Capture()).empty(), *failing.call == '\0');
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(Modes, ModeTest, testing::ValuesIn(kModes),
                          [](const auto& mode) { return std::string(mode.param.name); });
 
@@ -139,14 +156,19 @@ TEST_F(BadInputTest, OddTailsFilesInTheWayAndFoldersOfEveryLength) {
       // Bytes of other code pages pass through; options still count around control bytes.
       {"\x80\xff\x01 /inf=\xe4\xf6.inf \x1f", inf("\xe4\xf6.inf"), "\xe4\xf6.inf", "", "stored staged"},
       {"/inf=..\\..\\Zentrix\\x.inf", inf("..\\..\\Zentrix\\x.inf"), "..\\..\\Zentrix\\x.inf", "", ""},
-      // A staged file is made writable and kept, an older self-copy replaced; failures are told.
-      {"", [&] { Write(driver, "older driver", all); }, "RX90K.SYS", driver, "stagedolder driver0"},
+      // An older staged file and self-copy are replaced, protected or not; failures are told.
+      {"", [&] { Write(driver, "older driver", all); }, "RX90K.SYS", driver, "stagedpackage file RX90K.SYS0"},
       {"/au", [&] { Write(kSelfCopy, "older", all); }, "net7341a.inf", kSelfCopy,
        "stored stagedprogram image\n0"},
       {"/au", [this] { fs::create_directories(Linux(kSelfCopy)); }, "net73417.inf", "",
        "stored stagedCopyFile error, error value = 5CopyFile error, error value = 5"},
-      {"/au", [this] { fs::remove(Linux("C:\\pkg\\qnetprep.exe")); }, "net73417.inf", "",
-       "stored staged" + notFound + notFound},
+      // The self-copy is the running image, whatever its name and whatever the current folder holds.
+      {"/au",
+       [this] {
+         Write("C:\\pkg\\qnetprep.exe", "another program");
+         Write(sim::TheSetup().programImage = "C:\\tools\\setup.exe", "program image\n");
+       },
+       "net73417.inf", kSelfCopy, "stored stagedprogram image\n0" + notFound},
       // At 259 characters the current folder is read, but no path in it fits.
       {"",
        [] {

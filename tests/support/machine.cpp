@@ -53,7 +53,8 @@ std::regex OwnChanges(const std::string& tail, const std::string& installFolder)
       below + R"(|\w+: (file|attributes) C:\\Windows\\(System32\\qnetprep\.exe|INF\\oem\d+\.[ip]nf)$)" +
       R"(|\w+: (file|attributes|folder) C:\\Windows\\System32\\catroot.*|added: folder )" +
       Escaped(installFolder.substr(0, installFolder.rfind('\\'))) + "$|added: (file|folder) " +
-      Escaped(installFolder) + R"((\\.*)?$|removed: attributes )" + Escaped(installFolder) + R"(\\.*)";
+      Escaped(installFolder) + R"((\\.*)?$|(removed: attributes|modified: file) )" + Escaped(installFolder) +
+      R"(\\.*)";
   if (tail.find("/u") != std::string::npos) own += "|removed: (key|value) " + list + "Lumora" + below;
   return std::regex(own, std::regex::icase | std::regex::optimize);
 }
