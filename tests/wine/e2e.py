@@ -1,12 +1,13 @@
-"""e2e.py sim <scenario> | wine <x64|x86> <scenario>|footprint | template <x64|x86> <folder> | state <folder>
+"""e2e.py sim <scenario> | wine <x64|x86> <scenario>|footprint|same_bytes | template <x64|x86> <folder> | state <folder>
 A scenario of scenarios.py on the simulated machine, or under Wine with that build and on the simulated machine,
-which must agree. Both are read from Linux: the registry from its file (the prefix's system.reg once the server
+which must agree (under_wow64: the x86 build in the 64-bit prefix of QNETPREP_WINE_TEMPLATE, and on a simulated
+64-bit Windows); same_bytes: the build again, in another folder, gives the same exe. Both are read from Linux: the registry from its file (the prefix's system.reg once the server
 has ended), files from the drives. QNETPREP_KEEP_MACHINE=1 keeps the machine folders for a look."""
 import difflib, os, re, shutil, subprocess, sys, tempfile
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
-from scenarios import PARAMS, SAMPLE, SCENARIOS, UNINSTALL  # noqa: E402
+from scenarios import PARAMS, SAMPLE, SCENARIOS, UNDER_WOW64, UNINSTALL  # noqa: E402
 
 NET, OTHER = '{4D36E972-E325-11CE-BFC1-08002BE10318}', '{4D36E97E-E325-11CE-BFC1-08002BE10318}'
 CLASSES = {NET.lower(): 'net', OTHER.lower(): 'other'}
@@ -78,6 +79,24 @@ def text_of(values, name):
     return next((d.rstrip(b'\0').decode('cp1252') for n, _, d in values if n.lower() == name.lower()), None)
 
 
+# Calls that open, copy, pre-install or look at a file by name; the device removal as the system
+# tool's own call, or as the class installer's.
+FILE_CALLS = {'CopyFileA', 'CreateFileA', 'CreateDirectoryA', 'DeleteFileA', 'FindFirstFileA', 'GetFileAttributesA',
+              'SetFileAttributesA', 'SetupCopyOEMInfA', 'SetupGetInfInformationA', 'LoadLibraryA', 'LoadLibraryExA'}
+REMOVALS = {'SetupDiRemoveDevice', 'SetupDiCallClassInstaller'}
+
+
+def package_reads_after_removal(calls, folder):
+    """The calls, (name, [path arguments]) in order, that name a file of the package folder (a relative
+    name is one) after the first device removal."""
+    first = next((i for i, (name, _) in enumerate(calls) if name in REMOVALS), None)
+    if first is None:
+        return ['no device removed']
+    late = [f'read after the removal: {name} {p}' for name, paths in calls[first + 1:] if name in FILE_CALLS
+            for p in paths if p.lower().startswith(folder.lower() + '\\') or not re.match(r'[a-z]:[\\/]|[\\/]{2}', p, re.I)]
+    return ['a device removed first'] + late
+
+
 class Machine:  # a machine folder (registry file and drives) and its way of running qnetprep
     wine, parent = False, None
 
@@ -102,6 +121,10 @@ class Machine:  # a machine folder (registry file and drives) and its way of run
         return path
 
     def seed_key(self, key, *values):  # REGEDIT4 value lines; no program runs meanwhile
+        if self.wine:  # Wine keeps text as UTF-16: ANSI bytes of a hex(1) value become two each
+            values = [re.sub(r'=hex\(1\):(.*)', lambda v: '=hex(1):' + ','.join(
+                f'{b:02x}' for b in bytes.fromhex(v[1].replace(',', '')).decode('cp1252').encode('utf-16-le')), x)
+                for x in values]
         with open(self.registry_file, 'a', encoding='latin-1') as f:
             name = key.replace('\\', '\\\\') if self.wine else 'HKEY_LOCAL_MACHINE\\' + key
             f.write(f'\n[{name}]\n' + ''.join(v + '\n' for v in values))
@@ -161,22 +184,25 @@ class Machine:  # a machine folder (registry file and drives) and its way of run
                 lines = [re.sub(pattern, shown, x, flags=re.I) for x in lines]
         return lines
 
-    def label_stored(self):  # remembered, also once another program has changed the file
+    def label_stored(self):  # remembered, also once another program has changed the file; an older one too
         self.labels.update({f'{self.inf_store}\\{e.name}'.lower(): s.name for e in self.linux(self.inf_store).iterdir()
-                            for s in SAMPLE.glob('*.inf') if e.suffix.lower() == '.inf' and s.read_bytes() == e.read_bytes()})
+                            for s in SAMPLE.glob('*.inf') if e.suffix.lower() == '.inf'
+                            and e.read_bytes().startswith(s.read_bytes())})
 
-    def run(self, folder, tail, exact=False):
-        """Runs `<folder>\\qnetprep.exe <tail>` (or the command line `tail` as given) from the folder."""
+    def run(self, folder, tail, exact=False, program=None, traced=False):
+        """Runs `<folder>\\qnetprep.exe <tail>` (or the command line `tail` as given, or `program <tail>`) from
+        the folder; traced, also gives the program's calls."""
         self.label_stored()
-        status, out, asked = self.start(folder, tail, exact)
+        status, out, asked, calls = self.start(folder, tail, exact, program, traced)
         self.label_stored()  # before another program changes a stored INF
         store = self.inf_store.lower() + '\\'
-        return status, out, [f'{{stored {self.labels.get(store + n.lower(), n)}}} {int(f, 16):#x}' for n, f in asked]
+        return status, out, [f'{{stored {self.labels.get(store + n.lower(), n)}}} {int(f, 16):#x}' for n, f in asked], calls
 
 
 class Sim(Machine):
     name, root_name, registry_name = 'sim', 'machine', 'registry.reg'
     inf_store, system_folder = r'C:\Windows\INF', r'C:\Windows\System32'
+    settings = {}  # of the machine's setup: {b'QNETPREP_WOW64': b'1'}
 
     def open(self):
         self.call({b'QNETPREP_CRASH_AT': b'1'}, [], self.dir)  # stopped at its first call, it saves a new machine
@@ -185,16 +211,20 @@ class Sim(Machine):
     def call(self, settings, args, cwd):
         env = {k.encode(): v.encode() for k, v in os.environ.items() if not k.startswith('QNETPREP_')}
         env.update({b'QNETPREP_MACHINE': bytes(self.root), b'ProgramFiles': b'C:\\Program Files',
-                    b'QNETPREP_CALL_LOG': bytes(self.dir / 'calls.txt'), **settings})
+                    b'QNETPREP_CALL_LOG': bytes(self.dir / 'calls.txt'), **self.settings, **settings})
         with open(self.dir / 'stdout.txt', 'wb') as out:
             status = subprocess.run([SIM_EXE, *args], cwd=cwd, env=env, stdout=out, timeout=60).returncode
         calls = (self.dir / 'calls.txt').read_text('latin-1').splitlines() if status != 86 else []
         return status, (self.dir / 'stdout.txt').read_bytes().decode('cp1252'), calls
 
-    def start(self, folder, tail, exact):
+    def start(self, folder, tail, exact, program, traced):
         settings = {b'QNETPREP_COMMAND_LINE': tail} if exact else {}
+        settings.update({b'QNETPREP_PROGRAM': program.encode('latin-1')} if program else {})
         status, out, calls = self.call(settings, [] if exact else tail.split(), self.linux(folder))
-        return status, out, [re.split(' (?:flags=)?', c)[1:3] for c in calls if c.startswith('SetupUninstallOEMInfA ')]
+        paths = [(name, re.sub(r' (style|flags)=\S+$', '', detail).split(' -> ') if detail else [])
+                 for name, _, detail in (c.partition(' ') for c in calls)]
+        return status, out, [re.split(' (?:flags=)?', c)[1:3] for c in calls if c.startswith('SetupUninstallOEMInfA ')], \
+            paths if traced else []
 
     def first_calls(self, folder):
         return [re.sub(r' (\d+)$', lambda m: f' {int(m[1]):#x}', c) for c in self.call({}, ['/u'], self.linux(folder))[2][:3]]
@@ -247,24 +277,36 @@ class Wine(Machine):
                 subprocess.run([os.environ.get('WINESERVER', 'wineserver'), flag], env=env, timeout=60)
         return status, (self.dir / 'stdout.txt').read_bytes().decode('cp1252'), self.dir / 'stderr.txt'
 
-    def start(self, folder, tail, exact):
-        args = [str(self.helpers / 'qnetprep_start.exe'), tail.hex()] if exact else [f'{folder}\\qnetprep.exe',
-                                                                                     *tail.split()]
-        status, out, err = self.wine_run(args, self.linux(folder), '-all,trace+setupapi')
-        return status, out, re.findall(r':SetupUninstallOEMInfA "(.*?)", (0x[0-9a-f]+)', err.read_text('latin-1'))
+    def start(self, folder, tail, exact, program, traced):
+        args = [str(self.helpers / 'qnetprep_start.exe'), tail.hex()] if exact else [
+            program or f'{folder}\\qnetprep.exe', *tail.split()]
+        debug = '-all,trace+setupapi' + (',+relay,+loaddll' if traced else '')
+        status, out, err = self.wine_run(args, self.linux(folder), debug)
+        text = err.read_text('latin-1')
+        calls = [(func, [unescape(s) for s in re.findall(r'"((?:[^"\\]|\\.)*)"', args)])
+                 for func, args in self.program_calls(text, program or 'qnetprep.exe')] if traced else []
+        return status, out, re.findall(r':SetupUninstallOEMInfA "(.*?)", (0x[0-9a-f]+)', text), calls
+
+    @staticmethod
+    def program_calls(text, program):
+        """(function, arguments) of the calls in a relay trace that the program's image makes on its main
+        thread, but for those into the C runtime and ntdll."""
+        name = re.escape(program.rpartition('\\')[2])
+        loaded = re.search(f'^(\\w+):trace:loaddll:\\w+ Loaded L"[^"]*{name}" at ([0-9a-fA-F]+)', text, re.M | re.I)
+        assert loaded, f'no {program} in the +loaddll trace'
+        return [(func, args) for module, func, args, ret in
+                re.findall(f'^{loaded[1]}:Call (\\w+)\\.(\\w+)\\((.*)\\) ret=(\\w+)$', text, re.M)
+                if 0 <= int(ret, 16) - int(loaded[2], 16) < 0x100000 and module not in ('msvcrt', 'ucrtbase', 'ntdll')]
 
     def first_calls(self, folder):
         """The program's first calls in a relay trace: those from its image on its main thread,
         but for the runtime's DLL helpers and start-up. No platform call may come before."""
         text = self.wine_run([f'{folder}\\qnetprep.exe', '/u'], self.linux(folder), '-all,+relay,+loaddll')[2] \
             .read_text('latin-1')
-        loaded = re.search(r'^(\w+):trace:loaddll:\w+ Loaded L"[^"]*qnetprep\.exe" at ([0-9a-fA-F]+)', text, re.M)
-        assert loaded, 'no qnetprep.exe in the +loaddll trace'
         calls = []
-        for module, func, args, ret in re.findall(f'^{loaded[1]}:Call (\\w+)\\.(\\w+)\\((.*)\\) ret=(\\w+)$', text, re.M):
-            if 0 <= int(ret, 16) - int(loaded[2], 16) < 0x100000 and module not in ('msvcrt', 'ucrtbase', 'ntdll'):
-                quoted, number = re.search(r'"(.*)"', args), re.fullmatch('[0-9a-f]+', args)
-                calls.append(f'{func} ' + (quoted[1] if quoted else f'{int(args, 16):#x}' if number else args))
+        for func, args in self.program_calls(text, 'qnetprep.exe'):
+            quoted, number = re.search(r'"(.*)"', args), re.fullmatch('[0-9a-f]+', args)
+            calls.append(f'{func} ' + (quoted[1] if quoted else f'{int(args, 16):#x}' if number else args))
         first = calls.index('GetModuleHandleA kernel32.dll') if 'GetModuleHandleA kernel32.dll' in calls else len(calls)
         early = [c for c in calls[:first] if re.match(r'\w*A |Reg|Setup|SH|\w*Service|OpenSC', c)
                  and not re.match(RUNTIME_START_UP, c)]
@@ -295,6 +337,9 @@ def play(m, steps):
                        *([f'"DeviceDesc"="{args[2]}"'] if args[2] else []))
         elif op == 'key':
             m.seed_key(*args)
+        elif op == 'program':
+            m.linux(args[0]).parent.mkdir(parents=True, exist_ok=True)
+            shutil.copy(m.program, m.linux(args[0]))
         elif op == 'package':
             m.linux(args[0]).mkdir(parents=True, exist_ok=True)
             for f in [f for f in SAMPLE.iterdir() if f.name not in args[1:]] + [m.program]:
@@ -309,12 +354,17 @@ def play(m, steps):
                 path.write_bytes(path.read_bytes() + args[2])
             else:
                 m.set_attributes(path, sum(b for b, c in BITS if c in args[2]))
-        elif op in ('run', 'exact'):
-            status, out, asked = m.run(args[0], args[1], op == 'exact')
+        elif op in ('run', 'exact', 'started', 'traced run'):
+            program = args.pop(0) if op == 'started' else None
+            status, out, asked, calls = m.run(args[0], args[1], op == 'exact', program, op == 'traced run')
             record = [f'exit {status}', f'stdout [{out}]'] + [f'uninstall asked {a}' for a in asked]
             m.transcript += [f'== {op} in {args[0]}: {args[1]}'] + mask(record, False)
             expect(f'{op} {args[1]!r}', ['exit 1', f'stdout [{args[2]}]'] +
                    [f'uninstall asked {{stored {a}}} 0x1' for a in args[3]], record)
+            if op == 'traced run':
+                order = package_reads_after_removal(calls, args[0])
+                m.transcript += ['== order'] + order
+                expect('order', ['a device removed first'], order)
         elif op == 'state':
             actual = sorted(mask(m.observe(args[1] if len(args) > 1 else ()), False))
             m.transcript += ['== state'] + actual
@@ -323,7 +373,7 @@ def play(m, steps):
         elif op == 'same content':
             folder = m.linux(r'C:\Program Files\Orvix\qnetprep')
             for copy, source in [(folder / f.name, f) for f in SAMPLE.iterdir()] + [
-                    (m.linux(m.system_folder + r'\qnetprep.exe'), m.program)]:
+                    (m.linux(m.system_folder + r'\qnetprep.exe'), m.program), (folder / 'qnetprep.exe', m.program)]:
                 assert not copy.exists() or copy.read_bytes() == source.read_bytes(), f'{copy} differs from {source}'
         elif op == 'first calls':
             m.transcript += ['== first calls'] + m.first_calls(args[0])
@@ -331,8 +381,10 @@ def play(m, steps):
 
 
 def scenario_on(m, name):
+    if name == 'under_wow64' and not m.wine:
+        m.settings = {b'QNETPREP_WOW64': b'1'}
     try:
-        return play(m, SCENARIOS[name]) or []
+        return play(m, UNDER_WOW64 if name == 'under_wow64' else SCENARIOS[name]) or []
     except (AssertionError, subprocess.TimeoutExpired) as failure:
         return [f'FAIL: {name} on the {m.name} machine: {failure}']
     finally:
@@ -372,6 +424,32 @@ def template(arch, folder):
     return []
 
 
+def pe_checksum(image, field):  # 16-bit words with end-around carry, the field as 0, plus the length
+    total = 0
+    for i in range(0, len(image), 2):
+        total += 0 if field <= i < field + 4 else int.from_bytes(image[i:i + 2], 'little')
+        total = (total & 0xFFFF) + (total >> 16)
+    return total + len(image)
+
+
+def same_bytes(arch):
+    """Builds the exe again in a new folder: one source gives one exe, byte for byte."""
+    built = windows_exe(arch)
+    toolchain = ROOT / 'cmake' / ('mingw-w64-x86_64.cmake' if arch == 'x64' else 'mingw-w64-i686.cmake')
+    with tempfile.TemporaryDirectory(prefix='qnetprep-again.') as folder:
+        for step in (['cmake', '-S', ROOT, '-B', folder, '--toolchain', toolchain,
+                      '-DCMAKE_BUILD_TYPE=MinSizeRel'], ['cmake', '--build', folder, '--target', 'qnetprep', '-j2']):
+            done = subprocess.run(step, capture_output=True, text=True)
+            if done.returncode:
+                return [f'FAIL: {" ".join(map(str, step))}:\n{done.stdout[-2000:]}{done.stderr[-2000:]}']
+        again = Path(folder) / 'qnetprep.exe'
+        differ = [i for i, (a, b) in enumerate(zip(built.read_bytes(), again.read_bytes())) if a != b]
+        print(f'{built}: {built.stat().st_size} bytes, built again: {again.stat().st_size} bytes')
+        return [] if built.read_bytes() == again.read_bytes() else [
+            f'FAIL: {built} and {again} differ, first at byte {differ[:1]}, sizes {built.stat().st_size} '
+            f'and {again.stat().st_size}']
+
+
 def footprint(arch):
     """What the exe carries onto a bare Windows; its resources read under Wine as Windows reads them."""
     exe = windows_exe(arch)
@@ -379,7 +457,11 @@ def footprint(arch):
     headers = subprocess.run([objdump, '-p', exe], capture_output=True, text=True).stdout
     flags = (re.search(r'^DllCharacteristics\s+\w+\n((?:\t+\w+\n)*)', headers, re.M) or [''] * 2)[1].split()
     dlls = {d.lower() for d in re.findall(r'DLL Name: (\S+)', headers)}
-    wanted = {'DYNAMIC_BASE', 'NX_COMPAT'} | ({'HIGH_ENTROPY_VA'} if arch == 'x64' else set())
+    wanted = {'DYNAMIC_BASE', 'NX_COMPAT', 'TERMINAL_SERVICE_AWARE'} | ({'HIGH_ENTROPY_VA'} if arch == 'x64' else set())
+    image = exe.read_bytes()
+    pe = int.from_bytes(image[0x3C:0x40], 'little')
+    stamp, characteristics = int.from_bytes(image[pe + 8:pe + 12], 'little'), int.from_bytes(image[pe + 22:pe + 24], 'little')
+    checksum = int.from_bytes(image[pe + 88:pe + 92], 'little')
     checks = {'machine': f'file format {"pei-x86-64" if arch == "x64" else "pei-i386"}' in headers,
               'GUI subsystem': '(Windows GUI)' in headers,
               f'imports {sorted(dlls)} of the system only': dlls and dlls <= {
@@ -387,6 +469,9 @@ def footprint(arch):
               'no symbols': 'no symbols' in subprocess.run([objdump, '-t', exe], capture_output=True, text=True).stdout,
               f'size {exe.stat().st_size} at most 65536': exe.stat().st_size <= 65536,
               f'DllCharacteristics {flags} with {wanted}': wanted <= set(flags),
+              f'Characteristics {characteristics:#x} with both run-from-swap bits': characteristics & 0xC00 == 0xC00,
+              f'time stamp {stamp:#x} none': stamp == 0,
+              f'checksum {checksum:#x} of the bytes': checksum == pe_checksum(image, pe + 88),
               'relocations': 'Base Relocation Directory [.reloc]' in headers and 'relocations stripped' not in headers}
     problems = [f'FAIL: {exe}: {what}' for what, good in checks.items() if not good]
     m = Wine(exe, arch)
@@ -415,7 +500,8 @@ def main(command, *args):
         m = Sim('/dev/null', args[0])
         return print('\n'.join(sorted(m.state(m.items())))) or sys.exit(0)
     if command == 'wine':
-        return footprint(args[0]) if args[1] == 'footprint' else compare(*args)
+        checks = {'footprint': footprint, 'same_bytes': same_bytes}
+        return checks[args[1]](args[0]) if args[1] in checks else compare(*args)
     return scenario_on(Sim(SIM_EXE), args[0]) if command == 'sim' else template(*args)
 
 

@@ -2,8 +2,10 @@
 description or None); ('key', path below HKLM, REGEDIT4 value line...); ('package', folder, file left out...);
 ('file', path, content, attributes 'RHS'); ('slot', value, 'append' text | 'attributes' bits) to the stored INF
 a record names; ('run' | 'exact', folder, tail | whole command line, standard output, package INFs whose stored
-copy the system is asked to uninstall), each ending with exit code 1; ('state', expected lines, extra items);
-('same content',); ('first calls', folder, calls). EXE stands for the size of the program."""
+copy the system is asked to uninstall), each ending with exit code 1, also as ('started', program, folder, tail,
+...) and as ('traced run', ...), which also checks that no package file is read after the first device removal;
+('program', path) copies the program there; ('state', expected lines, extra items); ('same content',);
+('first calls', folder, calls). EXE stands for the size of the program."""
 from pathlib import Path
 
 SAMPLE = Path(__file__).resolve().parents[2] / 'sample' / 'package'
@@ -32,9 +34,11 @@ def devices(left):
     return [f'device {c} {i} ' + (f'desc="{d}"' if d else 'desc=none') for c, i, d in left]
 
 
+# A recorded install also stages the running program.
 def staged(*left_out):
     return [f'dir {FOLDER}'] + [f'file {FOLDER}\\{f.name} size={f.stat().st_size} attr=-'
-                                for f in SAMPLE.iterdir() if f.name not in left_out]
+                                for f in SAMPLE.iterdir() if f.name not in left_out] + [
+        f'file {FOLDER}\\qnetprep.exe size=EXE attr=-' for _ in [1] if 'qnetprep.exe' not in left_out]
 
 
 def stored(*infs):
@@ -78,9 +82,11 @@ OUTSIDE_LEFT = ('state', NOTHING_RECORDED + NOT_STAGED + [f'file {p.replace(SYS,
 SCENARIOS = {
     # No options: devices and service cleared, package staged, INFs stored, only the vendor key.
     'first_default_run': STANDARD + [('package', PKG), ('run', PKG, '', '', []), ('same content',), (
-        'state', devices(LEFT) + NOTHING_RECORDED + staged() + stored(*BOTH) + [NO_SELF_COPY])],
-    # "/au": the same, recorded; the first self-copy reports that none was there.
-    'recorded_run': STANDARD + RECORD_INSTALL + [('same content',), ('state', devices(LEFT) + RECORDED)],
+        'state', devices(LEFT) + NOTHING_RECORDED + staged('qnetprep.exe') + stored(*BOTH) + [NO_SELF_COPY])],
+    # "/au": the same, recorded; the first self-copy reports that none was there. Every file of the
+    # package, the program's own included, is read before the first device removal.
+    'recorded_run': STANDARD + [('package', PKG), ('traced run', PKG, '/au', FIRST_SELF_COPY, []), ('same content',),
+                                ('state', devices(LEFT) + RECORDED)],
     # A second "/au" clears the first install by its records (a stored INF changed meanwhile too),
     # a device and service that came back, and records the same install again, silently.
     'repeated_recorded_run': STANDARD + RECORD_INSTALL + [
@@ -134,7 +140,34 @@ SCENARIOS = {
     'unquoted_name_above_127': [('package', BUERO), ('run', BUERO, '/au', FIRST_SELF_COPY, []),
                                 ('exact', BUERO, b'C:\\pkg\\B\xfcro/updates/qnetprep.exe /au', '', BOTH),
                                 ('state', RECORDED)],
+    # A newer package over an older install replaces its staged files, a read-only one too, and its stored INF.
+    'upgrade_over_older_install': [
+        ('package', PKG), ('file', PKG + r'\net7341a.inf', (SAMPLE / 'net7341a.inf').read_bytes() + b'; v1\r\n', ''),
+        ('run', PKG, '/au', FIRST_SELF_COPY, []), ('file', FOLDER + r'\RX90K.SYS', b'older driver\r\n', 'R'),
+        ('package', PKG), ('run', PKG, '/au', '', BOTH), ('same content',), ('state', RECORDED)],
+    # A record with a slot 1 but no slot 0, then a slot 0 too long or without its NUL: cleared, and
+    # the install records both INFs again.
+    'damaged_records_are_cleared': [
+        ('package', PKG), ('key', PARAMS, r'"RenamedInf1"="C:\\Windows\\INF\\oem5.inf"'),
+        ('run', PKG, '/au', FIRST_SELF_COPY, ['oem5.inf']), ('state', RECORDED),
+        ('key', PARAMS, f'"RenamedInf"="{"x" * 600}"'), ('run', PKG, '/au', '', BOTH[1:]), ('state', RECORDED),
+        ('key', PARAMS, '"RenamedInf"=hex(1):' + ','.join(['78'] * 512)), ('run', PKG, '/au', '', BOTH[1:]),
+        ('state', RECORDED)],
+    # The self-copy is the running program, started under another name from another folder than
+    # the current one, which holds some other qnetprep.exe.
+    'self_copy_is_the_running_image': [
+        ('package', PKG), ('file', PKG + r'\qnetprep.exe', b'another program\r\n', ''), ('program', r'C:\tools\setup.exe'),
+        ('started', r'C:\tools\setup.exe', PKG, '/au', FIRST_SELF_COPY, []), ('same content',), ('state', RECORDED)],
     # Before anything can load a DLL by name, the DLL search leaves out the program's folder.
     'dll_search_hardened_first': [('package', PKG), ('first calls', PKG, [
         'GetModuleHandleA kernel32.dll', 'GetProcAddress SetDefaultDllDirectories', 'SetDefaultDllDirectories 0x800'])],
 }
+
+# The 32-bit program on 64-bit Windows: not in SCENARIOS, it runs in a 64-bit prefix (e2e.py wow64). Devices,
+# service, INF store, both registry views, both Program Files and both system folders stay as they were.
+UNDER_WOW64 = STANDARD + RECORD_INSTALL[:1] + [('run', PKG, '/au', '', []), ('state', devices(
+    [d[1:] for d in SUPPORTED] + LEFT) + ['service RX90K present', f'nokey HKLM\\{VENDOR}'] + NO_ENTRIES + NOT_STAGED + [
+    f'nokey HKLM\\Software\\Wow6432Node\\Orvix', f'nokey HKLM\\Software\\Wow6432Node\\{ENTRY_KEY[9:]}',
+    f'nofolder {PF} (x86)\\Orvix', r'nofile C:\Windows\SysWOW64\qnetprep.exe'], [
+    ('key', r'Software\Wow6432Node\Orvix'), ('key', r'Software\Wow6432Node' + ENTRY_KEY[8:]),
+    ('files', PF + r' (x86)\Orvix'), ('file', r'C:\Windows\SysWOW64\qnetprep.exe')])]
