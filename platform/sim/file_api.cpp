@@ -176,7 +176,8 @@ FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR procName) {
     // Through void (*)(), the type that GCC accepts as any function pointer.
     return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(&SetDefaultDllDirectories));
   }
-  if (module == sim::Kernel32Module() && procName != nullptr && std::strcmp(procName, "IsWow64Process") == 0) {
+  if (module == sim::Kernel32Module() && procName != nullptr &&
+      std::strcmp(procName, "IsWow64Process") == 0) {
     return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(&IsWow64Process));
   }
   SetLastError(sim::kErrorProcNotFound);

@@ -132,7 +132,10 @@ TEST_F(StepsTest, EachExitOfAnInstallLeavesWhatCameBeforeIt) {
     Fail(failing);
     bool installed = false;
     // As a run does it: the staging first, when the strings load.
-    OutputOf([&] { installed = (LoadResourceStrings(state) && StagePackage(state), InstallInf(state, "net7341a.inf")); });
+    OutputOf([&] {
+      if (LoadResourceStrings(state)) StagePackage(state);
+      installed = InstallInf(state, "net7341a.inf");
+    });
     EXPECT_EQ(left(installed), expected) << failing.call << " " << failing.occurrence;
   }
   RunState state{};
