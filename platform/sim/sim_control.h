@@ -48,6 +48,10 @@ struct Fault {
 // Fail the `occurrence`-th call (1-based) of the named function; occurrence 0 fails
 // every call of that name.
 void FailCall(const std::string& name, Fault fault, uint32_t occurrence = 0);
+// Fail every call of the named function whose logged detail (what it acts on, as the
+// call log writes it: "Software\\Orvix\\qnetprep\\Parameters:RenamedInf", a file path)
+// contains `detailPart`.
+void FailCallOn(const std::string& name, const std::string& detailPart, Fault fault);
 // Fail the k-th counted platform call of the run (1-based), whatever its name.
 void FailCallNumber(uint32_t k, Fault fault);
 // Stop the process at the k-th counted call, before it acts: the machine is saved as
@@ -65,8 +69,6 @@ void ResetCalls();
 
 // Environment settings that a test process reads at start (see main.cpp):
 //   QNETPREP_MACHINE       the machine folder
-//   QNETPREP_FAIL_CALL     k[:error]    fail the k-th call
-//   QNETPREP_FAIL_NAME     Name[#n][:error][=result]
 //   QNETPREP_CRASH_AT      k
 //   QNETPREP_CALL_LOG      a file that receives the call log, one call a line
 void ApplyEnvironmentSettings();
