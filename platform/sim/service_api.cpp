@@ -47,10 +47,10 @@ int OpenServiceHandleCount() {
 using namespace sim;
 
 SC_HANDLE WINAPI OpenSCManagerA(LPCSTR machineName, LPCSTR databaseName, DWORD /*access*/) {
-  if (const Fault* fault = EnterCall("OpenSCManagerA", machineName != nullptr ? machineName : "")) {
-    SetLastError(FaultError(*fault, ERROR_ACCESS_DENIED));
-    return nullptr;
-  }
+  SC_HANDLE faulted = nullptr;
+  if (Intercept("OpenSCManagerA", machineName != nullptr ? machineName : "", nullptr, ERROR_ACCESS_DENIED,
+                &faulted))
+    return faulted;
   if (machineName != nullptr && *machineName != '\0') {
     SetLastError(ERROR_INVALID_NAME);  // only the local machine is simulated
     return nullptr;
@@ -65,10 +65,10 @@ SC_HANDLE WINAPI OpenSCManagerA(LPCSTR machineName, LPCSTR databaseName, DWORD /
 }
 
 SC_HANDLE WINAPI OpenServiceA(SC_HANDLE managerHandle, LPCSTR serviceName, DWORD /*access*/) {
-  if (const Fault* fault = EnterCall("OpenServiceA", serviceName != nullptr ? serviceName : "")) {
-    SetLastError(FaultError(*fault, ERROR_ACCESS_DENIED));
-    return nullptr;
-  }
+  SC_HANDLE faulted = nullptr;
+  if (Intercept("OpenServiceA", serviceName != nullptr ? serviceName : "", nullptr, ERROR_ACCESS_DENIED,
+                &faulted))
+    return faulted;
   const ServiceHandle* manager = FindHandle(managerHandle);
   if (manager == nullptr || !manager->isManager) {
     SetLastError(ERROR_INVALID_HANDLE);
@@ -92,10 +92,10 @@ SC_HANDLE WINAPI OpenServiceA(SC_HANDLE managerHandle, LPCSTR serviceName, DWORD
 
 BOOL WINAPI DeleteService(SC_HANDLE handle) {
   const ServiceHandle* service = FindHandle(handle);
-  if (const Fault* fault = EnterCall("DeleteService", service != nullptr ? service->serviceName : "")) {
-    SetLastError(FaultError(*fault, ERROR_ACCESS_DENIED));
-    return FALSE;
-  }
+  BOOL faulted = FALSE;
+  if (Intercept("DeleteService", service != nullptr ? service->serviceName : "", FALSE, ERROR_ACCESS_DENIED,
+                &faulted))
+    return faulted;
   if (service == nullptr || service->isManager) {
     SetLastError(ERROR_INVALID_HANDLE);
     return FALSE;
@@ -111,10 +111,10 @@ BOOL WINAPI DeleteService(SC_HANDLE handle) {
 
 BOOL WINAPI CloseServiceHandle(SC_HANDLE handle) {
   const ServiceHandle* object = FindHandle(handle);
-  if (const Fault* fault = EnterCall("CloseServiceHandle", object != nullptr ? object->serviceName : "")) {
-    SetLastError(FaultError(*fault, ERROR_INVALID_HANDLE));
-    return FALSE;
-  }
+  BOOL faulted = FALSE;
+  if (Intercept("CloseServiceHandle", object != nullptr ? object->serviceName : "", FALSE,
+                ERROR_INVALID_HANDLE, &faulted))
+    return faulted;
   if (object == nullptr) {
     SetLastError(ERROR_INVALID_HANDLE);
     return FALSE;

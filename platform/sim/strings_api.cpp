@@ -38,11 +38,9 @@ const char* FindString(UINT id) {
 }  // namespace
 
 int WINAPI LoadStringA(HINSTANCE /*instance*/, UINT id, LPSTR buffer, int bufferMax) {
-  if (const sim::Fault* fault = sim::EnterCall("LoadStringA", std::to_string(id))) {
-    if (fault->useResult) return static_cast<int>(fault->result);
-    SetLastError(sim::FaultError(*fault, ERROR_RESOURCE_NAME_NOT_FOUND));
-    return 0;
-  }
+  int faulted = 0;
+  if (sim::Intercept("LoadStringA", std::to_string(id), 0, ERROR_RESOURCE_NAME_NOT_FOUND, &faulted))
+    return faulted;
   if (buffer == nullptr || bufferMax <= 0) return 0;
   if (!BlockExists(id)) SetLastError(ERROR_RESOURCE_NAME_NOT_FOUND);
   const char* text = FindString(id);
