@@ -5,12 +5,12 @@
 // device in the tree counts as present.
 #include <cstdio>
 #include <cstring>
-#include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "platform/sim/calls.h"
+#include "platform/sim/handle_table.h"
 #include "platform/sim/machine.h"
 
 namespace sim {
@@ -28,9 +28,9 @@ struct DeviceSet {
   std::vector<DeviceElement> devices;
 };
 
-std::map<HDEVINFO, std::unique_ptr<DeviceSet>>& DeviceSets() {
-  static std::map<HDEVINFO, std::unique_ptr<DeviceSet>> sets;
-  return sets;
+HandleTable<HDEVINFO, DeviceSet>& DeviceSets() {
+  static HandleTable<HDEVINFO, DeviceSet> table(0x30000);
+  return table;
 }
 
 std::string GuidText(const GUID& guid) {
@@ -77,8 +77,7 @@ std::vector<DeviceElement> DevicesOfClass(const std::string& classText) {
 }
 
 DeviceSet* FindSet(HDEVINFO handle) {
-  auto found = DeviceSets().find(handle);
-  return found == DeviceSets().end() ? nullptr : found->second.get();
+  return DeviceSets().Find(handle);
 }
 
 // The element that an SP_DEVINFO_DATA filled by SetupDiEnumDeviceInfo stands for.
@@ -119,7 +118,7 @@ std::string InstanceIdOf(HDEVINFO handle, const SP_DEVINFO_DATA* data) {
 }  // namespace
 
 int OpenDeviceSetCount() {
-  return static_cast<int>(DeviceSets().size());
+  return DeviceSets().Count();
 }
 
 }  // namespace sim
@@ -136,14 +135,9 @@ HDEVINFO WINAPI SetupDiGetClassDevsA(const GUID* classGuid, PCSTR /*enumerator*/
     SetLastError(ERROR_INVALID_PARAMETER);
     return INVALID_HANDLE_VALUE;
   }
-  auto set = std::make_unique<DeviceSet>();
-  set->classText = classText;
-  set->classGuid = *classGuid;
-  set->devices = DevicesOfClass(classText);
-  for (DeviceElement& element : set->devices) element.classGuid = *classGuid;
-  const HDEVINFO handle = set.get();
-  DeviceSets()[handle] = std::move(set);
-  return handle;
+  DeviceSet set{classText, *classGuid, DevicesOfClass(classText)};
+  for (DeviceElement& element : set.devices) element.classGuid = *classGuid;
+  return DeviceSets().Add(std::move(set));
 }
 
 BOOL WINAPI SetupDiEnumDeviceInfo(HDEVINFO handle, DWORD index, PSP_DEVINFO_DATA data) {
@@ -252,6 +246,6 @@ BOOL WINAPI SetupDiDestroyDeviceInfoList(HDEVINFO handle) {
     SetLastError(ERROR_INVALID_HANDLE);
     return FALSE;
   }
-  DeviceSets().erase(handle);
+  DeviceSets().Close(handle);
   return TRUE;
 }

@@ -13,6 +13,8 @@
 #include <sstream>
 
 #include "platform/sim/file_attributes.h"
+#include "platform/sim/handle_table.h"
+#include "platform/sim/handle_table.h"
 #include "platform/sim/paths.h"
 #include "platform/sim/sim_control.h"
 
@@ -103,6 +105,7 @@ void OpenMachine(const std::string& folder, const std::string& linuxCurrentDirec
   const std::string absolute = fs::canonical(folder, error).string();
   if (error) StopOnDamagedMachine(folder, error.message());
 
+  ClearHandleTables();
   Machine& machine = TheMachine();
   machine = Machine();
   machine.folder = absolute;
