@@ -82,10 +82,6 @@ const Fault* EnterCall(const char* name, const std::string& detail) {
 const std::vector<CallRecord>& CallLog() {
   return Calls().log;
 }
-uint32_t CallCount() {
-  return Calls().count;
-}
-
 void ResetCalls() {
   CallState& calls = Calls();
   calls.log.clear();

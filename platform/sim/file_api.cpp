@@ -26,7 +26,6 @@ namespace {
 
 constexpr DWORD kErrorModNotFound = 126;
 constexpr DWORD kErrorProcNotFound = 127;
-constexpr DWORD kErrorDiskFull = 112;
 constexpr const char* kWindowsDirectory = "C:\\Windows";
 constexpr const char* kSystemDirectory = "C:\\Windows\\System32";
 
@@ -49,23 +48,6 @@ std::string Detail(LPCSTR path) {
 BOOL FailWith(DWORD error) {
   SetLastError(error);
   return FALSE;
-}
-
-DWORD ErrorFromErrno(int error) {
-  switch (error) {
-    case ENOENT:
-      return ERROR_FILE_NOT_FOUND;
-    case ENOTDIR:
-      return ERROR_PATH_NOT_FOUND;
-    case EEXIST:
-      return ERROR_ALREADY_EXISTS;
-    case ENAMETOOLONG:
-      return ERROR_FILENAME_EXCED_RANGE;
-    case ENOSPC:
-      return kErrorDiskFull;
-    default:
-      return ERROR_ACCESS_DENIED;
-  }
 }
 
 // Maps the path and looks at what is there; false with the last error set when the
@@ -227,7 +209,8 @@ BOOL WINAPI CreateDirectoryA(LPCSTR path, LPSECURITY_ATTRIBUTES /*security*/) {
   if (target.kind != Kind::kMissing) return sim::FailWith(ERROR_ALREADY_EXISTS);
   // Only one level is created: the folder that holds it must be there.
   if (sim::MissingPathError(target.path) == ERROR_PATH_NOT_FOUND) return sim::FailWith(ERROR_PATH_NOT_FOUND);
-  if (::mkdir(target.path.linuxPath.c_str(), 0777) != 0) return sim::FailWith(sim::ErrorFromErrno(errno));
+  // The machine's own folder failing under it (a full disk, permissions) reads as access denied.
+  if (::mkdir(target.path.linuxPath.c_str(), 0777) != 0) return sim::FailWith(ERROR_ACCESS_DENIED);
   sim::StoreAttributes(target.path.linuxPath, 0);
   return TRUE;
 }
@@ -287,7 +270,7 @@ BOOL WINAPI CopyFileA(LPCSTR existing, LPCSTR destination, BOOL failIfExists) {
   std::error_code error;
   std::filesystem::copy_file(source.path.linuxPath, target.path.linuxPath,
                              std::filesystem::copy_options::overwrite_existing, error);
-  if (error) return sim::FailWith(sim::ErrorFromErrno(error.value()));
+  if (error) return sim::FailWith(ERROR_ACCESS_DENIED);
   sim::StoreAttributes(target.path.linuxPath, sourceAttributes);
   return TRUE;
 }
@@ -301,7 +284,7 @@ BOOL WINAPI DeleteFileA(LPCSTR path) {
   if ((sim::StoredAttributes(target.path.linuxPath) & FILE_ATTRIBUTE_READONLY) != 0) {
     return sim::FailWith(ERROR_ACCESS_DENIED);
   }
-  if (::unlink(target.path.linuxPath.c_str()) != 0) return sim::FailWith(sim::ErrorFromErrno(errno));
+  if (::unlink(target.path.linuxPath.c_str()) != 0) return sim::FailWith(ERROR_ACCESS_DENIED);
   sim::StoreAttributes(target.path.linuxPath, 0);
   return TRUE;
 }

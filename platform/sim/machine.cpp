@@ -1,6 +1,5 @@
 #include "platform/sim/machine.h"
 
-#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -13,7 +12,6 @@
 #include <sstream>
 
 #include "platform/sim/file_attributes.h"
-#include "platform/sim/handle_table.h"
 #include "platform/sim/handle_table.h"
 #include "platform/sim/paths.h"
 #include "platform/sim/sim_control.h"
@@ -80,14 +78,6 @@ bool WriteFileAtomically(const std::string& path, const std::string& text) {
   return true;
 }
 
-std::string HomeFolder() {
-  if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0') return home;
-  if (const passwd* user = ::getpwuid(::getuid()); user != nullptr && user->pw_dir != nullptr) {
-    return user->pw_dir;
-  }
-  return ".";
-}
-
 }  // namespace
 
 Machine& TheMachine() {
@@ -152,13 +142,9 @@ void SaveMachine() {
 }
 
 std::string DefaultMachineFolder() {
-  if (const char* folder = std::getenv("QNETPREP_MACHINE"); folder != nullptr && *folder != '\0')
-    return folder;
-  return HomeFolder() + "/.qnetprep-machine";
-}
-
-std::string MachineFolder() {
-  return TheMachine().folder;
+  const char* folder = std::getenv("QNETPREP_MACHINE");
+  if (folder == nullptr || *folder == '\0') StopOnDamagedMachine("folder", "QNETPREP_MACHINE is not set");
+  return folder;
 }
 
 }  // namespace sim

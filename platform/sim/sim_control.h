@@ -18,9 +18,8 @@ namespace sim {
 void OpenMachine(const std::string& folder, const std::string& linuxCurrentDirectory);
 // Writes the machine's state back to its folder atomically (temporary file, rename).
 void SaveMachine();
-// The folder of QNETPREP_MACHINE, or the default folder in the user's home.
+// The folder that QNETPREP_MACHINE names; the process stops when it names none.
 std::string DefaultMachineFolder();
-std::string MachineFolder();
 
 // One platform call as the log records it: the Windows name and a short text of the
 // arguments that matter (a key path, a file path, a value name).
@@ -29,8 +28,6 @@ struct CallRecord {
   std::string detail;
 };
 const std::vector<CallRecord>& CallLog();
-// Number of counted platform calls made since the machine was opened.
-uint32_t CallCount();
 
 // Handles still open, for checking that every path released what it opened.
 int OpenRegistryKeyCount();
