@@ -3,7 +3,6 @@
 #include <unistd.h>
 
 #include <cstdlib>
-#include <cstring>
 #include <fstream>
 #include <functional>
 #include <vector>
@@ -13,7 +12,8 @@ namespace {
 
 struct NamedFault {
   std::string name;
-  uint32_t occurrence;  // 0: every call of the name
+  uint32_t occurrence;     // 0: every call of the name
+  std::string detailPart;  // when not empty, only calls whose detail holds it
   Fault fault;
 };
 
@@ -68,7 +68,10 @@ const Fault* EnterCall(const char* name, const std::string& detail) {
   if (!calls.namedFaults.empty()) {
     const uint32_t occurrence = OccurrencesSoFar(name);
     for (const NamedFault& planned : calls.namedFaults) {
-      if (planned.name == name && (planned.occurrence == 0 || planned.occurrence == occurrence)) {
+      const bool detailMatches =
+          planned.detailPart.empty() || detail.find(planned.detailPart) != std::string::npos;
+      if (planned.name == name && (planned.occurrence == 0 || planned.occurrence == occurrence) &&
+          detailMatches) {
         return &planned.fault;
       }
     }
@@ -79,10 +82,6 @@ const Fault* EnterCall(const char* name, const std::string& detail) {
 const std::vector<CallRecord>& CallLog() {
   return Calls().log;
 }
-uint32_t CallCount() {
-  return Calls().count;
-}
-
 void ResetCalls() {
   CallState& calls = Calls();
   calls.log.clear();
@@ -91,7 +90,11 @@ void ResetCalls() {
 }
 
 void FailCall(const std::string& name, Fault fault, uint32_t occurrence) {
-  Calls().namedFaults.push_back({name, occurrence, fault});
+  Calls().namedFaults.push_back({name, occurrence, std::string(), fault});
+}
+
+void FailCallOn(const std::string& name, const std::string& detailPart, Fault fault) {
+  Calls().namedFaults.push_back({name, 0, detailPart, fault});
 }
 
 void FailCallNumber(uint32_t k, Fault fault) {
@@ -114,40 +117,7 @@ void ClearFaults() {
   calls.crashAt = 0;
 }
 
-namespace {
-
-// "error" or "error=result" after a colon; error may be decimal or 0x-hexadecimal.
-Fault ParseFaultSuffix(const char* text) {
-  Fault fault;
-  if (text == nullptr || *text == '\0') return fault;
-  char* end = nullptr;
-  fault.error = static_cast<DWORD>(std::strtoul(text, &end, 0));
-  if (end != nullptr && *end == '=') {
-    fault.useResult = true;
-    fault.result = std::strtoll(end + 1, nullptr, 0);
-  }
-  return fault;
-}
-
-}  // namespace
-
 void ApplyEnvironmentSettings() {
-  if (const char* failCall = std::getenv("QNETPREP_FAIL_CALL")) {
-    const char* colon = std::strchr(failCall, ':');
-    FailCallNumber(static_cast<uint32_t>(std::strtoul(failCall, nullptr, 10)),
-                   ParseFaultSuffix(colon != nullptr ? colon + 1 : nullptr));
-  }
-  if (const char* failName = std::getenv("QNETPREP_FAIL_NAME")) {
-    std::string setting(failName);
-    const size_t colon = setting.find(':');
-    const std::string head = setting.substr(0, colon);
-    const size_t hash = head.find('#');
-    const uint32_t occurrence =
-        hash == std::string::npos ? 0
-                                  : static_cast<uint32_t>(std::strtoul(head.c_str() + hash + 1, nullptr, 10));
-    FailCall(head.substr(0, hash),
-             ParseFaultSuffix(colon == std::string::npos ? nullptr : failName + colon + 1), occurrence);
-  }
   if (const char* crashAt = std::getenv("QNETPREP_CRASH_AT")) {
     CrashAtCallNumber(static_cast<uint32_t>(std::strtoul(crashAt, nullptr, 10)));
   }

@@ -2,16 +2,15 @@
 // HKLM\SYSTEM\CurrentControlSet\Enum\<enumerator>\<device>\<instance> whose REG_SZ
 // "ClassGUID" names its setup class; its instance identifier is the three key names
 // joined by backslashes, and its description the optional REG_SZ "DeviceDesc". Every
-// device in the tree counts as present. A device that SetupDiCreateDeviceInfoA adds
-// to a set exists only in that set until SetupDiRegisterDeviceInfo puts it in the tree.
+// device in the tree counts as present.
 #include <cstdio>
 #include <cstring>
-#include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "platform/sim/calls.h"
+#include "platform/sim/handle_table.h"
 #include "platform/sim/machine.h"
 
 namespace sim {
@@ -20,10 +19,6 @@ namespace {
 struct DeviceElement {
   std::string instanceId;
   bool removed = false;
-  // A created element not yet registered, with the description set on it so far.
-  bool registered = true;
-  bool hasDescription = false;
-  std::vector<uint8_t> description;
   GUID classGuid{};
 };
 
@@ -33,9 +28,9 @@ struct DeviceSet {
   std::vector<DeviceElement> devices;
 };
 
-std::map<HDEVINFO, std::unique_ptr<DeviceSet>>& DeviceSets() {
-  static std::map<HDEVINFO, std::unique_ptr<DeviceSet>> sets;
-  return sets;
+HandleTable<HDEVINFO, DeviceSet>& DeviceSets() {
+  static HandleTable<HDEVINFO, DeviceSet> table(0x30000);
+  return table;
 }
 
 std::string GuidText(const GUID& guid) {
@@ -82,8 +77,7 @@ std::vector<DeviceElement> DevicesOfClass(const std::string& classText) {
 }
 
 DeviceSet* FindSet(HDEVINFO handle) {
-  auto found = DeviceSets().find(handle);
-  return found == DeviceSets().end() ? nullptr : found->second.get();
+  return DeviceSets().Find(handle);
 }
 
 // The element that an SP_DEVINFO_DATA filled by SetupDiEnumDeviceInfo stands for.
@@ -114,22 +108,6 @@ void FillRecord(const DeviceElement& element, size_t index, SP_DEVINFO_DATA* dat
   data->Reserved = index + 1;
 }
 
-// enumerator\device\instance, each part present, with none of the characters that
-// Windows refuses in an identifier (blanks, control characters and commas).
-bool IsInstanceId(const std::string& id) {
-  size_t separators = 0;
-  char previous = '\\';
-  for (char c : id) {
-    if (static_cast<unsigned char>(c) <= ' ' || c == ',') return false;
-    if (c == '\\') {
-      if (previous == '\\') return false;
-      ++separators;
-    }
-    previous = c;
-  }
-  return separators == 2 && previous != '\\';
-}
-
 std::string InstanceIdOf(HDEVINFO handle, const SP_DEVINFO_DATA* data) {
   DeviceSet* set = FindSet(handle);
   if (set == nullptr) return std::string();
@@ -140,7 +118,7 @@ std::string InstanceIdOf(HDEVINFO handle, const SP_DEVINFO_DATA* data) {
 }  // namespace
 
 int OpenDeviceSetCount() {
-  return static_cast<int>(DeviceSets().size());
+  return DeviceSets().Count();
 }
 
 }  // namespace sim
@@ -150,32 +128,25 @@ using namespace sim;
 HDEVINFO WINAPI SetupDiGetClassDevsA(const GUID* classGuid, PCSTR /*enumerator*/, HWND /*parent*/,
                                      DWORD /*flags*/) {
   const std::string classText = classGuid != nullptr ? GuidText(*classGuid) : std::string();
-  if (const Fault* fault = EnterCall("SetupDiGetClassDevsA", classText)) {
-    SetLastError(FaultError(*fault, ERROR_INVALID_CLASS));
-    return INVALID_HANDLE_VALUE;
-  }
+  HDEVINFO faulted = INVALID_HANDLE_VALUE;
+  if (Intercept("SetupDiGetClassDevsA", classText, INVALID_HANDLE_VALUE, ERROR_INVALID_CLASS, &faulted))
+    return faulted;
   if (classGuid == nullptr) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return INVALID_HANDLE_VALUE;
   }
-  auto set = std::make_unique<DeviceSet>();
-  set->classText = classText;
-  set->classGuid = *classGuid;
-  set->devices = DevicesOfClass(classText);
-  for (DeviceElement& element : set->devices) element.classGuid = *classGuid;
-  const HDEVINFO handle = set.get();
-  DeviceSets()[handle] = std::move(set);
-  return handle;
+  DeviceSet set{classText, *classGuid, DevicesOfClass(classText)};
+  for (DeviceElement& element : set.devices) element.classGuid = *classGuid;
+  return DeviceSets().Add(std::move(set));
 }
 
 BOOL WINAPI SetupDiEnumDeviceInfo(HDEVINFO handle, DWORD index, PSP_DEVINFO_DATA data) {
   DeviceSet* set = FindSet(handle);
   const bool inRange = set != nullptr && index < set->devices.size();
-  if (const Fault* fault =
-          EnterCall("SetupDiEnumDeviceInfo", inRange ? set->devices[index].instanceId : "")) {
-    SetLastError(FaultError(*fault, ERROR_NO_MORE_ITEMS));
-    return FALSE;
-  }
+  BOOL faulted = FALSE;
+  if (Intercept("SetupDiEnumDeviceInfo", inRange ? set->devices[index].instanceId : "", FALSE,
+                ERROR_NO_MORE_ITEMS, &faulted))
+    return faulted;
   if (set == nullptr) {
     SetLastError(ERROR_INVALID_HANDLE);
     return FALSE;
@@ -194,10 +165,10 @@ BOOL WINAPI SetupDiEnumDeviceInfo(HDEVINFO handle, DWORD index, PSP_DEVINFO_DATA
 
 BOOL WINAPI SetupDiGetDeviceInstanceIdA(HDEVINFO handle, PSP_DEVINFO_DATA data, PSTR id, DWORD idSize,
                                         PDWORD requiredSize) {
-  if (const Fault* fault = EnterCall("SetupDiGetDeviceInstanceIdA", InstanceIdOf(handle, data))) {
-    SetLastError(FaultError(*fault, ERROR_INVALID_PARAMETER));
-    return FALSE;
-  }
+  BOOL faulted = FALSE;
+  if (Intercept("SetupDiGetDeviceInstanceIdA", InstanceIdOf(handle, data), FALSE, ERROR_INVALID_PARAMETER,
+                &faulted))
+    return faulted;
   const DeviceElement* element = ElementOrFail(handle, data);
   if (element == nullptr) return FALSE;
   const DWORD needed = static_cast<DWORD>(element->instanceId.size() + 1);
@@ -213,33 +184,24 @@ BOOL WINAPI SetupDiGetDeviceInstanceIdA(HDEVINFO handle, PSP_DEVINFO_DATA data, 
 BOOL WINAPI SetupDiGetDeviceRegistryPropertyA(HDEVINFO handle, PSP_DEVINFO_DATA data, DWORD property,
                                               PDWORD propertyType, BYTE* buffer, DWORD bufferSize,
                                               PDWORD requiredSize) {
-  if (const Fault* fault = EnterCall("SetupDiGetDeviceRegistryPropertyA", InstanceIdOf(handle, data))) {
-    SetLastError(FaultError(*fault, ERROR_INVALID_DATA));
-    return FALSE;
-  }
+  BOOL faulted = FALSE;
+  if (Intercept("SetupDiGetDeviceRegistryPropertyA", InstanceIdOf(handle, data), FALSE, ERROR_INVALID_DATA,
+                &faulted))
+    return faulted;
   const DeviceElement* element = ElementOrFail(handle, data);
   if (element == nullptr) return FALSE;
-  std::vector<uint8_t> text;
-  if (!element->registered) {
-    if (property != SPDRP_DEVICEDESC || !element->hasDescription) {
-      SetLastError(ERROR_INVALID_DATA);
-      return FALSE;
-    }
-    text = element->description;
-  } else {
-    const std::shared_ptr<RegKey> instance = element->removed ? nullptr : InstanceKey(element->instanceId);
-    if (instance == nullptr) {
-      SetLastError(ERROR_NO_SUCH_DEVINST);
-      return FALSE;
-    }
-    // Only the description is kept; every other property reads as absent.
-    const RegValue* value = property == SPDRP_DEVICEDESC ? FindValue(*instance, "DeviceDesc") : nullptr;
-    if (value == nullptr) {
-      SetLastError(ERROR_INVALID_DATA);
-      return FALSE;
-    }
-    text = value->data;
+  const std::shared_ptr<RegKey> instance = element->removed ? nullptr : InstanceKey(element->instanceId);
+  if (instance == nullptr) {
+    SetLastError(ERROR_NO_SUCH_DEVINST);
+    return FALSE;
   }
+  // Only the description is kept; every other property reads as absent.
+  const RegValue* value = property == SPDRP_DEVICEDESC ? FindValue(*instance, "DeviceDesc") : nullptr;
+  if (value == nullptr) {
+    SetLastError(ERROR_INVALID_DATA);
+    return FALSE;
+  }
+  std::vector<uint8_t> text = value->data;
   if (text.empty() || text.back() != 0) text.push_back(0);
   const DWORD needed = static_cast<DWORD>(text.size());
   if (requiredSize != nullptr) *requiredSize = needed;
@@ -253,15 +215,12 @@ BOOL WINAPI SetupDiGetDeviceRegistryPropertyA(HDEVINFO handle, PSP_DEVINFO_DATA 
 }
 
 BOOL WINAPI SetupDiRemoveDevice(HDEVINFO handle, PSP_DEVINFO_DATA data) {
-  if (const Fault* fault = EnterCall("SetupDiRemoveDevice", InstanceIdOf(handle, data))) {
-    if (fault->useResult) return static_cast<BOOL>(fault->result);
-    SetLastError(FaultError(*fault, ERROR_ACCESS_DENIED));
-    return FALSE;
-  }
+  BOOL faulted = FALSE;
+  if (Intercept("SetupDiRemoveDevice", InstanceIdOf(handle, data), FALSE, ERROR_ACCESS_DENIED, &faulted))
+    return faulted;
   DeviceElement* element = ElementOrFail(handle, data);
   if (element == nullptr) return FALSE;
-  const std::shared_ptr<RegKey> instance =
-      element->removed || !element->registered ? nullptr : InstanceKey(element->instanceId);
+  const std::shared_ptr<RegKey> instance = element->removed ? nullptr : InstanceKey(element->instanceId);
   if (instance == nullptr) {
     SetLastError(ERROR_NO_SUCH_DEVINST);
     return FALSE;
@@ -279,134 +238,14 @@ BOOL WINAPI SetupDiRemoveDevice(HDEVINFO handle, PSP_DEVINFO_DATA data) {
 
 BOOL WINAPI SetupDiDestroyDeviceInfoList(HDEVINFO handle) {
   DeviceSet* set = FindSet(handle);
-  if (const Fault* fault = EnterCall("SetupDiDestroyDeviceInfoList", set != nullptr ? set->classText : "")) {
-    SetLastError(FaultError(*fault, ERROR_INVALID_HANDLE));
-    return FALSE;
-  }
+  BOOL faulted = FALSE;
+  if (Intercept("SetupDiDestroyDeviceInfoList", set != nullptr ? set->classText : "", FALSE,
+                ERROR_INVALID_HANDLE, &faulted))
+    return faulted;
   if (set == nullptr) {
     SetLastError(ERROR_INVALID_HANDLE);
     return FALSE;
   }
-  DeviceSets().erase(handle);
-  return TRUE;
-}
-
-HDEVINFO WINAPI SetupDiCreateDeviceInfoList(const GUID* classGuid, HWND /*parent*/) {
-  const std::string classText = classGuid != nullptr ? GuidText(*classGuid) : std::string();
-  if (const Fault* fault = EnterCall("SetupDiCreateDeviceInfoList", classText)) {
-    SetLastError(FaultError(*fault, ERROR_NOT_ENOUGH_MEMORY));
-    return INVALID_HANDLE_VALUE;
-  }
-  auto set = std::make_unique<DeviceSet>();
-  set->classText = classText;
-  set->classGuid = classGuid != nullptr ? *classGuid : GUID{};
-  const HDEVINFO handle = set.get();
-  DeviceSets()[handle] = std::move(set);
-  return handle;
-}
-
-// Only a full instance identifier is taken (flags 0); the tools that seed machines
-// never ask for a generated one.
-BOOL WINAPI SetupDiCreateDeviceInfoA(HDEVINFO handle, PCSTR deviceName, const GUID* classGuid,
-                                     PCSTR description, HWND /*parent*/, DWORD creationFlags,
-                                     PSP_DEVINFO_DATA data) {
-  const std::string id = deviceName != nullptr ? deviceName : "";
-  if (const Fault* fault = EnterCall("SetupDiCreateDeviceInfoA", id)) {
-    SetLastError(FaultError(*fault, ERROR_DEVINST_ALREADY_EXISTS));
-    return FALSE;
-  }
-  DeviceSet* set = FindSet(handle);
-  if (set == nullptr) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return FALSE;
-  }
-  if (creationFlags != 0) {
-    SetLastError(ERROR_INVALID_FLAGS);
-    return FALSE;
-  }
-  if (classGuid == nullptr || (data != nullptr && data->cbSize != sizeof(SP_DEVINFO_DATA))) {
-    SetLastError(classGuid == nullptr ? ERROR_INVALID_PARAMETER : ERROR_INVALID_USER_BUFFER);
-    return FALSE;
-  }
-  if (!set->classText.empty() && !NamesEqual(set->classText, GuidText(*classGuid))) {
-    SetLastError(ERROR_CLASS_MISMATCH);
-    return FALSE;
-  }
-  if (!IsInstanceId(id)) {
-    SetLastError(ERROR_INVALID_DEVINST_NAME);
-    return FALSE;
-  }
-  bool inSet = false;
-  for (const DeviceElement& element : set->devices) inSet = inSet || NamesEqual(element.instanceId, id);
-  if (inSet || InstanceKey(id) != nullptr) {
-    SetLastError(ERROR_DEVINST_ALREADY_EXISTS);
-    return FALSE;
-  }
-  DeviceElement element;
-  element.instanceId = id;
-  element.registered = false;
-  element.classGuid = *classGuid;
-  if (description != nullptr) {
-    element.hasDescription = true;
-    element.description.assign(description, description + std::strlen(description) + 1);
-  }
-  set->devices.push_back(element);
-  if (data != nullptr) FillRecord(set->devices.back(), set->devices.size() - 1, data);
-  return TRUE;
-}
-
-// Only the description can be set; it is stored as given, like any registry value.
-BOOL WINAPI SetupDiSetDeviceRegistryPropertyA(HDEVINFO handle, PSP_DEVINFO_DATA data, DWORD property,
-                                              const BYTE* buffer, DWORD bufferSize) {
-  if (const Fault* fault = EnterCall("SetupDiSetDeviceRegistryPropertyA", InstanceIdOf(handle, data))) {
-    SetLastError(FaultError(*fault, ERROR_ACCESS_DENIED));
-    return FALSE;
-  }
-  DeviceElement* element = ElementOrFail(handle, data);
-  if (element == nullptr) return FALSE;
-  if (property != SPDRP_DEVICEDESC) {
-    SetLastError(ERROR_INVALID_REG_PROPERTY);
-    return FALSE;
-  }
-  if (buffer == nullptr && bufferSize != 0) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return FALSE;
-  }
-  if (!element->registered) {
-    element->hasDescription = true;
-    element->description.assign(buffer, buffer + bufferSize);
-    return TRUE;
-  }
-  const std::shared_ptr<RegKey> instance = element->removed ? nullptr : InstanceKey(element->instanceId);
-  if (instance == nullptr) {
-    SetLastError(ERROR_NO_SUCH_DEVINST);
-    return FALSE;
-  }
-  SetValue(*instance, "DeviceDesc", REG_SZ, buffer, bufferSize);
-  return TRUE;
-}
-
-// Puts a created device into the tree, where every set of its class finds it present.
-BOOL WINAPI SetupDiRegisterDeviceInfo(HDEVINFO handle, PSP_DEVINFO_DATA data, DWORD /*flags*/,
-                                      PSP_DETSIG_CMPPROC /*compare*/, LPVOID /*compareContext*/,
-                                      PSP_DEVINFO_DATA /*duplicate*/) {
-  if (const Fault* fault = EnterCall("SetupDiRegisterDeviceInfo", InstanceIdOf(handle, data))) {
-    SetLastError(FaultError(*fault, ERROR_ACCESS_DENIED));
-    return FALSE;
-  }
-  DeviceElement* element = ElementOrFail(handle, data);
-  if (element == nullptr) return FALSE;
-  if (element->registered) return TRUE;
-  if (InstanceKey(element->instanceId) != nullptr) {
-    SetLastError(ERROR_DEVINST_ALREADY_EXISTS);
-    return FALSE;
-  }
-  const std::shared_ptr<RegKey> instance =
-      CreateKeyPath(TheMachine().localMachine, std::string(kEnumKeyPath) + "\\" + element->instanceId);
-  SetStringValue(*instance, "ClassGUID", GuidText(element->classGuid));
-  if (element->hasDescription) {
-    SetValue(*instance, "DeviceDesc", REG_SZ, element->description.data(), element->description.size());
-  }
-  element->registered = true;
+  DeviceSets().Close(handle);
   return TRUE;
 }

@@ -26,7 +26,6 @@ namespace {
 
 constexpr DWORD kErrorModNotFound = 126;
 constexpr DWORD kErrorProcNotFound = 127;
-constexpr DWORD kErrorDiskFull = 112;
 constexpr const char* kWindowsDirectory = "C:\\Windows";
 constexpr const char* kSystemDirectory = "C:\\Windows\\System32";
 
@@ -49,23 +48,6 @@ std::string Detail(LPCSTR path) {
 BOOL FailWith(DWORD error) {
   SetLastError(error);
   return FALSE;
-}
-
-DWORD ErrorFromErrno(int error) {
-  switch (error) {
-    case ENOENT:
-      return ERROR_FILE_NOT_FOUND;
-    case ENOTDIR:
-      return ERROR_PATH_NOT_FOUND;
-    case EEXIST:
-      return ERROR_ALREADY_EXISTS;
-    case ENAMETOOLONG:
-      return ERROR_FILENAME_EXCED_RANGE;
-    case ENOSPC:
-      return kErrorDiskFull;
-    default:
-      return ERROR_ACCESS_DENIED;
-  }
 }
 
 // Maps the path and looks at what is there; false with the last error set when the
@@ -99,17 +81,6 @@ DWORD CopyOut(const std::string& text, char* buffer, DWORD size) {
     return static_cast<DWORD>(text.size());
   }
   return static_cast<DWORD>(text.size() + 1);
-}
-
-DWORD FaultedCount(const Fault& fault, DWORD usualError) {
-  if (fault.useResult) return static_cast<DWORD>(fault.result);
-  SetLastError(FaultError(fault, usualError));
-  return 0;
-}
-
-BOOL FaultedBool(const Fault& fault) {
-  if (fault.useResult) return static_cast<BOOL>(fault.result);
-  return FailWith(FaultError(fault, ERROR_ACCESS_DENIED));
 }
 
 bool NamesEqualIgnoringCase(const char* a, const char* b, size_t length) {
@@ -149,10 +120,9 @@ void WINAPI SetLastError(DWORD error) {
 }
 
 HMODULE WINAPI GetModuleHandleA(LPCSTR moduleName) {
-  if (const sim::Fault* fault = sim::EnterCall("GetModuleHandleA", sim::Detail(moduleName))) {
-    SetLastError(sim::FaultError(*fault, sim::kErrorModNotFound));
-    return nullptr;
-  }
+  HMODULE faulted = nullptr;
+  if (sim::Intercept("GetModuleHandleA", sim::Detail(moduleName), nullptr, sim::kErrorModNotFound, &faulted))
+    return faulted;
   if (moduleName == nullptr || strcasecmp(moduleName, "qnetprep.exe") == 0 ||
       strcasecmp(moduleName, "qnetprep") == 0) {
     return sim::ProgramModule();
@@ -167,10 +137,9 @@ HMODULE WINAPI GetModuleHandleA(LPCSTR moduleName) {
 // The simulated kernel32 exports the functions that programs look up at run time: a
 // faulted lookup plays a Windows that does not have them yet.
 FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR procName) {
-  if (const sim::Fault* fault = sim::EnterCall("GetProcAddress", sim::Detail(procName))) {
-    SetLastError(sim::FaultError(*fault, sim::kErrorProcNotFound));
-    return nullptr;
-  }
+  FARPROC faulted = nullptr;
+  if (sim::Intercept("GetProcAddress", sim::Detail(procName), nullptr, sim::kErrorProcNotFound, &faulted))
+    return faulted;
   if (module == sim::Kernel32Module() && procName != nullptr &&
       std::strcmp(procName, "SetDefaultDllDirectories") == 0) {
     // Through void (*)(), the type that GCC accepts as any function pointer.
@@ -186,16 +155,17 @@ FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR procName) {
 
 // The machine loads no DLLs: the search order is only logged.
 BOOL WINAPI SetDefaultDllDirectories(DWORD directoryFlags) {
-  if (const sim::Fault* fault = sim::EnterCall("SetDefaultDllDirectories", std::to_string(directoryFlags))) {
-    return sim::FaultedBool(*fault);
-  }
+  BOOL faulted = FALSE;
+  if (sim::Intercept("SetDefaultDllDirectories", std::to_string(directoryFlags), FALSE, ERROR_ACCESS_DENIED,
+                     &faulted))
+    return faulted;
   return directoryFlags != 0 ? TRUE : sim::FailWith(ERROR_INVALID_PARAMETER);
 }
 
 BOOL WINAPI SetDllDirectoryA(LPCSTR pathName) {
-  if (const sim::Fault* fault = sim::EnterCall("SetDllDirectoryA", sim::Detail(pathName))) {
-    return sim::FaultedBool(*fault);
-  }
+  BOOL faulted = FALSE;
+  if (sim::Intercept("SetDllDirectoryA", sim::Detail(pathName), FALSE, ERROR_ACCESS_DENIED, &faulted))
+    return faulted;
   return TRUE;
 }
 
@@ -205,16 +175,15 @@ BOOL WINAPI IsDBCSLeadByte(BYTE /*testChar*/) {
 }
 
 UINT WINAPI GetWindowsDirectoryA(LPSTR buffer, UINT size) {
-  if (const sim::Fault* fault = sim::EnterCall("GetWindowsDirectoryA")) {
-    return sim::FaultedCount(*fault, ERROR_ACCESS_DENIED);
-  }
+  UINT faulted = 0;
+  if (sim::Intercept("GetWindowsDirectoryA", std::string(), 0, ERROR_ACCESS_DENIED, &faulted)) return faulted;
   return sim::CopyOut(sim::kWindowsDirectory, buffer, size);
 }
 
 DWORD WINAPI GetEnvironmentVariableA(LPCSTR name, LPSTR buffer, DWORD size) {
-  if (const sim::Fault* fault = sim::EnterCall("GetEnvironmentVariableA", sim::Detail(name))) {
-    return sim::FaultedCount(*fault, ERROR_ENVVAR_NOT_FOUND);
-  }
+  DWORD faulted = 0;
+  if (sim::Intercept("GetEnvironmentVariableA", sim::Detail(name), 0, ERROR_ENVVAR_NOT_FOUND, &faulted))
+    return faulted;
   const char* value = name != nullptr ? sim::FindEnvironmentValue(name) : nullptr;
   if (value == nullptr) {
     SetLastError(ERROR_ENVVAR_NOT_FOUND);
@@ -224,39 +193,37 @@ DWORD WINAPI GetEnvironmentVariableA(LPCSTR name, LPSTR buffer, DWORD size) {
 }
 
 DWORD WINAPI GetCurrentDirectoryA(DWORD size, LPSTR buffer) {
-  if (const sim::Fault* fault = sim::EnterCall("GetCurrentDirectoryA")) {
-    return sim::FaultedCount(*fault, ERROR_ACCESS_DENIED);
-  }
+  DWORD faulted = 0;
+  if (sim::Intercept("GetCurrentDirectoryA", std::string(), 0, ERROR_ACCESS_DENIED, &faulted)) return faulted;
   return sim::CopyOut(sim::TheMachine().currentDirectory, buffer, size);
 }
 
 UINT WINAPI GetSystemDirectoryA(LPSTR buffer, UINT size) {
-  if (const sim::Fault* fault = sim::EnterCall("GetSystemDirectoryA")) {
-    return sim::FaultedCount(*fault, ERROR_ACCESS_DENIED);
-  }
+  UINT faulted = 0;
+  if (sim::Intercept("GetSystemDirectoryA", std::string(), 0, ERROR_ACCESS_DENIED, &faulted)) return faulted;
   return sim::CopyOut(sim::kSystemDirectory, buffer, size);
 }
 
 BOOL WINAPI CreateDirectoryA(LPCSTR path, LPSECURITY_ATTRIBUTES /*security*/) {
-  if (const sim::Fault* fault = sim::EnterCall("CreateDirectoryA", sim::Detail(path))) {
-    return sim::FaultedBool(*fault);
-  }
+  BOOL faulted = FALSE;
+  if (sim::Intercept("CreateDirectoryA", sim::Detail(path), FALSE, ERROR_ACCESS_DENIED, &faulted))
+    return faulted;
   Target target;
   if (!sim::Locate(path, &target)) return FALSE;
   if (target.kind != Kind::kMissing) return sim::FailWith(ERROR_ALREADY_EXISTS);
   // Only one level is created: the folder that holds it must be there.
   if (sim::MissingPathError(target.path) == ERROR_PATH_NOT_FOUND) return sim::FailWith(ERROR_PATH_NOT_FOUND);
-  if (::mkdir(target.path.linuxPath.c_str(), 0777) != 0) return sim::FailWith(sim::ErrorFromErrno(errno));
+  // The machine's own folder failing under it (a full disk, permissions) reads as access denied.
+  if (::mkdir(target.path.linuxPath.c_str(), 0777) != 0) return sim::FailWith(ERROR_ACCESS_DENIED);
   sim::StoreAttributes(target.path.linuxPath, 0);
   return TRUE;
 }
 
 DWORD WINAPI GetFileAttributesA(LPCSTR path) {
-  if (const sim::Fault* fault = sim::EnterCall("GetFileAttributesA", sim::Detail(path))) {
-    if (fault->useResult) return static_cast<DWORD>(fault->result);
-    SetLastError(sim::FaultError(*fault, ERROR_ACCESS_DENIED));
-    return INVALID_FILE_ATTRIBUTES;
-  }
+  DWORD faulted = INVALID_FILE_ATTRIBUTES;
+  if (sim::Intercept("GetFileAttributesA", sim::Detail(path), INVALID_FILE_ATTRIBUTES, ERROR_ACCESS_DENIED,
+                     &faulted))
+    return faulted;
   Target target;
   if (!sim::LocateExisting(path, &target)) return INVALID_FILE_ATTRIBUTES;
   // Like Wine, every plain file reports the archive bit.
@@ -265,9 +232,9 @@ DWORD WINAPI GetFileAttributesA(LPCSTR path) {
 }
 
 BOOL WINAPI SetFileAttributesA(LPCSTR path, DWORD attributes) {
-  if (const sim::Fault* fault = sim::EnterCall("SetFileAttributesA", sim::Detail(path))) {
-    return sim::FaultedBool(*fault);
-  }
+  BOOL faulted = FALSE;
+  if (sim::Intercept("SetFileAttributesA", sim::Detail(path), FALSE, ERROR_ACCESS_DENIED, &faulted))
+    return faulted;
   Target target;
   if (!sim::LocateExisting(path, &target)) return FALSE;
   sim::StoreAttributes(target.path.linuxPath, attributes);
@@ -275,10 +242,10 @@ BOOL WINAPI SetFileAttributesA(LPCSTR path, DWORD attributes) {
 }
 
 BOOL WINAPI CopyFileA(LPCSTR existing, LPCSTR destination, BOOL failIfExists) {
-  if (const sim::Fault* fault =
-          sim::EnterCall("CopyFileA", sim::Detail(existing) + " -> " + sim::Detail(destination))) {
-    return sim::FaultedBool(*fault);
-  }
+  BOOL faulted = FALSE;
+  if (sim::Intercept("CopyFileA", sim::Detail(existing) + " -> " + sim::Detail(destination), FALSE,
+                     ERROR_ACCESS_DENIED, &faulted))
+    return faulted;
   // Windows opens the source first, so its failures come first.
   Target source;
   if (!sim::LocateExisting(existing, &source)) return FALSE;
@@ -307,22 +274,21 @@ BOOL WINAPI CopyFileA(LPCSTR existing, LPCSTR destination, BOOL failIfExists) {
   std::error_code error;
   std::filesystem::copy_file(source.path.linuxPath, target.path.linuxPath,
                              std::filesystem::copy_options::overwrite_existing, error);
-  if (error) return sim::FailWith(sim::ErrorFromErrno(error.value()));
+  if (error) return sim::FailWith(ERROR_ACCESS_DENIED);
   sim::StoreAttributes(target.path.linuxPath, sourceAttributes);
   return TRUE;
 }
 
 BOOL WINAPI DeleteFileA(LPCSTR path) {
-  if (const sim::Fault* fault = sim::EnterCall("DeleteFileA", sim::Detail(path))) {
-    return sim::FaultedBool(*fault);
-  }
+  BOOL faulted = FALSE;
+  if (sim::Intercept("DeleteFileA", sim::Detail(path), FALSE, ERROR_ACCESS_DENIED, &faulted)) return faulted;
   Target target;
   if (!sim::LocateExisting(path, &target)) return FALSE;
   if (target.kind == Kind::kFolder) return sim::FailWith(ERROR_ACCESS_DENIED);
   if ((sim::StoredAttributes(target.path.linuxPath) & FILE_ATTRIBUTE_READONLY) != 0) {
     return sim::FailWith(ERROR_ACCESS_DENIED);
   }
-  if (::unlink(target.path.linuxPath.c_str()) != 0) return sim::FailWith(sim::ErrorFromErrno(errno));
+  if (::unlink(target.path.linuxPath.c_str()) != 0) return sim::FailWith(ERROR_ACCESS_DENIED);
   sim::StoreAttributes(target.path.linuxPath, 0);
   return TRUE;
 }

@@ -144,11 +144,6 @@ std::string StoreCallDetail(PCSTR name, const char* label, DWORD bits) {
   return std::string(name != nullptr ? name : "(null)") + " " + label + "=" + hex;
 }
 
-BOOL FaultedStoreCall(const Fault& fault) {
-  if (fault.useResult) return static_cast<BOOL>(fault.result);
-  return FailWith(FaultError(fault, ERROR_ACCESS_DENIED));
-}
-
 // Removes a file of the machine unless it is read-only; a missing one is fine.
 bool RemoveMachineFile(const std::string& windowsPath) {
   MappedPath mapped;
@@ -171,8 +166,8 @@ BOOL WINAPI SetupCopyOEMInfA(PCSTR sourceInfFileName, PCSTR /*oemSourceMediaLoca
                              DWORD destinationInfFileNameSize, PDWORD requiredSize,
                              PSTR* destinationInfFileNameComponent) {
   const std::string detail = sim::StoreCallDetail(sourceInfFileName, "style", copyStyle);
-  if (const sim::Fault* fault = sim::EnterCall("SetupCopyOEMInfA", detail))
-    return sim::FaultedStoreCall(*fault);
+  BOOL faulted = FALSE;
+  if (sim::Intercept("SetupCopyOEMInfA", detail, FALSE, ERROR_ACCESS_DENIED, &faulted)) return faulted;
   if (sourceInfFileName == nullptr) return sim::FailWith(ERROR_INVALID_PARAMETER);
   // The source must be given as a full path; a relative one names nothing.
   const char* source = sourceInfFileName;
@@ -229,8 +224,8 @@ BOOL WINAPI SetupCopyOEMInfA(PCSTR sourceInfFileName, PCSTR /*oemSourceMediaLoca
 
 BOOL WINAPI SetupUninstallOEMInfA(PCSTR infFileName, DWORD flags, LPVOID /*reserved*/) {
   const std::string detail = sim::StoreCallDetail(infFileName, "flags", flags);
-  if (const sim::Fault* fault = sim::EnterCall("SetupUninstallOEMInfA", detail))
-    return sim::FaultedStoreCall(*fault);
+  BOOL faulted = FALSE;
+  if (sim::Intercept("SetupUninstallOEMInfA", detail, FALSE, ERROR_ACCESS_DENIED, &faulted)) return faulted;
   if (infFileName == nullptr) return sim::FailWith(ERROR_INVALID_PARAMETER);
   // A name in the store, never a path.
   if (std::strpbrk(infFileName, "\\/:") != nullptr) return sim::FailWith(ERROR_PATH_NOT_FOUND);

@@ -1,6 +1,5 @@
 #include "platform/sim/machine.h"
 
-#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -13,6 +12,7 @@
 #include <sstream>
 
 #include "platform/sim/file_attributes.h"
+#include "platform/sim/handle_table.h"
 #include "platform/sim/machine_setup.h"
 #include "platform/sim/paths.h"
 #include "platform/sim/sim_control.h"
@@ -79,14 +79,6 @@ bool WriteFileAtomically(const std::string& path, const std::string& text) {
   return true;
 }
 
-std::string HomeFolder() {
-  if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0') return home;
-  if (const passwd* user = ::getpwuid(::getuid()); user != nullptr && user->pw_dir != nullptr) {
-    return user->pw_dir;
-  }
-  return ".";
-}
-
 }  // namespace
 
 Machine& TheMachine() {
@@ -104,6 +96,7 @@ void OpenMachine(const std::string& folder, const std::string& linuxCurrentDirec
   const std::string absolute = fs::canonical(folder, error).string();
   if (error) StopOnDamagedMachine(folder, error.message());
 
+  ClearHandleTables();
   Machine& machine = TheMachine();
   machine = Machine();
   machine.folder = absolute;
@@ -151,13 +144,9 @@ void SaveMachine() {
 }
 
 std::string DefaultMachineFolder() {
-  if (const char* folder = std::getenv("QNETPREP_MACHINE"); folder != nullptr && *folder != '\0')
-    return folder;
-  return HomeFolder() + "/.qnetprep-machine";
-}
-
-std::string MachineFolder() {
-  return TheMachine().folder;
+  const char* folder = std::getenv("QNETPREP_MACHINE");
+  if (folder == nullptr || *folder == '\0') StopOnDamagedMachine("folder", "QNETPREP_MACHINE is not set");
+  return folder;
 }
 
 }  // namespace sim

@@ -49,11 +49,8 @@ DWORD NetworkDriveError(char drive) {
 // Windows' rule since Vista: a path that does not fit is cut short with its NUL, and
 // the call returns the buffer's size.
 DWORD WINAPI GetModuleFileNameA(HMODULE module, LPSTR fileName, DWORD size) {
-  if (const sim::Fault* fault = sim::EnterCall("GetModuleFileNameA")) {
-    if (fault->useResult) return static_cast<DWORD>(fault->result);
-    SetLastError(sim::FaultError(*fault, ERROR_ACCESS_DENIED));
-    return 0;
-  }
+  DWORD faulted = 0;
+  if (sim::Intercept("GetModuleFileNameA", std::string(), 0, ERROR_ACCESS_DENIED, &faulted)) return faulted;
   if (module != nullptr && module != sim::ProgramModule()) {
     SetLastError(ERROR_INVALID_HANDLE);
     return 0;
@@ -79,11 +76,8 @@ HANDLE WINAPI GetCurrentProcess() {
 }
 
 BOOL WINAPI IsWow64Process(HANDLE process, PBOOL wow64Process) {
-  if (const sim::Fault* fault = sim::EnterCall("IsWow64Process")) {
-    if (fault->useResult) return static_cast<BOOL>(fault->result);
-    SetLastError(sim::FaultError(*fault, ERROR_ACCESS_DENIED));
-    return FALSE;
-  }
+  BOOL faulted = FALSE;
+  if (sim::Intercept("IsWow64Process", std::string(), FALSE, ERROR_ACCESS_DENIED, &faulted)) return faulted;
   if (process != GetCurrentProcess() || wow64Process == nullptr) {
     SetLastError(ERROR_INVALID_HANDLE);
     return FALSE;

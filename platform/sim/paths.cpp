@@ -160,19 +160,6 @@ std::string FormatWindowsPath(const SplitPath& split) {
 
 }  // namespace
 
-bool FullWindowsPath(const std::string& path, std::string* full, bool* trailingSeparator, DWORD* error) {
-  SplitPath split;
-  if (!SplitWindowsPath(path, &split, error)) return false;
-  const std::string formatted = FormatWindowsPath(split);
-  if (formatted.size() >= MAX_PATH) {
-    *error = ERROR_FILENAME_EXCED_RANGE;
-    return false;
-  }
-  *full = formatted;
-  if (trailingSeparator != nullptr) *trailingSeparator = split.trailingSeparator;
-  return true;
-}
-
 bool MapWindowsPath(const std::string& path, MappedPath* mapped, DWORD* error) {
   SplitPath split;
   if (!SplitWindowsPath(path, &split, error)) return false;

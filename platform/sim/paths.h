@@ -15,13 +15,10 @@ struct MappedPath {
   bool trailingSeparator = false;
 };
 
-// The full Windows form of `path`: relative paths resolve against the current folder,
-// '/' counts as '\', runs of separators collapse and "." and ".." are resolved. False
-// with `*error` set when Windows would refuse the path itself (too long, bad
-// characters, a form the machine does not have).
-bool FullWindowsPath(const std::string& path, std::string* full, bool* trailingSeparator, DWORD* error);
-
-// FullWindowsPath, then the Linux file that the path names.
+// The Linux file that `path` names, and the path's full Windows form: relative paths
+// resolve against the current folder, '/' counts as '\', runs of separators collapse and
+// "." and ".." are resolved. False with `*error` set when Windows would refuse the path
+// itself (too long, bad characters, a form the machine does not have).
 bool MapWindowsPath(const std::string& path, MappedPath* mapped, DWORD* error);
 
 // The Windows name of a Linux path: "X:\..." inside the machine's drive_x folders,

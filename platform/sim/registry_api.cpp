@@ -24,12 +24,6 @@ constexpr REGSAM kKeyQueryValue = 0x1;
 constexpr REGSAM kKeySetValue = 0x2;
 constexpr REGSAM kKeyEnumerateSubKeys = 0x8;
 
-// A faulted call changes nothing and reports the planned status.
-LSTATUS FaultStatus(const sim::Fault& fault) {
-  if (fault.useResult) return static_cast<LSTATUS>(fault.result);
-  return static_cast<LSTATUS>(sim::FaultError(fault, ERROR_ACCESS_DENIED));
-}
-
 std::string HandlePath(HKEY key) {
   const KeyHandle* handle = sim::FindKeyHandle(key);
   return handle != nullptr ? handle->path : std::string("?");
@@ -117,8 +111,8 @@ bool IsMachineRoot(const sim::RegKey& key) {
 }  // namespace
 
 LSTATUS WINAPI RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD /*options*/, REGSAM sam, PHKEY result) {
-  const sim::Fault* fault = sim::EnterCall("RegOpenKeyExA", KeyDetail(key, subKey));
-  if (fault != nullptr) return FaultStatus(*fault);
+  LSTATUS faulted = ERROR_SUCCESS;
+  if (sim::InterceptStatus("RegOpenKeyExA", KeyDetail(key, subKey), &faulted)) return faulted;
   if (result == nullptr) return ERROR_INVALID_PARAMETER;
   // Windows hands back a predefined key itself rather than a new handle to it.
   if (key == HKEY_LOCAL_MACHINE && (subKey == nullptr || subKey[0] == '\0') &&
@@ -141,8 +135,8 @@ LSTATUS WINAPI RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD /*options*/, REGSAM 
 LSTATUS WINAPI RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD reserved, LPSTR /*keyClass*/, DWORD /*options*/,
                                REGSAM sam, LPSECURITY_ATTRIBUTES /*security*/, PHKEY result,
                                LPDWORD disposition) {
-  const sim::Fault* fault = sim::EnterCall("RegCreateKeyExA", KeyDetail(key, subKey));
-  if (fault != nullptr) return FaultStatus(*fault);
+  LSTATUS faulted = ERROR_SUCCESS;
+  if (sim::InterceptStatus("RegCreateKeyExA", KeyDetail(key, subKey), &faulted)) return faulted;
   if (result == nullptr) return ERROR_BADKEY;
   if (reserved != 0) return ERROR_INVALID_PARAMETER;
   const KeyHandle* parent = sim::FindKeyHandle(key);
@@ -162,8 +156,8 @@ LSTATUS WINAPI RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD reserved, LPSTR /*
 
 LSTATUS WINAPI RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD reserved, LPDWORD type, LPBYTE data,
                                 LPDWORD dataSize) {
-  const sim::Fault* fault = sim::EnterCall("RegQueryValueExA", ValueDetail(key, valueName));
-  if (fault != nullptr) return FaultStatus(*fault);
+  LSTATUS faulted = ERROR_SUCCESS;
+  if (sim::InterceptStatus("RegQueryValueExA", ValueDetail(key, valueName), &faulted)) return faulted;
   if ((data != nullptr && dataSize == nullptr) || reserved != nullptr) return ERROR_INVALID_PARAMETER;
   const KeyHandle* handle = nullptr;
   const LSTATUS status = ResolveKeyWithRights(key, kKeyQueryValue, &handle);
@@ -187,8 +181,8 @@ LSTATUS WINAPI RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD reserved, LP
 
 LSTATUS WINAPI RegSetValueExA(HKEY key, LPCSTR valueName, DWORD /*reserved*/, DWORD type, const BYTE* data,
                               DWORD dataSize) {
-  const sim::Fault* fault = sim::EnterCall("RegSetValueExA", ValueDetail(key, valueName));
-  if (fault != nullptr) return FaultStatus(*fault);
+  LSTATUS faulted = ERROR_SUCCESS;
+  if (sim::InterceptStatus("RegSetValueExA", ValueDetail(key, valueName), &faulted)) return faulted;
   if (data == nullptr && dataSize != 0) return kErrorNoAccess;
   const KeyHandle* handle = nullptr;
   const LSTATUS status = ResolveKeyWithRights(key, kKeySetValue, &handle);
@@ -207,8 +201,8 @@ LSTATUS WINAPI RegSetValueExA(HKEY key, LPCSTR valueName, DWORD /*reserved*/, DW
 
 LSTATUS WINAPI RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD nameSize, LPDWORD reserved,
                              LPSTR keyClass, LPDWORD classSize, PFILETIME lastWriteTime) {
-  const sim::Fault* fault = sim::EnterCall("RegEnumKeyExA", IndexDetail(key, index));
-  if (fault != nullptr) return FaultStatus(*fault);
+  LSTATUS faulted = ERROR_SUCCESS;
+  if (sim::InterceptStatus("RegEnumKeyExA", IndexDetail(key, index), &faulted)) return faulted;
   if (reserved != nullptr || name == nullptr || nameSize == nullptr) return ERROR_INVALID_PARAMETER;
   const KeyHandle* handle = nullptr;
   const LSTATUS status = ResolveKeyWithRights(key, kKeyEnumerateSubKeys, &handle);
@@ -232,8 +226,8 @@ LSTATUS WINAPI RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD nameSize
 
 LSTATUS WINAPI RegEnumValueA(HKEY key, DWORD index, LPSTR valueName, LPDWORD valueNameSize, LPDWORD reserved,
                              LPDWORD type, LPBYTE data, LPDWORD dataSize) {
-  const sim::Fault* fault = sim::EnterCall("RegEnumValueA", IndexDetail(key, index));
-  if (fault != nullptr) return FaultStatus(*fault);
+  LSTATUS faulted = ERROR_SUCCESS;
+  if (sim::InterceptStatus("RegEnumValueA", IndexDetail(key, index), &faulted)) return faulted;
   if ((data != nullptr && dataSize == nullptr) || reserved != nullptr || valueName == nullptr ||
       valueNameSize == nullptr) {
     return ERROR_INVALID_PARAMETER;
@@ -267,8 +261,8 @@ LSTATUS WINAPI RegEnumValueA(HKEY key, DWORD index, LPSTR valueName, LPDWORD val
 }
 
 LSTATUS WINAPI RegDeleteKeyA(HKEY key, LPCSTR subKey) {
-  const sim::Fault* fault = sim::EnterCall("RegDeleteKeyA", KeyDetail(key, subKey));
-  if (fault != nullptr) return FaultStatus(*fault);
+  LSTATUS faulted = ERROR_SUCCESS;
+  if (sim::InterceptStatus("RegDeleteKeyA", KeyDetail(key, subKey), &faulted)) return faulted;
   if (subKey == nullptr) return ERROR_INVALID_PARAMETER;
   const KeyHandle* parent = nullptr;
   const LSTATUS status = ResolveKey(key, &parent);
@@ -287,8 +281,8 @@ LSTATUS WINAPI RegDeleteKeyA(HKEY key, LPCSTR subKey) {
 }
 
 LSTATUS WINAPI SHDeleteKeyA(HKEY key, LPCSTR subKey) {
-  const sim::Fault* fault = sim::EnterCall("SHDeleteKeyA", KeyDetail(key, subKey));
-  if (fault != nullptr) return FaultStatus(*fault);
+  LSTATUS faulted = ERROR_SUCCESS;
+  if (sim::InterceptStatus("SHDeleteKeyA", KeyDetail(key, subKey), &faulted)) return faulted;
   const KeyHandle* parent = nullptr;
   const LSTATUS status = ResolveKey(key, &parent);
   if (status != ERROR_SUCCESS) return status;
@@ -310,8 +304,8 @@ LSTATUS WINAPI SHDeleteKeyA(HKEY key, LPCSTR subKey) {
 }
 
 LSTATUS WINAPI RegCloseKey(HKEY key) {
-  const sim::Fault* fault = sim::EnterCall("RegCloseKey", HandlePath(key));
-  if (fault != nullptr) return FaultStatus(*fault);
+  LSTATUS faulted = ERROR_SUCCESS;
+  if (sim::InterceptStatus("RegCloseKey", HandlePath(key), &faulted)) return faulted;
   if (IsPredefinedKey(key)) return ERROR_SUCCESS;
   return sim::CloseKeyHandle(key) ? ERROR_SUCCESS : static_cast<LSTATUS>(ERROR_INVALID_HANDLE);
 }

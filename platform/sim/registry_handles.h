@@ -1,6 +1,4 @@
-// The table of open registry key handles of the simulated machine. A handle is an
-// opaque value that is never reused, so that a key used after RegCloseKey fails as
-// an unknown handle instead of reaching whatever was opened next.
+// The open registry key handles of the simulated machine (handle_table.h).
 #pragma once
 
 #include <memory>

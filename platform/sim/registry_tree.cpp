@@ -145,14 +145,4 @@ void SetStringValue(RegKey& key, std::string_view name, std::string_view text) {
   SetValue(key, name, REG_SZ, bytes.data(), bytes.size());
 }
 
-bool DeleteValue(RegKey& key, std::string_view name) {
-  for (auto it = key.values.begin(); it != key.values.end(); ++it) {
-    if (NamesEqual(it->name, name)) {
-      key.values.erase(it);
-      return true;
-    }
-  }
-  return false;
-}
-
 }  // namespace sim

@@ -49,7 +49,6 @@ bool DeleteSubkeyTree(RegKey& key, std::string_view name);
 const RegValue* FindValue(const RegKey& key, std::string_view name);
 void SetValue(RegKey& key, std::string_view name, uint32_t type, const uint8_t* data, size_t size);
 void SetStringValue(RegKey& key, std::string_view name, std::string_view text);  // REG_SZ, text + NUL
-bool DeleteValue(RegKey& key, std::string_view name);
 
 // REGEDIT4 text of everything below `root`, whose own path is `rootPath`
 // (for example "HKEY_LOCAL_MACHINE"). Types and exact data lengths survive a round trip.

@@ -1,11 +1,11 @@
 // The simulated service control manager. A service is a key
 // HKLM\SYSTEM\CurrentControlSet\Services\<name>; deleting the service deletes the key
 // at once (Windows waits for the last handle, which no caller here can tell apart).
-#include <map>
 #include <memory>
 #include <string>
 
 #include "platform/sim/calls.h"
+#include "platform/sim/handle_table.h"
 #include "platform/sim/machine.h"
 
 namespace sim {
@@ -16,20 +16,9 @@ struct ServiceHandle {
   std::string serviceName;  // as the key spells it; empty for the manager
 };
 
-std::map<SC_HANDLE, std::unique_ptr<ServiceHandle>>& ServiceHandles() {
-  static std::map<SC_HANDLE, std::unique_ptr<ServiceHandle>> handles;
-  return handles;
-}
-
-ServiceHandle* FindHandle(SC_HANDLE handle) {
-  auto found = ServiceHandles().find(handle);
-  return found == ServiceHandles().end() ? nullptr : found->second.get();
-}
-
-SC_HANDLE AddHandle(std::unique_ptr<ServiceHandle> object) {
-  const SC_HANDLE handle = reinterpret_cast<SC_HANDLE>(object.get());
-  ServiceHandles()[handle] = std::move(object);
-  return handle;
+HandleTable<SC_HANDLE, ServiceHandle>& ServiceHandles() {
+  static HandleTable<SC_HANDLE, ServiceHandle> table(0x20000);
+  return table;
 }
 
 std::shared_ptr<RegKey> ServicesKey() {
@@ -39,7 +28,7 @@ std::shared_ptr<RegKey> ServicesKey() {
 }  // namespace
 
 int OpenServiceHandleCount() {
-  return static_cast<int>(ServiceHandles().size());
+  return ServiceHandles().Count();
 }
 
 }  // namespace sim
@@ -47,10 +36,10 @@ int OpenServiceHandleCount() {
 using namespace sim;
 
 SC_HANDLE WINAPI OpenSCManagerA(LPCSTR machineName, LPCSTR databaseName, DWORD /*access*/) {
-  if (const Fault* fault = EnterCall("OpenSCManagerA", machineName != nullptr ? machineName : "")) {
-    SetLastError(FaultError(*fault, ERROR_ACCESS_DENIED));
-    return nullptr;
-  }
+  SC_HANDLE faulted = nullptr;
+  if (Intercept("OpenSCManagerA", machineName != nullptr ? machineName : "", nullptr, ERROR_ACCESS_DENIED,
+                &faulted))
+    return faulted;
   if (machineName != nullptr && *machineName != '\0') {
     SetLastError(ERROR_INVALID_NAME);  // only the local machine is simulated
     return nullptr;
@@ -59,17 +48,15 @@ SC_HANDLE WINAPI OpenSCManagerA(LPCSTR machineName, LPCSTR databaseName, DWORD /
     SetLastError(ERROR_DATABASE_DOES_NOT_EXIST);
     return nullptr;
   }
-  auto manager = std::make_unique<ServiceHandle>();
-  manager->isManager = true;
-  return AddHandle(std::move(manager));
+  return ServiceHandles().Add(ServiceHandle{true, std::string()});
 }
 
 SC_HANDLE WINAPI OpenServiceA(SC_HANDLE managerHandle, LPCSTR serviceName, DWORD /*access*/) {
-  if (const Fault* fault = EnterCall("OpenServiceA", serviceName != nullptr ? serviceName : "")) {
-    SetLastError(FaultError(*fault, ERROR_ACCESS_DENIED));
-    return nullptr;
-  }
-  const ServiceHandle* manager = FindHandle(managerHandle);
+  SC_HANDLE faulted = nullptr;
+  if (Intercept("OpenServiceA", serviceName != nullptr ? serviceName : "", nullptr, ERROR_ACCESS_DENIED,
+                &faulted))
+    return faulted;
+  const ServiceHandle* manager = ServiceHandles().Find(managerHandle);
   if (manager == nullptr || !manager->isManager) {
     SetLastError(ERROR_INVALID_HANDLE);
     return nullptr;
@@ -85,17 +72,15 @@ SC_HANDLE WINAPI OpenServiceA(SC_HANDLE managerHandle, LPCSTR serviceName, DWORD
     SetLastError(ERROR_SERVICE_DOES_NOT_EXIST);
     return nullptr;
   }
-  auto service = std::make_unique<ServiceHandle>();
-  service->serviceName = key->name;
-  return AddHandle(std::move(service));
+  return ServiceHandles().Add(ServiceHandle{false, key->name});
 }
 
 BOOL WINAPI DeleteService(SC_HANDLE handle) {
-  const ServiceHandle* service = FindHandle(handle);
-  if (const Fault* fault = EnterCall("DeleteService", service != nullptr ? service->serviceName : "")) {
-    SetLastError(FaultError(*fault, ERROR_ACCESS_DENIED));
-    return FALSE;
-  }
+  const ServiceHandle* service = ServiceHandles().Find(handle);
+  BOOL faulted = FALSE;
+  if (Intercept("DeleteService", service != nullptr ? service->serviceName : "", FALSE, ERROR_ACCESS_DENIED,
+                &faulted))
+    return faulted;
   if (service == nullptr || service->isManager) {
     SetLastError(ERROR_INVALID_HANDLE);
     return FALSE;
@@ -110,15 +95,15 @@ BOOL WINAPI DeleteService(SC_HANDLE handle) {
 }
 
 BOOL WINAPI CloseServiceHandle(SC_HANDLE handle) {
-  const ServiceHandle* object = FindHandle(handle);
-  if (const Fault* fault = EnterCall("CloseServiceHandle", object != nullptr ? object->serviceName : "")) {
-    SetLastError(FaultError(*fault, ERROR_INVALID_HANDLE));
-    return FALSE;
-  }
+  const ServiceHandle* object = ServiceHandles().Find(handle);
+  BOOL faulted = FALSE;
+  if (Intercept("CloseServiceHandle", object != nullptr ? object->serviceName : "", FALSE,
+                ERROR_INVALID_HANDLE, &faulted))
+    return faulted;
   if (object == nullptr) {
     SetLastError(ERROR_INVALID_HANDLE);
     return FALSE;
   }
-  ServiceHandles().erase(handle);
+  ServiceHandles().Close(handle);
   return TRUE;
 }

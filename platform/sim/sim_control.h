@@ -18,9 +18,8 @@ namespace sim {
 void OpenMachine(const std::string& folder, const std::string& linuxCurrentDirectory);
 // Writes the machine's state back to its folder atomically (temporary file, rename).
 void SaveMachine();
-// The folder of QNETPREP_MACHINE, or the default folder in the user's home.
+// The folder that QNETPREP_MACHINE names; the process stops when it names none.
 std::string DefaultMachineFolder();
-std::string MachineFolder();
 
 // One platform call as the log records it: the Windows name and a short text of the
 // arguments that matter (a key path, a file path, a value name).
@@ -29,8 +28,6 @@ struct CallRecord {
   std::string detail;
 };
 const std::vector<CallRecord>& CallLog();
-// Number of counted platform calls made since the machine was opened.
-uint32_t CallCount();
 
 // Handles still open, for checking that every path released what it opened.
 int OpenRegistryKeyCount();
@@ -48,6 +45,10 @@ struct Fault {
 // Fail the `occurrence`-th call (1-based) of the named function; occurrence 0 fails
 // every call of that name.
 void FailCall(const std::string& name, Fault fault, uint32_t occurrence = 0);
+// Fail every call of the named function whose logged detail (what it acts on, as the
+// call log writes it: "Software\\Orvix\\qnetprep\\Parameters:RenamedInf", a file path)
+// contains `detailPart`.
+void FailCallOn(const std::string& name, const std::string& detailPart, Fault fault);
 // Fail the k-th counted platform call of the run (1-based), whatever its name.
 void FailCallNumber(uint32_t k, Fault fault);
 // Stop the process at the k-th counted call, before it acts: the machine is saved as
@@ -65,8 +66,6 @@ void ResetCalls();
 
 // Environment settings that a test process reads at start (see main.cpp):
 //   QNETPREP_MACHINE       the machine folder
-//   QNETPREP_FAIL_CALL     k[:error]    fail the k-th call
-//   QNETPREP_FAIL_NAME     Name[#n][:error][=result]
 //   QNETPREP_CRASH_AT      k
 //   QNETPREP_CALL_LOG      a file that receives the call log, one call a line
 void ApplyEnvironmentSettings();

@@ -1,6 +1,5 @@
 // USER32 LoadStringA over the same texts that the resource script compiles into the
-// Windows program, so both sides load the same table; KERNEL32 lstrcmpiA.
-#include <cctype>
+// Windows program, so both sides load the same table.
 #include <cstring>
 #include <string>
 
@@ -39,11 +38,9 @@ const char* FindString(UINT id) {
 }  // namespace
 
 int WINAPI LoadStringA(HINSTANCE /*instance*/, UINT id, LPSTR buffer, int bufferMax) {
-  if (const sim::Fault* fault = sim::EnterCall("LoadStringA", std::to_string(id))) {
-    if (fault->useResult) return static_cast<int>(fault->result);
-    SetLastError(sim::FaultError(*fault, ERROR_RESOURCE_NAME_NOT_FOUND));
-    return 0;
-  }
+  int faulted = 0;
+  if (sim::Intercept("LoadStringA", std::to_string(id), 0, ERROR_RESOURCE_NAME_NOT_FOUND, &faulted))
+    return faulted;
   if (buffer == nullptr || bufferMax <= 0) return 0;
   if (!BlockExists(id)) SetLastError(ERROR_RESOURCE_NAME_NOT_FOUND);
   const char* text = FindString(id);
@@ -52,18 +49,4 @@ int WINAPI LoadStringA(HINSTANCE /*instance*/, UINT id, LPSTR buffer, int buffer
   if (copied > 0) std::memcpy(buffer, text, copied);
   buffer[copied] = '\0';
   return static_cast<int>(copied);
-}
-
-// Windows compares by the user's locale, which orders punctuation its own way; the
-// tools that call this only ask whether two identifiers are equal, and for that a
-// comparison of the letters without regard to case is the same. It cannot fail, so
-// it is not counted.
-int WINAPI lstrcmpiA(LPCSTR a, LPCSTR b) {
-  if (a == nullptr || b == nullptr) return a == b ? 0 : (a == nullptr ? -1 : 1);
-  for (;; ++a, ++b) {
-    const int x = std::tolower(static_cast<unsigned char>(*a));
-    const int y = std::tolower(static_cast<unsigned char>(*b));
-    if (x != y) return x < y ? -1 : 1;
-    if (x == 0) return 0;
-  }
 }

@@ -70,20 +70,6 @@ using PSP_DEVINFO_DATA = SP_DEVINFO_DATA*;
 using PSP_DETSIG_CMPPROC = DWORD (*)(HDEVINFO newSet, PSP_DEVINFO_DATA newData, PSP_DEVINFO_DATA existingData,
                                      LPVOID context);
 
-struct WIN32_FIND_DATAA {
-  DWORD dwFileAttributes;
-  FILETIME ftCreationTime;
-  FILETIME ftLastAccessTime;
-  FILETIME ftLastWriteTime;
-  DWORD nFileSizeHigh;
-  DWORD nFileSizeLow;
-  DWORD dwReserved0;
-  DWORD dwReserved1;
-  CHAR cFileName[260];  // MAX_PATH
-  CHAR cAlternateFileName[14];
-};
-using LPWIN32_FIND_DATAA = WIN32_FIND_DATAA*;
-
 #define WINAPI
 #define APIENTRY
 #define TRUE 1
@@ -195,10 +181,6 @@ DWORD WINAPI GetFileAttributesA(LPCSTR path);
 BOOL WINAPI SetFileAttributesA(LPCSTR path, DWORD attributes);
 BOOL WINAPI CopyFileA(LPCSTR existing, LPCSTR destination, BOOL failIfExists);
 BOOL WINAPI DeleteFileA(LPCSTR path);
-HANDLE WINAPI FindFirstFileA(LPCSTR pattern, LPWIN32_FIND_DATAA found);
-BOOL WINAPI FindNextFileA(HANDLE search, LPWIN32_FIND_DATAA found);
-BOOL WINAPI FindClose(HANDLE search);
-int WINAPI lstrcmpiA(LPCSTR a, LPCSTR b);
 
 // USER32
 int WINAPI LoadStringA(HINSTANCE instance, UINT id, LPSTR buffer, int bufferMax);

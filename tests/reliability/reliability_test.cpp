@@ -187,4 +187,15 @@ TEST_F(BadInputTest, OddTailsFilesInTheWayAndFoldersOfEveryLength) {
   }
 }
 
+// A machine whose registry cannot be read stops the program before it could save an empty
+// machine over it.
+TEST_F(BadInputTest, ADamagedMachineStopsTheRunAndStaysAsItWas) {
+  sim::SaveMachine();
+  const std::string registry = folder_ + "/registry.reg";
+  std::ofstream(registry, std::ios::app) << "[HKEY_LOCAL_MACHINE\\SOFTWARE\n";
+  const std::string damaged = Slurp(registry);
+  EXPECT_EXIT(sim::OpenMachine(folder_, folder_), testing::ExitedWithCode(2), "registry.reg: line");
+  EXPECT_EQ(Slurp(registry), damaged);
+}
+
 }  // namespace

@@ -67,7 +67,9 @@ class MachineTest : public testing::Test {
   void SetBytes(Text key, Text name, uint32_t type, Text bytes) {
     sim::SetValue(*sim::CreateKeyPath(Root(), key), name, type, (const uint8_t*)bytes.data(), bytes.size());
   }
-  void SetString(Text key, Text name, Text text) { SetBytes(key, name, REG_SZ, text + '\0'); }
+  void SetString(Text key, Text name, Text text) {
+    sim::SetStringValue(*sim::CreateKeyPath(Root(), key), name, text);
+  }
   const sim::RegValue* Value(Text key, Text name) {
     return sim::FindKeyPath(Root(), key) ? sim::FindValue(*sim::FindKeyPath(Root(), key), name) : nullptr;
   }
