@@ -59,8 +59,8 @@ bool RemoveInstalledInfs(RunState& state) {
     CloseRecordKeys(keys);
     return false;
   }
-  DeleteInfAndPnf(state.SourceInfPath);
-  if (ReadSlot(keys.parameters, state.RenamedInf1, state.SourceInfPath)) DeleteInfAndPnf(state.SourceInfPath);
+  DeleteInfAndPnf(state, state.SourceInfPath);
+  if (ReadSlot(keys.parameters, state.RenamedInf1, state.SourceInfPath)) DeleteInfAndPnf(state, state.SourceInfPath);
 
   // One level at a time: a product key that holds anything besides Parameters stays.
   RegCloseKey(keys.parameters);

@@ -137,6 +137,27 @@ std::string InstanceIdOf(HDEVINFO handle, const SP_DEVINFO_DATA* data) {
   return element == nullptr ? std::string() : element->instanceId;
 }
 
+// The default handler of a removal. The element stays in the set, so the devices after
+// it keep their indices.
+BOOL RemoveFromTree(HDEVINFO handle, PSP_DEVINFO_DATA data) {
+  DeviceElement* element = ElementOrFail(handle, data);
+  if (element == nullptr) return FALSE;
+  const std::shared_ptr<RegKey> instance =
+      element->removed || !element->registered ? nullptr : InstanceKey(element->instanceId);
+  if (instance == nullptr) {
+    SetLastError(ERROR_NO_SUCH_DEVINST);
+    return FALSE;
+  }
+  element->removed = true;
+  // The device key goes with its last instance. Names are copied: deletion frees the keys.
+  RegKey* device = instance->parent;
+  DeleteSubkeyTree(*device, std::string(instance->name));
+  if (device->subkeys.empty() && device->parent != nullptr) {
+    DeleteSubkeyTree(*device->parent, std::string(device->name));
+  }
+  return TRUE;
+}
+
 }  // namespace
 
 int OpenDeviceSetCount() {
@@ -258,23 +279,43 @@ BOOL WINAPI SetupDiRemoveDevice(HDEVINFO handle, PSP_DEVINFO_DATA data) {
     SetLastError(FaultError(*fault, ERROR_ACCESS_DENIED));
     return FALSE;
   }
-  DeviceElement* element = ElementOrFail(handle, data);
-  if (element == nullptr) return FALSE;
-  const std::shared_ptr<RegKey> instance =
-      element->removed || !element->registered ? nullptr : InstanceKey(element->instanceId);
-  if (instance == nullptr) {
-    SetLastError(ERROR_NO_SUCH_DEVINST);
+  return RemoveFromTree(handle, data);
+}
+
+// Only the parameters of a removal from every hardware profile are taken: profiles are
+// not simulated, and such a removal is what the default handler makes anyway.
+BOOL WINAPI SetupDiSetClassInstallParamsA(HDEVINFO handle, PSP_DEVINFO_DATA data, PSP_CLASSINSTALL_HEADER params,
+                                          DWORD paramsSize) {
+  if (const Fault* fault = EnterCall("SetupDiSetClassInstallParamsA", InstanceIdOf(handle, data))) {
+    SetLastError(FaultError(*fault, ERROR_INVALID_PARAMETER));
     return FALSE;
   }
-  // The element stays in the set, so the devices after it keep their indices.
-  element->removed = true;
-  // The device key goes with its last instance. Names are copied: deletion frees the keys.
-  RegKey* device = instance->parent;
-  DeleteSubkeyTree(*device, std::string(instance->name));
-  if (device->subkeys.empty() && device->parent != nullptr) {
-    DeleteSubkeyTree(*device->parent, std::string(device->name));
+  if (ElementOrFail(handle, data) == nullptr) return FALSE;
+  if (params == nullptr || params->cbSize != sizeof(SP_CLASSINSTALL_HEADER) ||
+      params->InstallFunction != DIF_REMOVE || paramsSize != sizeof(SP_REMOVEDEVICE_PARAMS) ||
+      reinterpret_cast<const SP_REMOVEDEVICE_PARAMS*>(params)->Scope != DI_REMOVEDEVICE_GLOBAL) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
   }
   return TRUE;
+}
+
+// Runs the class installer for the function; the network class's own installer is not
+// simulated (it has no bindings to take), so DIF_REMOVE is its default handler, the
+// removal that SetupDiRemoveDevice makes. No other function is simulated.
+BOOL WINAPI SetupDiCallClassInstaller(DI_FUNCTION installFunction, HDEVINFO handle, PSP_DEVINFO_DATA data) {
+  char function[16];
+  (void)std::snprintf(function, sizeof function, "0x%x ", installFunction);
+  if (const Fault* fault = EnterCall("SetupDiCallClassInstaller", function + InstanceIdOf(handle, data))) {
+    if (fault->useResult) return static_cast<BOOL>(fault->result);
+    SetLastError(FaultError(*fault, ERROR_ACCESS_DENIED));
+    return FALSE;
+  }
+  if (installFunction != DIF_REMOVE) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  return RemoveFromTree(handle, data);
 }
 
 BOOL WINAPI SetupDiDestroyDeviceInfoList(HDEVINFO handle) {
