@@ -60,7 +60,8 @@ bool RemoveInstalledInfs(RunState& state) {
     return false;
   }
   DeleteInfAndPnf(state, state.SourceInfPath);
-  if (ReadSlot(keys.parameters, state.RenamedInf1, state.SourceInfPath)) DeleteInfAndPnf(state, state.SourceInfPath);
+  if (ReadSlot(keys.parameters, state.RenamedInf1, state.SourceInfPath))
+    DeleteInfAndPnf(state, state.SourceInfPath);
 
   // One level at a time: a product key that holds anything besides Parameters stays.
   RegCloseKey(keys.parameters);

@@ -47,7 +47,8 @@ uint32_t WalkVendorDevices(HKEY vendorKey, uint32_t vendorId, DevicePair* entrie
 // One walk over one view of the list, counting or filling as WalkVendorDevices does, on
 // from `found` entries. Both passes come through here, so the filling pass never finds
 // more than the counting pass counted unless the list itself grew in between.
-uint32_t WalkSupportedDevices(HKEY list, REGSAM view, DevicePair* entries, uint32_t capacity, uint32_t found) {
+uint32_t WalkSupportedDevices(HKEY list, REGSAM view, DevicePair* entries, uint32_t capacity,
+                              uint32_t found) {
   for (DWORD index = 0;; ++index) {
     char vendorName[kVendorNameCapacity];
     DWORD vendorNameSize = kVendorNameCapacity;
@@ -94,7 +95,8 @@ ListViews OpenListViews(const char* listPath) {
 
 uint32_t WalkListViews(const ListViews& open, DevicePair* entries, uint32_t capacity) {
   uint32_t found = 0;
-  for (int i = 0; i < open.count; ++i) found = WalkSupportedDevices(open.keys[i], open.views[i], entries, capacity, found);
+  for (int i = 0; i < open.count; ++i)
+    found = WalkSupportedDevices(open.keys[i], open.views[i], entries, capacity, found);
   return found;
 }
 

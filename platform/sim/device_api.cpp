@@ -284,8 +284,8 @@ BOOL WINAPI SetupDiRemoveDevice(HDEVINFO handle, PSP_DEVINFO_DATA data) {
 
 // Only the parameters of a removal from every hardware profile are taken: profiles are
 // not simulated, and such a removal is what the default handler makes anyway.
-BOOL WINAPI SetupDiSetClassInstallParamsA(HDEVINFO handle, PSP_DEVINFO_DATA data, PSP_CLASSINSTALL_HEADER params,
-                                          DWORD paramsSize) {
+BOOL WINAPI SetupDiSetClassInstallParamsA(HDEVINFO handle, PSP_DEVINFO_DATA data,
+                                          PSP_CLASSINSTALL_HEADER params, DWORD paramsSize) {
   if (const Fault* fault = EnterCall("SetupDiSetClassInstallParamsA", InstanceIdOf(handle, data))) {
     SetLastError(FaultError(*fault, ERROR_INVALID_PARAMETER));
     return FALSE;

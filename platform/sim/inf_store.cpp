@@ -279,12 +279,14 @@ std::string OriginalInfName(const MappedPath& inf) {
 
 // Only a full path is simulated (INFINFO_INF_NAME_IS_ABSOLUTE). The version data that
 // Windows returns is opaque to callers: here it holds the INF's full path.
-BOOL WINAPI SetupGetInfInformationA(const void* infSpec, DWORD searchControl, PSP_INF_INFORMATION returnBuffer,
-                                    DWORD returnBufferSize, PDWORD requiredSize) {
+BOOL WINAPI SetupGetInfInformationA(const void* infSpec, DWORD searchControl,
+                                    PSP_INF_INFORMATION returnBuffer, DWORD returnBufferSize,
+                                    PDWORD requiredSize) {
   const char* path = static_cast<const char*>(infSpec);
   if (const sim::Fault* fault = sim::EnterCall("SetupGetInfInformationA", path != nullptr ? path : "(null)"))
     return sim::FaultedStoreCall(*fault);
-  if (path == nullptr || searchControl != INFINFO_INF_NAME_IS_ABSOLUTE) return sim::FailWith(ERROR_INVALID_PARAMETER);
+  if (path == nullptr || searchControl != INFINFO_INF_NAME_IS_ABSOLUTE)
+    return sim::FailWith(ERROR_INVALID_PARAMETER);
   sim::MappedPath inf;
   if (!sim::LocateFile(path, &inf)) return FALSE;
   std::string content;
@@ -292,7 +294,8 @@ BOOL WINAPI SetupGetInfInformationA(const void* infSpec, DWORD searchControl, PS
   if (!sim::ReadContent(inf.linuxPath, &content)) return sim::FailWith(ERROR_ACCESS_DENIED);
   // Anything else opens as an INF of the older style.
   const DWORD style = sim::ReadInfText(content, &catalog) == 0 ? INF_STYLE_WIN4 : INF_STYLE_OLDNT;
-  const DWORD needed = static_cast<DWORD>(offsetof(SP_INF_INFORMATION, VersionData) + inf.windowsPath.size() + 1);
+  const DWORD needed =
+      static_cast<DWORD>(offsetof(SP_INF_INFORMATION, VersionData) + inf.windowsPath.size() + 1);
   if (requiredSize != nullptr) *requiredSize = needed;
   if (returnBuffer == nullptr) return TRUE;
   if (returnBufferSize < needed) return sim::FailWith(ERROR_INSUFFICIENT_BUFFER);
@@ -305,12 +308,14 @@ BOOL WINAPI SetupGetInfInformationA(const void* infSpec, DWORD searchControl, PS
 BOOL WINAPI SetupQueryInfOriginalFileInformationA(PSP_INF_INFORMATION infInformation, UINT infIndex,
                                                   PSP_ALTPLATFORM_INFO /*alternatePlatformInfo*/,
                                                   PSP_ORIGINAL_FILE_INFO_A originalFileInfo) {
-  const char* path = infInformation != nullptr ? reinterpret_cast<const char*>(infInformation->VersionData) : "";
+  const char* path =
+      infInformation != nullptr ? reinterpret_cast<const char*>(infInformation->VersionData) : "";
   if (const sim::Fault* fault = sim::EnterCall("SetupQueryInfOriginalFileInformationA", path))
     return sim::FaultedStoreCall(*fault);
   if (infInformation == nullptr || originalFileInfo == nullptr || infIndex >= infInformation->InfCount)
     return sim::FailWith(ERROR_INVALID_PARAMETER);
-  if (originalFileInfo->cbSize != sizeof(SP_ORIGINAL_FILE_INFO_A)) return sim::FailWith(ERROR_INVALID_USER_BUFFER);
+  if (originalFileInfo->cbSize != sizeof(SP_ORIGINAL_FILE_INFO_A))
+    return sim::FailWith(ERROR_INVALID_USER_BUFFER);
   sim::MappedPath inf;
   std::string content;
   std::string catalog;

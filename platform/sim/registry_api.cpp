@@ -132,7 +132,8 @@ std::shared_ptr<sim::RegKey> FindKeyInView(const std::shared_ptr<sim::RegKey>& p
   const size_t first = whole.find('\\');
   const std::string software = whole.substr(0, first);
   const std::string rest = first == std::string::npos ? "" : whole.substr(first + 1);
-  if (!sim::NamesEqual(software, "SOFTWARE") || sim::NamesEqual(rest.substr(0, rest.find('\\')), "WOW6432Node")) {
+  if (!sim::NamesEqual(software, "SOFTWARE") ||
+      sim::NamesEqual(rest.substr(0, rest.find('\\')), "WOW6432Node")) {
     return sim::FindKeyPath(parent, path);
   }
   return sim::FindKeyPath(sim::TheMachine().localMachine, JoinPath(software + "\\WOW6432Node", rest.c_str()));

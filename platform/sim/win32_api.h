@@ -284,8 +284,9 @@ BOOL WINAPI SetupCopyOEMInfA(PCSTR sourceInfFileName, PCSTR oemSourceMediaLocati
                              DWORD copyStyle, PSTR destinationInfFileName, DWORD destinationInfFileNameSize,
                              PDWORD requiredSize, PSTR* destinationInfFileNameComponent);
 BOOL WINAPI SetupUninstallOEMInfA(PCSTR infFileName, DWORD flags, LPVOID reserved);
-BOOL WINAPI SetupGetInfInformationA(const void* infSpec, DWORD searchControl, PSP_INF_INFORMATION returnBuffer,
-                                    DWORD returnBufferSize, PDWORD requiredSize);
+BOOL WINAPI SetupGetInfInformationA(const void* infSpec, DWORD searchControl,
+                                    PSP_INF_INFORMATION returnBuffer, DWORD returnBufferSize,
+                                    PDWORD requiredSize);
 BOOL WINAPI SetupQueryInfOriginalFileInformationA(PSP_INF_INFORMATION infInformation, UINT infIndex,
                                                   PSP_ALTPLATFORM_INFO alternatePlatformInfo,
                                                   PSP_ORIGINAL_FILE_INFO_A originalFileInfo);

@@ -81,8 +81,8 @@ def text_of(values, name):
 class Machine:  # a machine folder (registry file and drives) and its way of running qnetprep
     wine, parent = False, None
 
-    def __init__(self, program, root=None):
-        self.program = Path(program)  # the exe that a package holds (only data on the simulated side)
+    def __init__(self, program, root=None, arch='x64'):
+        self.program, self.arch = Path(program), arch  # the exe that a package holds (only data on the simulated side)
         self.dir = Path(root or tempfile.mkdtemp(prefix=f'qnetprep-{self.name}.', dir=self.parent))
         self.root = self.dir if root else self.dir / self.root_name
         self.registry_file = self.root / self.registry_name
@@ -165,10 +165,11 @@ class Machine:  # a machine folder (registry file and drives) and its way of run
         self.labels.update({f'{self.inf_store}\\{e.name}'.lower(): s.name for e in self.linux(self.inf_store).iterdir()
                             for s in SAMPLE.glob('*.inf') if e.suffix.lower() == '.inf' and s.read_bytes() == e.read_bytes()})
 
-    def run(self, folder, tail, exact=False):
-        """Runs `<folder>\\qnetprep.exe <tail>` (or the command line `tail` as given) from the folder."""
+    def run(self, folder, tail, exact=False, traced=False):
+        """Runs `<folder>\\qnetprep.exe <tail>` (or the command line `tail` as given) from the folder;
+        traced, also counts the program's own device removals (self.removals)."""
         self.label_stored()
-        status, out, asked = self.start(folder, tail, exact)
+        status, out, asked = self.start(folder, tail, exact, traced)
         self.label_stored()  # before another program changes a stored INF
         store = self.inf_store.lower() + '\\'
         return status, out, [f'{{stored {self.labels.get(store + n.lower(), n)}}} {int(f, 16):#x}' for n, f in asked]
@@ -180,6 +181,9 @@ class Sim(Machine):
 
     def open(self):
         self.call({b'QNETPREP_CRASH_AT': b'1'}, [], self.dir)  # stopped at its first call, it saves a new machine
+        # What the machine is, as a Wine prefix of that kind says it.
+        self.seed_key(r'SYSTEM\CurrentControlSet\Control\Session Manager\Environment',
+                      f'"PROCESSOR_ARCHITECTURE"="{"x86" if self.arch == "x86" else "AMD64"}"')
         self.baseline = set(self.state([('files', self.inf_store), 'devices']))
 
     def call(self, settings, args, cwd):
@@ -191,9 +195,11 @@ class Sim(Machine):
         calls = (self.dir / 'calls.txt').read_text('latin-1').splitlines() if status != 86 else []
         return status, (self.dir / 'stdout.txt').read_bytes().decode('cp1252'), calls
 
-    def start(self, folder, tail, exact):
+    def start(self, folder, tail, exact, traced):
         settings = {b'QNETPREP_COMMAND_LINE': tail} if exact else {}
         status, out, calls = self.call(settings, [] if exact else tail.split(), self.linux(folder))
+        self.removals = [sum(c.startswith('SetupDiCallClassInstaller 0x5 ') for c in calls),
+                         sum(c.startswith('SetupDiRemoveDevice ') for c in calls)]
         return status, out, [re.split(' (?:flags=)?', c)[1:3] for c in calls if c.startswith('SetupUninstallOEMInfA ')]
 
     def first_calls(self, folder):
@@ -220,7 +226,7 @@ class Wine(Machine):
 
     def __init__(self, program, arch):  # beside the template: its files are linked, not copied
         self.name, self.parent = f'wine-{arch}', Path(os.environ['QNETPREP_WINE_TEMPLATE']).parent
-        super().__init__(program)
+        super().__init__(program, arch=arch)
         self.helpers = self.program.parent / 'tests' / 'windows'
         self.env = dict(os.environ, WINEPREFIX=str(self.root), WINEDLLOVERRIDES='mscoree,mshtml=', LC_ALL='C.UTF-8')
         # The 64-bit loader: "wine" starts the 32-bit one, which looks for system32 programs in syswow64.
@@ -247,24 +253,36 @@ class Wine(Machine):
                 subprocess.run([os.environ.get('WINESERVER', 'wineserver'), flag], env=env, timeout=60)
         return status, (self.dir / 'stdout.txt').read_bytes().decode('cp1252'), self.dir / 'stderr.txt'
 
-    def start(self, folder, tail, exact):
+    def start(self, folder, tail, exact, traced):
         args = [str(self.helpers / 'qnetprep_start.exe'), tail.hex()] if exact else [f'{folder}\\qnetprep.exe',
                                                                                      *tail.split()]
-        status, out, err = self.wine_run(args, self.linux(folder), '-all,trace+setupapi')
-        return status, out, re.findall(r':SetupUninstallOEMInfA "(.*?)", (0x[0-9a-f]+)', err.read_text('latin-1'))
+        status, out, err = self.wine_run(args, self.linux(folder),
+                                         '-all,trace+setupapi' + (',+relay,+loaddll' if traced else ''))
+        text = err.read_text('latin-1')
+        if traced:  # the system's own removal calls come from setupapi, not from the program
+            calls = self.own_calls(text)
+            self.removals = [sum(f == 'SetupDiCallClassInstaller' and int(a.split(',')[0], 16) == 5 for f, a in calls),
+                             sum(f == 'SetupDiRemoveDevice' for f, a in calls)]
+        return status, out, re.findall(r':SetupUninstallOEMInfA "(.*?)", (0x[0-9a-f]+)', text)
+
+    @staticmethod
+    def own_calls(text):
+        """The calls that the program's image makes on its main thread, from a +relay,+loaddll trace."""
+        loaded = re.search(r'^(\w+):trace:loaddll:\w+ Loaded L"[^"]*qnetprep\.exe" at ([0-9a-fA-F]+)', text, re.M)
+        assert loaded, 'no qnetprep.exe in the +loaddll trace'
+        return [(func, args) for module, func, args, ret
+                in re.findall(f'^{loaded[1]}:Call (\\w+)\\.(\\w+)\\((.*)\\) ret=(\\w+)$', text, re.M)
+                if 0 <= int(ret, 16) - int(loaded[2], 16) < 0x100000 and module not in ('msvcrt', 'ucrtbase', 'ntdll')]
 
     def first_calls(self, folder):
         """The program's first calls in a relay trace: those from its image on its main thread,
         but for the runtime's DLL helpers and start-up. No platform call may come before."""
         text = self.wine_run([f'{folder}\\qnetprep.exe', '/u'], self.linux(folder), '-all,+relay,+loaddll')[2] \
             .read_text('latin-1')
-        loaded = re.search(r'^(\w+):trace:loaddll:\w+ Loaded L"[^"]*qnetprep\.exe" at ([0-9a-fA-F]+)', text, re.M)
-        assert loaded, 'no qnetprep.exe in the +loaddll trace'
         calls = []
-        for module, func, args, ret in re.findall(f'^{loaded[1]}:Call (\\w+)\\.(\\w+)\\((.*)\\) ret=(\\w+)$', text, re.M):
-            if 0 <= int(ret, 16) - int(loaded[2], 16) < 0x100000 and module not in ('msvcrt', 'ucrtbase', 'ntdll'):
-                quoted, number = re.search(r'"(.*)"', args), re.fullmatch('[0-9a-f]+', args)
-                calls.append(f'{func} ' + (quoted[1] if quoted else f'{int(args, 16):#x}' if number else args))
+        for func, args in self.own_calls(text):
+            quoted, number = re.search(r'"(.*)"', args), re.fullmatch('[0-9a-f]+', args)
+            calls.append(f'{func} ' + (quoted[1] if quoted else f'{int(args, 16):#x}' if number else args))
         first = calls.index('GetModuleHandleA kernel32.dll') if 'GetModuleHandleA kernel32.dll' in calls else len(calls)
         early = [c for c in calls[:first] if re.match(r'\w*A |Reg|Setup|SH|\w*Service|OpenSC', c)
                  and not re.match(RUNTIME_START_UP, c)]
@@ -283,6 +301,11 @@ class Wine(Machine):
 def expect(what, expected, actual):
     diff = [f'-{x}' for x in expected if x not in actual] + [f'+{x}' for x in actual if x not in expected]
     assert expected == actual, f'{what} differs (- expected, + seen):\n' + '\n'.join(diff or [f'{expected} != {actual}'])
+
+
+def for_arch(lines, arch):
+    """Expected lines; one that starts with "x64: " or "x86: " holds for that build's machine only."""
+    return [x[5:] if x[:5] == f'{arch}: ' else x for x in lines if x[:5] not in ('x64: ', 'x86: ') or x[:5] == f'{arch}: ']
 
 
 def play(m, steps):
@@ -304,21 +327,27 @@ def play(m, steps):
             m.linux(args[0]).write_bytes(args[1])
             m.set_attributes(m.linux(args[0]), sum(b for b, c in BITS if c in args[2]))
         elif op == 'slot':  # the stored INF that a record names, changed by another program
-            path = m.linux(text_of(read_registry(m.registry_file, m.wine)[PARAMS.lower()][1], args[0]))
-            if args[1] == 'append':
+            named = text_of(read_registry(m.registry_file, m.wine)[PARAMS.lower()][1], args[0])
+            path = m.linux(named)
+            if args[1] == 'upper':
+                stem, dot, extension = named.rpartition('.')
+                m.seed_key(PARAMS, f'"{args[0]}"="' + (stem.upper() + dot + extension).replace('\\', '\\\\') + '"')
+            elif args[1] == 'append':
                 path.write_bytes(path.read_bytes() + args[2])
             else:
                 m.set_attributes(path, sum(b for b, c in BITS if c in args[2]))
-        elif op in ('run', 'exact'):
-            status, out, asked = m.run(args[0], args[1], op == 'exact')
-            record = [f'exit {status}', f'stdout [{out}]'] + [f'uninstall asked {a}' for a in asked]
+        elif op in ('run', 'exact', 'traced run'):
+            status, out, asked = m.run(args[0], args[1], op == 'exact', op == 'traced run')
+            record = [f'exit {status}', f'stdout [{out}]'] + [f'uninstall asked {a}' for a in asked] + (
+                [f'SetupDiCallClassInstaller(DIF_REMOVE) calls {m.removals[0]}',
+                 f'SetupDiRemoveDevice calls {m.removals[1]}'] if op == 'traced run' else [])
             m.transcript += [f'== {op} in {args[0]}: {args[1]}'] + mask(record, False)
             expect(f'{op} {args[1]!r}', ['exit 1', f'stdout [{args[2]}]'] +
-                   [f'uninstall asked {{stored {a}}} 0x1' for a in args[3]], record)
+                   [f'uninstall asked {{stored {a}}} 0x1' for a in args[3]] + for_arch(args[4:], m.arch), record)
         elif op == 'state':
             actual = sorted(mask(m.observe(args[1] if len(args) > 1 else ()), False))
             m.transcript += ['== state'] + actual
-            expected = [x.replace('size=EXE', f'size={m.program.stat().st_size}') for x in args[0]]
+            expected = [x.replace('size=EXE', f'size={m.program.stat().st_size}') for x in for_arch(args[0], m.arch)]
             expect('state', sorted(mask(expected, m.wine)), mask(actual, m.wine))
         elif op == 'same content':
             folder = m.linux(r'C:\Program Files\Orvix\qnetprep')
@@ -345,7 +374,7 @@ def windows_exe(arch):
 
 
 def compare(arch, name):
-    machines = [Wine(windows_exe(arch), arch), Sim(windows_exe(arch))]
+    machines = [Wine(windows_exe(arch), arch), Sim(windows_exe(arch), arch=arch)]
     failures = [f for m in machines for f in scenario_on(m, name)]
     wine, sim = (mask(m.transcript, True) for m in machines)
     return failures or ([] if wine == sim else [
