@@ -260,7 +260,7 @@ namespace {
 // writes beside the copy (a "Source=" line); without one, Windows knows no other name
 // than the file's own.
 std::string OriginalInfName(const MappedPath& inf) {
-  const std::string ownName = inf.windowsPath.substr(inf.windowsPath.rfind('\\') + 1);
+  std::string ownName = inf.windowsPath.substr(inf.windowsPath.rfind('\\') + 1);
   const std::string& linux = inf.linuxPath;
   const size_t dot = linux.rfind('.');
   std::string pnf;

@@ -114,7 +114,7 @@ bool IsPredefinedKey(HKEY key) {
 std::string TreePath(const sim::RegKey& key) {
   std::string path;
   for (const sim::RegKey* level = &key; level->parent != nullptr; level = level->parent) {
-    path = level->name + (path.empty() ? "" : "\\") + path;
+    path.insert(0, path.empty() ? level->name : level->name + "\\");
   }
   return path;
 }
