@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "cleanup/package_inf.h"
 #include "platform/platform.h"
 #include "platform/text.h"
 #include "records/records.h"
@@ -42,20 +43,21 @@ bool HasSeparator(const char* name) {
 
 }  // namespace
 
-void DeleteInfAndPnf(const char* infPath) {
+void DeleteInfAndPnf(const RunState& state, const char* infPath) {
   char infStore[MAX_PATH];
   if (!ReadInfStoreFolder(infStore)) return;
+  // A stored copy lies directly in the INF folder, under the name the system gave it.
   const char* storedName = PathWithinFolder(infPath, infStore);
-  if (storedName == nullptr) return;
+  if (storedName == nullptr || HasSeparator(storedName) || !IsPackageStoredInf(state, infPath)) return;
 
   char pnfPath[kTextCapacity];
   const bool hasPnf = ComposePnfPath(infPath, pnfPath);
   // A read-only INF or PNF would stop the system's uninstall as well as the deletions.
   ClearAttributes(infPath);
   if (hasPnf) ClearAttributes(pnfPath);
-  // The system takes a name in its INF folder itself, never a path. Its result does
-  // not matter: the deletions below find nothing where it removed the files.
-  if (!HasSeparator(storedName)) SetupUninstallOEMInfA(storedName, SUOI_FORCEDELETE, nullptr);
+  // The system takes a name in its INF folder, never a path. Its result does not
+  // matter: the deletions below find nothing where it removed the files.
+  SetupUninstallOEMInfA(storedName, SUOI_FORCEDELETE, nullptr);
   DeleteFileA(infPath);
   if (hasPnf) DeleteFileA(pnfPath);
 }

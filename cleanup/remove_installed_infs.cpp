@@ -62,8 +62,10 @@ bool RemoveInstalledInfs(RunState& state) {
   // A record whose slot 0 is missing or names no file is still a record: skipping it
   // would leave its slots taken, and the next install could not record both INFs.
   const bool slot0Read = ReadSlot(keys.parameters, state.RenamedInf, state.SourceInfPath);
-  if (slot0Read) DeleteInfAndPnf(state.SourceInfPath);
-  if (ReadSlot(keys.parameters, state.RenamedInf1, state.SourceInfPath)) DeleteInfAndPnf(state.SourceInfPath);
+  if (slot0Read) DeleteInfAndPnf(state, state.SourceInfPath);
+  if (ReadSlot(keys.parameters, state.RenamedInf1, state.SourceInfPath)) {
+    DeleteInfAndPnf(state, state.SourceInfPath);
+  }
 
   // One level at a time: a product key that holds anything besides Parameters stays.
   RegCloseKey(keys.parameters);

@@ -6,22 +6,49 @@
 #include "devices/driver_service.h"
 #include "devices/hex_field.h"
 #include "devices/supported_devices.h"
+#include "platform/text.h"
 
 namespace {
 
 constexpr DWORD kDeviceTextCapacity = 4096;
 
 // Where the vendor and device digits stand in an identifier of the form
-// PCI\VEN_vvvv&DEV_dddd&...; nothing else of the identifier is compared.
+// PCI\VEN_vvvv&DEV_dddd&..., and the text before each.
+constexpr const char kPciVendorLabel[] = "PCI\\VEN_";
+constexpr const char kPciDeviceLabel[] = "&DEV_";
 constexpr size_t kVendorFieldStart = 8;
+constexpr size_t kDeviceLabelStart = 12;
 constexpr size_t kDeviceFieldStart = 17;
 constexpr int kFieldDigits = 4;
+
+// The adapters are PCI devices. Another bus keeps its own numbers at those places (a USB
+// vendor and product), and a root-enumerated device none at all: read as PCI fields they
+// would name devices that are not ours, down to vendor 0 and device 0.
+bool IsPciInstanceId(const char* id, size_t length) {
+  return length >= kDeviceFieldStart && TextStartsWithIgnoringAsciiCase(id, kPciVendorLabel) &&
+         TextStartsWithIgnoringAsciiCase(id + kDeviceLabelStart, kPciDeviceLabel);
+}
 
 // A field that starts at or past the end of this identifier is 0: the bytes there may
 // be left from a longer identifier read before it.
 uint32_t FieldAt(const char* id, size_t length, size_t start) {
   if (start >= length) return 0;
   return static_cast<uint32_t>(ParseHexField(id + start, kFieldDigits)) & 0xFFFF;
+}
+
+// Removes a device the way every program but a class installer must: through the class
+// installer, which for a network adapter also takes its bindings and protocol settings
+// out of the system, and then the default handler. The parameters ask for a removal
+// from every hardware profile; their result is not read (Wine refuses them and removes
+// the device all the same).
+bool RemoveThroughClassInstaller(HDEVINFO set, SP_DEVINFO_DATA& device) {
+  SP_REMOVEDEVICE_PARAMS params;
+  std::memset(&params, 0, sizeof params);
+  params.ClassInstallHeader.cbSize = sizeof params.ClassInstallHeader;
+  params.ClassInstallHeader.InstallFunction = DIF_REMOVE;
+  params.Scope = DI_REMOVEDEVICE_GLOBAL;
+  SetupDiSetClassInstallParamsA(set, &device, &params.ClassInstallHeader, sizeof params);
+  return SetupDiCallClassInstaller(DIF_REMOVE, set, &device) != FALSE;
 }
 
 // Removes the supported devices of an open set and returns how many removals
@@ -45,10 +72,11 @@ int32_t RemoveSupportedDevicesInSet(HDEVINFO set, const DevicePair* list, uint32
     }
     instanceId[kDeviceTextCapacity - 1] = '\0';
     const size_t length = std::strlen(instanceId);
+    if (!IsPciInstanceId(instanceId, length)) continue;
     const uint32_t vendorId = FieldAt(instanceId, length, kVendorFieldStart);
     const uint32_t deviceId = FieldAt(instanceId, length, kDeviceFieldStart);
     if (!IsSupportedDeviceInSortedList(vendorId, deviceId, list, listCount)) continue;
-    if (SetupDiRemoveDevice(set, &device) == 1) ++removed;
+    if (RemoveThroughClassInstaller(set, device)) ++removed;
   }
   return removed;
 }

@@ -44,11 +44,11 @@ uint32_t WalkVendorDevices(HKEY vendorKey, uint32_t vendorId, DevicePair* entrie
   return found;
 }
 
-// One walk over the whole list, counting or filling as WalkVendorDevices does. Both
-// passes come through here, so the filling pass never finds more than the counting
-// pass counted unless the list itself grew in between.
-uint32_t WalkSupportedDevices(HKEY list, DevicePair* entries, uint32_t capacity) {
-  uint32_t found = 0;
+// One walk over one view of the list, counting or filling as WalkVendorDevices does, on
+// from `found` entries. Both passes come through here, so the filling pass never finds
+// more than the counting pass counted unless the list itself grew in between.
+uint32_t WalkSupportedDevices(HKEY list, REGSAM view, DevicePair* entries, uint32_t capacity,
+                              uint32_t found) {
   for (DWORD index = 0;; ++index) {
     char vendorName[kVendorNameCapacity];
     DWORD vendorNameSize = kVendorNameCapacity;
@@ -61,10 +61,42 @@ uint32_t WalkSupportedDevices(HKEY list, DevicePair* entries, uint32_t capacity)
     uint32_t vendorId = 0;
     if (!ReadHexField(vendorName, kIdDigits, &vendorId)) continue;
     HKEY vendorKey = nullptr;
-    if (RegOpenKeyExA(list, vendorName, 0, KEY_ALL_ACCESS, &vendorKey) != ERROR_SUCCESS) continue;
+    if (RegOpenKeyExA(list, vendorName, 0, KEY_ALL_ACCESS | view, &vendorKey) != ERROR_SUCCESS) continue;
     found = WalkVendorDevices(vendorKey, vendorId, entries, capacity, found);
     RegCloseKey(vendorKey);
   }
+  return found;
+}
+
+// The list as the registry views keep it: the process's own view, then, on 64-bit
+// Windows, the 32-bit view, where a 32-bit component writes it. A view without the list
+// adds nothing.
+struct ListViews {
+  HKEY keys[2];
+  REGSAM views[2];
+  int count;
+};
+
+ListViews OpenListViews(const char* listPath) {
+  ListViews open{};
+  const REGSAM views[] = {0, KEY_WOW64_32KEY};
+  const int wanted = RegistryHasSeparate32BitView() ? 2 : 1;
+  for (int i = 0; i < wanted; ++i) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, listPath, 0, KEY_ALL_ACCESS | views[i], &key) != ERROR_SUCCESS) {
+      continue;
+    }
+    open.keys[open.count] = key;
+    open.views[open.count] = views[i];
+    ++open.count;
+  }
+  return open;
+}
+
+uint32_t WalkListViews(const ListViews& open, DevicePair* entries, uint32_t capacity) {
+  uint32_t found = 0;
+  for (int i = 0; i < open.count; ++i)
+    found = WalkSupportedDevices(open.keys[i], open.views[i], entries, capacity, found);
   return found;
 }
 
@@ -93,16 +125,14 @@ SupportedDeviceList ReadSupportedDeviceList(uint32_t* count) {
                   static_cast<int>(kTextCapacity)) <= 0) {
     return nullptr;
   }
-  HKEY list = nullptr;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, listPath, 0, KEY_ALL_ACCESS, &list) != ERROR_SUCCESS) return nullptr;
-
+  const ListViews open = OpenListViews(listPath);
   DevicePair* entries = nullptr;
-  const uint32_t total = WalkSupportedDevices(list, nullptr, 0);
+  const uint32_t total = WalkListViews(open, nullptr, 0);
   if (total != 0) entries = static_cast<DevicePair*>(std::calloc(total, sizeof(DevicePair)));
   // A list that grew since it was counted loses its surplus; one that shrank fills
   // fewer entries.
-  if (entries != nullptr) *count = WalkSupportedDevices(list, entries, total);
-  RegCloseKey(list);
+  if (entries != nullptr) *count = WalkListViews(open, entries, total);
+  for (int i = 0; i < open.count; ++i) RegCloseKey(open.keys[i]);
   return entries;
 }
 

@@ -15,7 +15,8 @@ struct DevicePair {
 // registry adds nothing.
 using SupportedDeviceList = DevicePair*;
 
-// Reads the list below HKEY_LOCAL_MACHINE at the path of IDS_SUPPORTED_DEVICES_KEY:
+// Reads the list below HKEY_LOCAL_MACHINE at the path of IDS_SUPPORTED_DEVICES_KEY, in
+// the process's own registry view and, on 64-bit Windows, in the 32-bit view as well:
 // each subkey names a vendor, each of its values a device, by the first four
 // hexadecimal digits of the name. A name that does not start with four hexadecimal
 // digits adds nothing. Returns nullptr, leaving `count` untouched, when the list is

@@ -14,6 +14,13 @@
 #include <setupapi.h>
 #include <shlwapi.h>
 #include <winsvc.h>
+
+// Whether HKLM\SOFTWARE has a second, 32-bit view that this process reaches only with
+// KEY_WOW64_32KEY. The x64 build runs on 64-bit Windows only, where it has; the x86 build
+// has one view: the only one on 32-bit Windows, and under WOW64 the 32-bit one itself.
+inline bool RegistryHasSeparate32BitView() {
+  return sizeof(void*) == 8;
+}
 #else
 #include "platform/sim/win32_api.h"
 #endif

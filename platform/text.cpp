@@ -34,6 +34,26 @@ bool TextEndsWith(const char* text, const char* suffix) {
 
 namespace {
 
+char FoldAsciiCase(char c) {
+  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+}  // namespace
+
+bool TextStartsWithIgnoringAsciiCase(const char* text, const char* prefix) {
+  // A shorter text differs at its NUL, so the loop never reads past it.
+  for (; *prefix != '\0'; ++text, ++prefix) {
+    if (FoldAsciiCase(*text) != FoldAsciiCase(*prefix)) return false;
+  }
+  return true;
+}
+
+bool TextEqualsIgnoringAsciiCase(const char* a, const char* b) {
+  return TextStartsWithIgnoringAsciiCase(a, b) && a[std::strlen(b)] == '\0';
+}
+
+namespace {
+
 bool IsSeparator(char c) {
   return c == '\\' || c == '/';
 }
@@ -50,10 +70,6 @@ bool ClimbsUp(const char* level, const char* end) {
     }
   }
   return dots >= 2;
-}
-
-char FoldAsciiCase(char c) {
-  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
 }  // namespace

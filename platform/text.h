@@ -11,6 +11,10 @@ bool TextAppend(char* dest, size_t capacity, const char* src);
 // keeping a prefix is the documented behaviour (the INF argument).
 void TextCopyPrefix(char* dest, size_t capacity, const char* src, size_t limit);
 bool TextEndsWith(const char* text, const char* suffix);
+// ASCII letters compared without regard to case, every other byte as it is: what a
+// fixed name of the program matches does not depend on the system's code page.
+bool TextStartsWithIgnoringAsciiCase(const char* text, const char* prefix);
+bool TextEqualsIgnoringAsciiCase(const char* a, const char* b);
 
 template <size_t N>
 bool TextCopy(char (&dest)[N], const char* src) {

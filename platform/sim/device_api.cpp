@@ -115,6 +115,26 @@ std::string InstanceIdOf(HDEVINFO handle, const SP_DEVINFO_DATA* data) {
   return element == nullptr ? std::string() : element->instanceId;
 }
 
+// The default handler of a removal. The element stays in the set, so the devices after
+// it keep their indices.
+BOOL RemoveFromTree(HDEVINFO handle, PSP_DEVINFO_DATA data) {
+  DeviceElement* element = ElementOrFail(handle, data);
+  if (element == nullptr) return FALSE;
+  const std::shared_ptr<RegKey> instance = element->removed ? nullptr : InstanceKey(element->instanceId);
+  if (instance == nullptr) {
+    SetLastError(ERROR_NO_SUCH_DEVINST);
+    return FALSE;
+  }
+  element->removed = true;
+  // The device key goes with its last instance. Names are copied: deletion frees the keys.
+  RegKey* device = instance->parent;
+  DeleteSubkeyTree(*device, std::string(instance->name));
+  if (device->subkeys.empty() && device->parent != nullptr) {
+    DeleteSubkeyTree(*device->parent, std::string(device->name));
+  }
+  return TRUE;
+}
+
 }  // namespace
 
 int OpenDeviceSetCount() {
@@ -214,26 +234,39 @@ BOOL WINAPI SetupDiGetDeviceRegistryPropertyA(HDEVINFO handle, PSP_DEVINFO_DATA 
   return TRUE;
 }
 
-BOOL WINAPI SetupDiRemoveDevice(HDEVINFO handle, PSP_DEVINFO_DATA data) {
+// Only the parameters of a removal from every hardware profile are taken: profiles are
+// not simulated, and such a removal is what the default handler makes anyway.
+BOOL WINAPI SetupDiSetClassInstallParamsA(HDEVINFO handle, PSP_DEVINFO_DATA data,
+                                          PSP_CLASSINSTALL_HEADER params, DWORD paramsSize) {
   BOOL faulted = FALSE;
-  if (Intercept("SetupDiRemoveDevice", InstanceIdOf(handle, data), FALSE, ERROR_ACCESS_DENIED, &faulted))
+  if (Intercept("SetupDiSetClassInstallParamsA", InstanceIdOf(handle, data), FALSE, ERROR_INVALID_PARAMETER,
+                &faulted))
     return faulted;
-  DeviceElement* element = ElementOrFail(handle, data);
-  if (element == nullptr) return FALSE;
-  const std::shared_ptr<RegKey> instance = element->removed ? nullptr : InstanceKey(element->instanceId);
-  if (instance == nullptr) {
-    SetLastError(ERROR_NO_SUCH_DEVINST);
+  if (ElementOrFail(handle, data) == nullptr) return FALSE;
+  if (params == nullptr || params->cbSize != sizeof(SP_CLASSINSTALL_HEADER) ||
+      params->InstallFunction != DIF_REMOVE || paramsSize != sizeof(SP_REMOVEDEVICE_PARAMS) ||
+      reinterpret_cast<const SP_REMOVEDEVICE_PARAMS*>(params)->Scope != DI_REMOVEDEVICE_GLOBAL) {
+    SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;
   }
-  // The element stays in the set, so the devices after it keep their indices.
-  element->removed = true;
-  // The device key goes with its last instance. Names are copied: deletion frees the keys.
-  RegKey* device = instance->parent;
-  DeleteSubkeyTree(*device, std::string(instance->name));
-  if (device->subkeys.empty() && device->parent != nullptr) {
-    DeleteSubkeyTree(*device->parent, std::string(device->name));
-  }
   return TRUE;
+}
+
+// Runs the class installer for the function; the network class's own installer is not
+// simulated (it has no bindings to take), so DIF_REMOVE is its default handler, the
+// removal that SetupDiRemoveDevice makes. No other function is simulated.
+BOOL WINAPI SetupDiCallClassInstaller(DI_FUNCTION installFunction, HDEVINFO handle, PSP_DEVINFO_DATA data) {
+  char function[16];
+  (void)std::snprintf(function, sizeof function, "0x%x ", installFunction);
+  BOOL faulted = FALSE;
+  if (Intercept("SetupDiCallClassInstaller", function + InstanceIdOf(handle, data), FALSE,
+                ERROR_ACCESS_DENIED, &faulted))
+    return faulted;
+  if (installFunction != DIF_REMOVE) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  return RemoveFromTree(handle, data);
 }
 
 BOOL WINAPI SetupDiDestroyDeviceInfoList(HDEVINFO handle) {

@@ -20,6 +20,7 @@
 #include <sys/stat.h>
 
 #include <cctype>
+#include <cstddef>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -244,5 +245,84 @@ BOOL WINAPI SetupUninstallOEMInfA(PCSTR infFileName, DWORD flags, LPVOID /*reser
   for (const std::string& path : {infPath, pnfPath, catalogPath}) {
     if (!sim::RemoveMachineFile(path)) return sim::FailWith(ERROR_ACCESS_DENIED);
   }
+  return TRUE;
+}
+
+namespace sim {
+namespace {
+
+// The name that a stored INF was installed from. The store keeps it in the PNF that it
+// writes beside the copy (a "Source=" line); without one, Windows knows no other name
+// than the file's own.
+std::string OriginalInfName(const MappedPath& inf) {
+  std::string ownName = inf.windowsPath.substr(inf.windowsPath.rfind('\\') + 1);
+  const std::string& linux = inf.linuxPath;
+  const size_t dot = linux.rfind('.');
+  std::string pnf;
+  if (dot == std::string::npos || strcasecmp(linux.c_str() + dot, ".inf") != 0 ||
+      !ReadContent(linux.substr(0, dot) + ".pnf", &pnf)) {
+    return ownName;
+  }
+  const size_t source = pnf.find("\nSource=");
+  if (source == std::string::npos) return ownName;
+  const std::string path = pnf.substr(source + 8, pnf.find('\n', source + 8) - source - 8);
+  return path.substr(path.rfind('\\') + 1);
+}
+
+}  // namespace
+}  // namespace sim
+
+// Only a full path is simulated (INFINFO_INF_NAME_IS_ABSOLUTE). The version data that
+// Windows returns is opaque to callers: here it holds the INF's full path.
+BOOL WINAPI SetupGetInfInformationA(const void* infSpec, DWORD searchControl,
+                                    PSP_INF_INFORMATION returnBuffer, DWORD returnBufferSize,
+                                    PDWORD requiredSize) {
+  const char* path = static_cast<const char*>(infSpec);
+  BOOL faulted = FALSE;
+  if (sim::Intercept("SetupGetInfInformationA", path != nullptr ? path : "(null)", FALSE, ERROR_ACCESS_DENIED,
+                     &faulted))
+    return faulted;
+  if (path == nullptr || searchControl != INFINFO_INF_NAME_IS_ABSOLUTE)
+    return sim::FailWith(ERROR_INVALID_PARAMETER);
+  sim::MappedPath inf;
+  if (!sim::LocateFile(path, &inf)) return FALSE;
+  std::string content;
+  std::string catalog;
+  if (!sim::ReadContent(inf.linuxPath, &content)) return sim::FailWith(ERROR_ACCESS_DENIED);
+  // Anything else opens as an INF of the older style.
+  const DWORD style = sim::ReadInfText(content, &catalog) == 0 ? INF_STYLE_WIN4 : INF_STYLE_OLDNT;
+  const DWORD needed =
+      static_cast<DWORD>(offsetof(SP_INF_INFORMATION, VersionData) + inf.windowsPath.size() + 1);
+  if (requiredSize != nullptr) *requiredSize = needed;
+  if (returnBuffer == nullptr) return TRUE;
+  if (returnBufferSize < needed) return sim::FailWith(ERROR_INSUFFICIENT_BUFFER);
+  returnBuffer->InfStyle = style;
+  returnBuffer->InfCount = 1;
+  std::memcpy(returnBuffer->VersionData, inf.windowsPath.c_str(), inf.windowsPath.size() + 1);
+  return TRUE;
+}
+
+BOOL WINAPI SetupQueryInfOriginalFileInformationA(PSP_INF_INFORMATION infInformation, UINT infIndex,
+                                                  PSP_ALTPLATFORM_INFO /*alternatePlatformInfo*/,
+                                                  PSP_ORIGINAL_FILE_INFO_A originalFileInfo) {
+  const char* path =
+      infInformation != nullptr ? reinterpret_cast<const char*>(infInformation->VersionData) : "";
+  BOOL faulted = FALSE;
+  if (sim::Intercept("SetupQueryInfOriginalFileInformationA", path, FALSE, ERROR_ACCESS_DENIED, &faulted))
+    return faulted;
+  if (infInformation == nullptr || originalFileInfo == nullptr || infIndex >= infInformation->InfCount)
+    return sim::FailWith(ERROR_INVALID_PARAMETER);
+  if (originalFileInfo->cbSize != sizeof(SP_ORIGINAL_FILE_INFO_A))
+    return sim::FailWith(ERROR_INVALID_USER_BUFFER);
+  sim::MappedPath inf;
+  std::string content;
+  std::string catalog;
+  if (!sim::LocateFile(path, &inf)) return FALSE;
+  if (!sim::ReadContent(inf.linuxPath, &content)) return sim::FailWith(ERROR_ACCESS_DENIED);
+  sim::ReadInfText(content, &catalog);
+  const std::string original = sim::OriginalInfName(inf);
+  if (original.size() >= MAX_PATH || catalog.size() >= MAX_PATH) return sim::FailWith(ERROR_INVALID_DATA);
+  std::memcpy(originalFileInfo->OriginalInfName, original.c_str(), original.size() + 1);
+  std::memcpy(originalFileInfo->OriginalCatalogName, catalog.c_str(), catalog.size() + 1);
   return TRUE;
 }

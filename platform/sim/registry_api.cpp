@@ -104,6 +104,35 @@ bool IsPredefinedKey(HKEY key) {
   return value >= 0x80000000u && value <= 0x80000006u;
 }
 
+// The path of a key below HKEY_LOCAL_MACHINE as the tree spells it.
+std::string TreePath(const sim::RegKey& key) {
+  std::string path;
+  for (const sim::RegKey* level = &key; level->parent != nullptr; level = level->parent) {
+    path.insert(0, path.empty() ? level->name : level->name + "\\");
+  }
+  return path;
+}
+
+// 64-bit Windows keeps the registry of 32-bit programs apart: what they see as
+// HKLM\SOFTWARE\X is SOFTWARE\WOW6432Node\X, which a 64-bit program opens as it is, or as
+// SOFTWARE\X with KEY_WOW64_32KEY. The simulated program is a 64-bit one on 64-bit Windows
+// and a 32-bit one on 32-bit Windows, where the flag changes nothing. The few keys that
+// Windows shares between the views are not simulated.
+std::shared_ptr<sim::RegKey> FindKeyInView(const std::shared_ptr<sim::RegKey>& parent, const char* subKey,
+                                           REGSAM sam) {
+  const std::string path = subKey != nullptr ? subKey : "";
+  if ((sam & KEY_WOW64_32KEY) == 0 || !RegistryHasSeparate32BitView()) return sim::FindKeyPath(parent, path);
+  const std::string whole = JoinPath(TreePath(*parent), path.c_str());
+  const size_t first = whole.find('\\');
+  const std::string software = whole.substr(0, first);
+  const std::string rest = first == std::string::npos ? "" : whole.substr(first + 1);
+  if (!sim::NamesEqual(software, "SOFTWARE") ||
+      sim::NamesEqual(rest.substr(0, rest.find('\\')), "WOW6432Node")) {
+    return sim::FindKeyPath(parent, path);
+  }
+  return sim::FindKeyPath(sim::TheMachine().localMachine, JoinPath(software + "\\WOW6432Node", rest.c_str()));
+}
+
 bool IsMachineRoot(const sim::RegKey& key) {
   return &key == sim::TheMachine().localMachine.get();
 }
@@ -111,8 +140,9 @@ bool IsMachineRoot(const sim::RegKey& key) {
 }  // namespace
 
 LSTATUS WINAPI RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD /*options*/, REGSAM sam, PHKEY result) {
+  const char* view = (sam & KEY_WOW64_32KEY) != 0 ? " (32-bit view)" : "";
   LSTATUS faulted = ERROR_SUCCESS;
-  if (sim::InterceptStatus("RegOpenKeyExA", KeyDetail(key, subKey), &faulted)) return faulted;
+  if (sim::InterceptStatus("RegOpenKeyExA", KeyDetail(key, subKey) + view, &faulted)) return faulted;
   if (result == nullptr) return ERROR_INVALID_PARAMETER;
   // Windows hands back a predefined key itself rather than a new handle to it.
   if (key == HKEY_LOCAL_MACHINE && (subKey == nullptr || subKey[0] == '\0') &&
@@ -126,7 +156,7 @@ LSTATUS WINAPI RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD /*options*/, REGSAM 
   if (parent->key->deleted) return ERROR_KEY_DELETED;
   const LSTATUS pathStatus = CheckSubkeyPath(subKey);
   if (pathStatus != ERROR_SUCCESS) return pathStatus;
-  std::shared_ptr<sim::RegKey> target = sim::FindKeyPath(parent->key, subKey != nullptr ? subKey : "");
+  std::shared_ptr<sim::RegKey> target = FindKeyInView(parent->key, subKey, sam);
   if (target == nullptr) return ERROR_FILE_NOT_FOUND;
   *result = sim::OpenKeyHandle(std::move(target), JoinPath(parent->path, subKey), sam);
   return ERROR_SUCCESS;
@@ -308,4 +338,16 @@ LSTATUS WINAPI RegCloseKey(HKEY key) {
   if (sim::InterceptStatus("RegCloseKey", HandlePath(key), &faulted)) return faulted;
   if (IsPredefinedKey(key)) return ERROR_SUCCESS;
   return sim::CloseKeyHandle(key) ? ERROR_SUCCESS : static_cast<LSTATUS>(ERROR_INVALID_HANDLE);
+}
+
+// Like Windows, the machine tells what it is in its environment settings: "x86" there
+// is 32-bit Windows, anything else (or nothing) 64-bit Windows.
+bool RegistryHasSeparate32BitView() {
+  const std::shared_ptr<sim::RegKey> environment = sim::FindKeyPath(
+      sim::TheMachine().localMachine, "SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment");
+  const sim::RegValue* architecture =
+      environment != nullptr ? sim::FindValue(*environment, "PROCESSOR_ARCHITECTURE") : nullptr;
+  if (architecture == nullptr) return true;
+  const std::string text(architecture->data.begin(), architecture->data.end());
+  return !sim::NamesEqual(text.c_str(), "x86");
 }

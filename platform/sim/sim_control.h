@@ -35,7 +35,7 @@ int OpenDeviceSetCount();
 int OpenServiceHandleCount();
 
 // A fault replaces the result of one platform call. With `useResult` the call
-// returns `result` as is (for example SetupDiRemoveDevice returning 2); otherwise it
+// returns `result` as is (for example SetupDiCallClassInstaller returning 2); otherwise it
 // fails the way Windows fails it, reporting `error` (0: the call's usual error).
 struct Fault {
   DWORD error = 0;

@@ -67,6 +67,35 @@ struct SP_DEVINFO_DATA {
   ULONG_PTR Reserved;
 };
 using PSP_DEVINFO_DATA = SP_DEVINFO_DATA*;
+using DI_FUNCTION = UINT;
+
+// The header of every class-install parameter block, and the one for a removal.
+struct SP_CLASSINSTALL_HEADER {
+  DWORD cbSize;
+  DI_FUNCTION InstallFunction;
+};
+using PSP_CLASSINSTALL_HEADER = SP_CLASSINSTALL_HEADER*;
+struct SP_REMOVEDEVICE_PARAMS {
+  SP_CLASSINSTALL_HEADER ClassInstallHeader;
+  DWORD Scope;
+  DWORD HwProfile;
+};
+
+// What SetupGetInfInformationA hands back: opaque data for the calls that read it.
+struct SP_INF_INFORMATION {
+  DWORD InfStyle;
+  DWORD InfCount;
+  BYTE VersionData[1];
+};
+using PSP_INF_INFORMATION = SP_INF_INFORMATION*;
+struct SP_ALTPLATFORM_INFO;
+using PSP_ALTPLATFORM_INFO = SP_ALTPLATFORM_INFO*;
+struct SP_ORIGINAL_FILE_INFO_A {
+  DWORD cbSize;
+  CHAR OriginalInfName[260];  // MAX_PATH
+  CHAR OriginalCatalogName[260];
+};
+using PSP_ORIGINAL_FILE_INFO_A = SP_ORIGINAL_FILE_INFO_A*;
 using PSP_DETSIG_CMPPROC = DWORD (*)(HDEVINFO newSet, PSP_DEVINFO_DATA newData, PSP_DEVINFO_DATA existingData,
                                      LPVOID context);
 
@@ -126,6 +155,8 @@ constexpr DWORD ERROR_INVALID_REG_PROPERTY = 0xE0000209u;
 // Registry.
 constexpr REGSAM KEY_ALL_ACCESS = 0xF003F;
 constexpr REGSAM KEY_READ = 0x20019;
+constexpr REGSAM KEY_WOW64_64KEY = 0x0100;
+constexpr REGSAM KEY_WOW64_32KEY = 0x0200;
 constexpr DWORD REG_OPTION_NON_VOLATILE = 0;
 constexpr DWORD REG_CREATED_NEW_KEY = 1;
 constexpr DWORD REG_OPENED_EXISTING_KEY = 2;
@@ -154,6 +185,12 @@ constexpr DWORD SPDRP_DEVICEDESC = 0x0;
 constexpr DWORD SPOST_PATH = 1;
 constexpr DWORD SP_COPY_OEMINF_CATALOG_ONLY = 0x40000;
 constexpr DWORD SUOI_FORCEDELETE = 0x1;
+constexpr DI_FUNCTION DIF_REMOVE = 0x5;
+constexpr DWORD DI_REMOVEDEVICE_GLOBAL = 0x1;
+constexpr DWORD DI_REMOVEDEVICE_CONFIGSPECIFIC = 0x2;
+constexpr DWORD INFINFO_INF_NAME_IS_ABSOLUTE = 2;
+constexpr DWORD INF_STYLE_OLDNT = 0x1;
+constexpr DWORD INF_STYLE_WIN4 = 0x2;
 
 // Service control manager.
 constexpr DWORD SC_MANAGER_ALL_ACCESS = 0xF003F;
@@ -217,7 +254,9 @@ BOOL WINAPI SetupDiGetDeviceInstanceIdA(HDEVINFO set, PSP_DEVINFO_DATA data, PST
 BOOL WINAPI SetupDiGetDeviceRegistryPropertyA(HDEVINFO set, PSP_DEVINFO_DATA data, DWORD property,
                                               PDWORD propertyType, BYTE* buffer, DWORD bufferSize,
                                               PDWORD requiredSize);
-BOOL WINAPI SetupDiRemoveDevice(HDEVINFO set, PSP_DEVINFO_DATA data);
+BOOL WINAPI SetupDiSetClassInstallParamsA(HDEVINFO set, PSP_DEVINFO_DATA data, PSP_CLASSINSTALL_HEADER params,
+                                          DWORD paramsSize);
+BOOL WINAPI SetupDiCallClassInstaller(DI_FUNCTION installFunction, HDEVINFO set, PSP_DEVINFO_DATA data);
 BOOL WINAPI SetupDiDestroyDeviceInfoList(HDEVINFO set);
 HDEVINFO WINAPI SetupDiCreateDeviceInfoList(const GUID* classGuid, HWND parent);
 BOOL WINAPI SetupDiCreateDeviceInfoA(HDEVINFO set, PCSTR deviceName, const GUID* classGuid, PCSTR description,
@@ -231,6 +270,15 @@ BOOL WINAPI SetupCopyOEMInfA(PCSTR sourceInfFileName, PCSTR oemSourceMediaLocati
                              DWORD copyStyle, PSTR destinationInfFileName, DWORD destinationInfFileNameSize,
                              PDWORD requiredSize, PSTR* destinationInfFileNameComponent);
 BOOL WINAPI SetupUninstallOEMInfA(PCSTR infFileName, DWORD flags, LPVOID reserved);
+BOOL WINAPI SetupGetInfInformationA(const void* infSpec, DWORD searchControl,
+                                    PSP_INF_INFORMATION returnBuffer, DWORD returnBufferSize,
+                                    PDWORD requiredSize);
+BOOL WINAPI SetupQueryInfOriginalFileInformationA(PSP_INF_INFORMATION infInformation, UINT infIndex,
+                                                  PSP_ALTPLATFORM_INFO alternatePlatformInfo,
+                                                  PSP_ORIGINAL_FILE_INFO_A originalFileInfo);
+
+// Not a Windows call: what the Windows build knows from its own word size (see platform.h).
+bool RegistryHasSeparate32BitView();
 
 // The program's entry, defined by the installer and called by the simulated runtime start-up.
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR startupTail, int showCommand);

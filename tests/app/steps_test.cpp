@@ -49,9 +49,13 @@ class StepsTest : public MachineTest {
     }
     return trace;
   }
-  void SeedStore(const std::string& slot0) {
+  // The PNF that the store keeps beside a copy names what it was installed from.
+  static std::string Pnf(Text original) { return "PNF\nSource=C:\\pkg\\" + original + "\n"; }
+  void SeedStore(const std::string& slot0, const std::string& original0 = "net7341a.inf") {
     Open();
-    for (size_t i = 0; i < kSeeded.size(); ++i) Write(kStore[i], "x", kSeeded[i] - '0');
+    for (size_t i = 0; i < kSeeded.size(); ++i)
+      Write(kStore[i], i == 1 ? Pnf(original0) : "x", kSeeded[i] - '0');
+    Write(kInf + "oem1.pnf", Pnf("net73417.inf"));
     if (!slot0.empty()) SetBytes(kParameters, "RenamedInf", REG_SZ, slot0);
     // Slot 1 without its NUL: read into the buffer that slot 0 filled, it must not take its tail.
     SetBytes(kParameters, "RenamedInf1", REG_SZ, "C:\\Windows\\INF\\oem1.inf");
@@ -171,7 +175,7 @@ TEST_F(StepsTest, ARunFromAShareThatTheRemovalCutsOffInstallsTheWholePackage) {
   }
 }
 
-TEST_F(StepsTest, SlotsNameFilesInTheInfFolderOnlyAndTheSystemUninstallsWhatStandsDirectlyInIt) {
+TEST_F(StepsTest, SlotsNameThePackagesStoredInfsOnlyAndTheSystemUninstallsThem) {
   const std::string stored = "C:\\Windows\\INF\\oem0.inf", both = "oem0.inf oem1.inf ";
   const std::string removed = "----001414 " + both, untouched = "120-001414 oem1.inf ",
                     unread = kSeeded + " ", error = "SetFileAttributes error, error value = ";
@@ -180,9 +184,9 @@ TEST_F(StepsTest, SlotsNameFilesInTheInfFolderOnlyAndTheSystemUninstallsWhatStan
       {"c:\\windows\\inf\\oem0.inf", {}, removed + "100", ""},
       // Only ".inf" turns into ".pnf"; a file already gone is not reported.
       {"C:\\Windows\\INF\\oem0.INF", {}, "----001414 oem0.INF oem1.inf 100", ""},
-      {"C:\\Windows\\INF\\oem9.inf", {}, "120-001414 oem9.inf oem1.inf 100", ""},
-      // Deeper in the store: deleted without the system, which takes names only.
-      {"C:\\Windows\\INF\\sub\\z.inf", {}, "120---1414 oem1.inf 100", ""},
+      // No stored copy, or none directly in the folder: nothing to ask the system about.
+      {"C:\\Windows\\INF\\oem9.inf", {}, untouched + "100", ""},
+      {"C:\\Windows\\INF\\sub\\z.inf", {}, untouched + "100", ""},
       {"C:\\Windows\\System32\\drivers\\x.inf", {}, untouched + "100", ""},
       {"C:\\Program Files\\y.inf", {}, untouched + "100", ""},
       {"C:\\Windows\\INF\\..\\System32\\drivers\\x.inf", {}, untouched + "100", ""},
@@ -223,6 +227,28 @@ TEST_F(StepsTest, SlotsNameFilesInTheInfFolderOnlyAndTheSystemUninstallsWhatStan
   RemoveInstalledInfs(state);
   EXPECT_EQ(Calls("DeleteFileA"),
             (std::vector<std::string>{kInf + "oem0.INF", kInf + "oem1.inf", kInf + "oem1.pnf"}));
+  // What slot 0's copy was installed from ("": no PNF says), the failing call; whether it is ours.
+  // A single-INF install staged single.inf; the staged copy of gone.inf was deleted.
+  const std::tuple<std::string, Failing, bool> owners[] = {
+      {"NET73417.INF", {}, true},
+      {"single.inf", {}, true},
+      {"lumenet.inf", {}, false},
+      {"gone.inf", {}, false},
+      {"", {}, false},
+      {"..", {}, false},
+      {"single.inf", {"GetEnvironmentVariableA", 1, {0, true, MAX_PATH}}, true},
+      {"single.inf", {"GetFileAttributesA"}, false},
+      {"net7341a.inf", {"SetupGetInfInformationA", 1}, false},
+      {"net7341a.inf", {"SetupQueryInfOriginalFileInformationA", 1}, false}};
+  for (const auto& [original, failing, ours] : owners) {
+    SeedStore(kInf + "oem0.inf", original);
+    if (original.empty()) std::filesystem::remove(Linux(kInf + "oem0.pnf"));
+    Write(kInstall + "single.inf"s, "staged");
+    Fail(failing);
+    OutputOf([&] { RemoveInstalledInfs(state); });
+    EXPECT_EQ(Gone()[0], ours ? '-' : '1') << original << " " << failing.call;
+    EXPECT_EQ(Calls("SetupUninstallOEMInfA").size(), ours ? 2u : 1u) << original << " " << failing.call;
+  }
 }
 
 TEST_F(StepsTest, TheListIsReadInRegistryOrderWithinItsCapacitiesAndAsCounted) {
@@ -240,12 +266,25 @@ TEST_F(StepsTest, TheListIsReadInRegistryOrderWithinItsCapacitiesAndAsCounted) {
   EXPECT_EQ(ReadList(), "(1, 1)(2, 1)(3, 1)(48879, 161)(48879, 162)(51966, 1)(51966, 2)");
   Open();
   List("1111", "0001"), List("2222", "0002"), List("2222", "0003");
-  // Opens: the list, each vendor to count, then to fill, which fills at most what was counted.
-  Fail({"RegOpenKeyExA", 5});
+  // Opens: the list in each view, each vendor to count, then to fill, which fills at most what
+  // was counted.
+  Fail({"RegOpenKeyExA", 6});
   EXPECT_EQ(ReadList(), "(4369, 1)");
   // A vendor's entry that comes after the count (the counting pass enumerates three times).
   Fail({}), sim::BeforeCall("RegEnumKeyExA", 4, [this] { List("1111", "0009"); });
   EXPECT_EQ(ReadList(), "(4369, 1)(4369, 9)(8738, 2)");
+  // A 32-bit component keeps its list in the 32-bit view, which 64-bit Windows keeps apart.
+  const std::string list32 = "SOFTWARE\\WOW6432Node\\Orvix\\Kadrimov\\SupportedDevices\\";
+  SetBytes(list32 + "3333", "0003", REG_SZ, ""), Fail({});
+  EXPECT_EQ(ReadList(), "(4369, 1)(4369, 9)(8738, 2)(8738, 3)(13107, 3)");
+  const std::string view = " (32-bit view)", path = "Software\\Orvix\\Kadrimov\\SupportedDevices";
+  EXPECT_EQ(
+      Calls("RegOpenKeyExA"),
+      (std::vector<std::string>{path, path + view, path + "\\1111", path + "\\2222", path + "\\3333" + view,
+                                path + "\\1111", path + "\\2222", path + "\\3333" + view}));
+  SetString("SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment", "PROCESSOR_ARCHITECTURE",
+            "x86");
+  EXPECT_EQ(ReadList(), "(4369, 1)(4369, 9)(8738, 2)(8738, 3)");
   // Without the list's key name nothing is opened, not even by a name left in the buffer.
   Fail({"LoadStringA"});
   EXPECT_EQ(ReadList(), "none 777");
@@ -257,21 +296,28 @@ TEST_F(StepsTest, ThePassRemovesWhatEachDevicesOwnIdentifierNamesAndSurvivesFail
   ASSERT_TRUE(LoadResourceStrings(state));
   // Listed in an order that the lookup cannot search unsorted.
   for (const char* device : {"0007", "0005", "0003", "0001", "0000"}) List("1E7D", device);
-  List("1E7C", "0000");
-  // 4095 characters fit with the NUL; a short identifier's fields are 0 past its end.
+  List("1E7C", "0000"), List("0000", "0000");
+  // 4095 characters fit with the NUL; the device field of a short identifier is 0 past its end.
+  // Only PCI identifiers count, their labels in any case: other buses have other numbers there.
   const std::string removed[] = {
-      Pci("1E7C", "4C43"), Pci("1E7D", "0001"),
-      Pci("1E7D", "0003"), Pci("1E7D", "0005"),
-      Pci("1E7D", "0007"), "PCI\\VEN_1E7C&DEV_4C43&" + std::string(4071, 'f') + "\\1",
-      Pci("1E7C", "4C46"), "PCI\\VEN_1E7C\\1",
-      "PCI\\VEN_1E7D\\1",  "XYZ\\VEN_1E7C&DEV_4C40\\1"};
-  const std::string kept[] = {Pci("1E7D", "0002"), Pci("1E7C", "9999"), Pci("1E7C", "4C47"),
-                              "PCI\\VEN_1E7C&DEV_4C41&" + std::string(4072, 't') + "\\1"};
+      Pci("1E7C", "4C43"),        Pci("1E7D", "0001"),
+      Pci("1E7D", "0003"),        Pci("1E7D", "0005"),
+      Pci("1E7D", "0007"),        "PCI\\VEN_1E7C&DEV_4C43&" + std::string(4071, 'f') + "\\1",
+      Pci("1E7C", "4C46"),        "PCI\\VEN_1E7C&DEV_\\1",
+      "pci\\ven_1e7c&dev_4c40\\1"};
+  const std::string kept[] = {
+      Pci("1E7D", "0002"),         Pci("1E7C", "9999"),
+      Pci("1E7C", "4C47"),         "PCI\\VEN_1E7C&DEV_4C41&" + std::string(4072, 't') + "\\1",
+      "PCI\\VEN_1E7C\\1",          "PCI\\VEN_1E7D&SUB_0000\\1",
+      "XYZ\\VEN_1E7C&DEV_4C40\\1", "USB\\VID_1E7C&PID_4C43\\5&1",
+      "ROOT\\NET\\0001",           "SWD\\MSRRAS\\MS_NDISWANIP"};
   // The failing call; what the pass returns; how many that it should remove stay; the service.
   const std::tuple<Failing, int32_t, int32_t, bool> cases[] = {
-      {{}, 10, 0, false},
-      {{"SetupDiGetClassDevsA", 1}, 0, 10, true},
-      {{"SetupDiRemoveDevice", 2, {0, true, 2}}, 9, 1, false}};
+      {{}, 9, 0, false},
+      {{"SetupDiGetClassDevsA", 1}, 0, 9, true},
+      // Whether the system takes the parameters or not, the class installer removes the device.
+      {{"SetupDiSetClassInstallParamsA"}, 9, 0, false},
+      {{"SetupDiCallClassInstaller", 2}, 8, 1, false}};
   for (const auto& [failing, counted, left, service] : cases) {
     for (const std::string& id : removed)
       AddDevice(kNet, id, id == Pci("1E7C", "4C46") ? std::string(4095, 'd').c_str() : "a");
@@ -286,6 +332,13 @@ TEST_F(StepsTest, ThePassRemovesWhatEachDevicesOwnIdentifierNamesAndSurvivesFail
         left);
     for (const std::string& id : kept) EXPECT_TRUE(HasDevice(id)) << id.substr(0, 30);
     EXPECT_TRUE(HasDevice(Pci("1E7C", "4C42")));
+    // One removal through the class installer per supported device, none without it.
+    const std::vector<std::string> asked = Calls("SetupDiCallClassInstaller");
+    EXPECT_EQ(asked.size(), failing.call == "SetupDiGetClassDevsA"s ? 0u : 9u) << failing.call;
+    EXPECT_EQ(
+        std::count_if(asked.begin(), asked.end(), [](auto& call) { return call.rfind("0x5 PCI", 0) == 0; }),
+        static_cast<int32_t>(asked.size()));
+    EXPECT_EQ(Calls("SetupDiRemoveDevice").size(), 0u);
     EXPECT_EQ(Has("SYSTEM\\CurrentControlSet\\Services\\RX90K"), service) << failing.call;
   }
 }

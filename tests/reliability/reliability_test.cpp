@@ -58,9 +58,10 @@ TEST_P(ModeTest, EveryModeDoesItsOwnWorkAndEveryFailingCallEndsCleanWithinThePro
   EXPECT_EQ(Bits({HasDevice("PCI\\VEN_1E7C&DEV_4C43&SUBSYS_00011E7C&REV_01"),
                   HasDevice("PCI\\VEN_1E7C&DEV_3A02&SUBSYS_00021E7C&REV_02"),
                   HasDevice("PCI\\VEN_ABCD&DEV_1234&SUBSYS_00000000&REV_00"),
+                  HasDevice("PCI\\VEN_ABCE&DEV_1235&SUBSYS_00000000&REV_00"),
                   Has("SYSTEM\\CurrentControlSet\\Services\\RX90K"), Exists("C:\\Windows\\INF\\oem0.inf"),
                   Exists(kInstall + "net7341a.inf"s)}),
-            uninstall ? "000001" : "000011");
+            uninstall ? "0000001" : "0000011");
   std::set<std::string> names;
   for (uint32_t k = 1; k <= calls.size(); ++k) {
     const std::string& name = calls[k - 1].name;

@@ -22,8 +22,10 @@ const struct {
     {'d', kNet, "PCI\\VEN_1E7C&DEV_4C43&SUBSYS_00011E7C&REV_01\\4&1A2B&0&00E0", "Orvix RX90K adapter"},
     {'d', kOther, "PCI\\VEN_1E7C&DEV_3A02&SUBSYS_00021E7C&REV_02\\4&2B3C&0&00E1", "Ethernet Controller"},
     {'d', kNet, "PCI\\VEN_ABCD&DEV_1234&SUBSYS_00000000&REV_00\\5&11&0&0010", "Supported through the list"},
+    {'d', kNet, "PCI\\VEN_ABCE&DEV_1235&SUBSYS_00000000&REV_00\\5&12&0&0018", "Listed in the 32-bit view"},
     {'s', "RX90K"},
     {'D', kNet, "PCI\\VEN_1E7C&DEV_9999&SUBSYS_00000000&REV_00\\4&44&0&0000", "Unsupported"},
+    {'D', kNet, "USB\\VID_1E7C&PID_4C43\\5&2C1D&0&2", "USB adapter, no PCI fields"},
     {'D', kOther, "PCI\\VEN_1E7C&DEV_4C44&SUBSYS_00000000&REV_00\\4&66&0&0000", nullptr},
     {'D', "{4D36E968-E325-11CE-BFC1-08002BE10318}", "PCI\\VEN_1E7C&DEV_4C45&SUBSYS_0&REV_00\\4&7", "Display"},
     {'S', "RX90K2"},
@@ -37,7 +39,8 @@ const struct {
     {'V', "SOFTWARE\\Orvix\\qnetprep2", "Install", "Success"},
     {'V', "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\qnetprep2", "UninstallString", "x /u"},
     {'V', "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Lumora\\Parts", "Driver", "lumora.sys"},
-    {'V', "SOFTWARE\\Orvix\\Kadrimov\\SupportedDevices\\ABCD", "1234", ""}};
+    {'V', "SOFTWARE\\Orvix\\Kadrimov\\SupportedDevices\\ABCD", "1234", ""},
+    {'V', "SOFTWARE\\WOW6432Node\\Orvix\\Kadrimov\\SupportedDevices\\ABCE", "1235", ""}};
 
 std::string Escaped(const std::string& text) {
   return std::regex_replace(text, std::regex(R"([\\^$.|?*+()\[\]{}])"), R"(\$&)");

@@ -100,8 +100,8 @@ def package_reads_after_removal(calls, folder):
 class Machine:  # a machine folder (registry file and drives) and its way of running qnetprep
     wine, parent = False, None
 
-    def __init__(self, program, root=None):
-        self.program = Path(program)  # the exe that a package holds (only data on the simulated side)
+    def __init__(self, program, root=None, arch='x64'):
+        self.program, self.arch = Path(program), arch  # the exe that a package holds (only data on the simulated side)
         self.dir = Path(root or tempfile.mkdtemp(prefix=f'qnetprep-{self.name}.', dir=self.parent))
         self.root = self.dir if root else self.dir / self.root_name
         self.registry_file = self.root / self.registry_name
@@ -191,7 +191,7 @@ class Machine:  # a machine folder (registry file and drives) and its way of run
 
     def run(self, folder, tail, exact=False, program=None, traced=False):
         """Runs `<folder>\\qnetprep.exe <tail>` (or the command line `tail` as given, or `program <tail>`) from
-        the folder; traced, also gives the program's calls."""
+        the folder; traced, also gives the program's calls and counts its device removals (self.removals)."""
         self.label_stored()
         status, out, asked, calls = self.start(folder, tail, exact, program, traced)
         self.label_stored()  # before another program changes a stored INF
@@ -206,6 +206,9 @@ class Sim(Machine):
 
     def open(self):
         self.call({b'QNETPREP_CRASH_AT': b'1'}, [], self.dir)  # stopped at its first call, it saves a new machine
+        # What the machine is, as a Wine prefix of that kind says it.
+        self.seed_key(r'SYSTEM\CurrentControlSet\Control\Session Manager\Environment',
+                      f'"PROCESSOR_ARCHITECTURE"="{"x86" if self.arch == "x86" else "AMD64"}"')
         self.baseline = set(self.state([('files', self.inf_store), 'devices']))
 
     def call(self, settings, args, cwd):
@@ -221,6 +224,8 @@ class Sim(Machine):
         settings = {b'QNETPREP_COMMAND_LINE': tail} if exact else {}
         settings.update({b'QNETPREP_PROGRAM': program.encode('latin-1')} if program else {})
         status, out, calls = self.call(settings, [] if exact else tail.split(), self.linux(folder))
+        self.removals = [sum(c.startswith('SetupDiCallClassInstaller 0x5 ') for c in calls),
+                         sum(c.startswith('SetupDiRemoveDevice ') for c in calls)]
         paths = [(name, re.sub(r' (style|flags)=\S+$', '', detail).split(' -> ') if detail else [])
                  for name, _, detail in (c.partition(' ') for c in calls)]
         return status, out, [re.split(' (?:flags=)?', c)[1:3] for c in calls if c.startswith('SetupUninstallOEMInfA ')], \
@@ -250,7 +255,7 @@ class Wine(Machine):
 
     def __init__(self, program, arch):  # beside the template: its files are linked, not copied
         self.name, self.parent = f'wine-{arch}', Path(os.environ['QNETPREP_WINE_TEMPLATE']).parent
-        super().__init__(program)
+        super().__init__(program, arch=arch)
         self.helpers = self.program.parent / 'tests' / 'windows'
         self.env = dict(os.environ, WINEPREFIX=str(self.root), WINEDLLOVERRIDES='mscoree,mshtml=', LC_ALL='C.UTF-8')
         # The 64-bit loader: "wine" starts the 32-bit one, which looks for system32 programs in syswow64.
@@ -283,8 +288,12 @@ class Wine(Machine):
         debug = '-all,trace+setupapi' + (',+relay,+loaddll' if traced else '')
         status, out, err = self.wine_run(args, self.linux(folder), debug)
         text = err.read_text('latin-1')
-        calls = [(func, [unescape(s) for s in re.findall(r'"((?:[^"\\]|\\.)*)"', args)])
-                 for func, args in self.program_calls(text, program or 'qnetprep.exe')] if traced else []
+        calls = []
+        if traced:  # the system's own removal calls come from setupapi, not from the program
+            own = self.program_calls(text, program or 'qnetprep.exe')
+            self.removals = [sum(f == 'SetupDiCallClassInstaller' and int(a.split(',')[0], 16) == 5 for f, a in own),
+                             sum(f == 'SetupDiRemoveDevice' for f, a in own)]
+            calls = [(func, [unescape(s) for s in re.findall(r'"((?:[^"\\]|\\.)*)"', args)]) for func, args in own]
         return status, out, re.findall(r':SetupUninstallOEMInfA "(.*?)", (0x[0-9a-f]+)', text), calls
 
     @staticmethod
@@ -327,6 +336,11 @@ def expect(what, expected, actual):
     assert expected == actual, f'{what} differs (- expected, + seen):\n' + '\n'.join(diff or [f'{expected} != {actual}'])
 
 
+def for_arch(lines, arch):
+    """Expected lines; one that starts with "x64: " or "x86: " holds for that build's machine only."""
+    return [x[5:] if x[:5] == f'{arch}: ' else x for x in lines if x[:5] not in ('x64: ', 'x86: ') or x[:5] == f'{arch}: ']
+
+
 def play(m, steps):
     """Plays a scenario up to its first surprise; runs and states also go to m.transcript."""
     m.open()
@@ -349,18 +363,25 @@ def play(m, steps):
             m.linux(args[0]).write_bytes(args[1])
             m.set_attributes(m.linux(args[0]), sum(b for b, c in BITS if c in args[2]))
         elif op == 'slot':  # the stored INF that a record names, changed by another program
-            path = m.linux(text_of(read_registry(m.registry_file, m.wine)[PARAMS.lower()][1], args[0]))
-            if args[1] == 'append':
+            named = text_of(read_registry(m.registry_file, m.wine)[PARAMS.lower()][1], args[0])
+            path = m.linux(named)
+            if args[1] == 'upper':
+                stem, dot, extension = named.rpartition('.')
+                m.seed_key(PARAMS, f'"{args[0]}"="' + (stem.upper() + dot + extension).replace('\\', '\\\\') + '"')
+            elif args[1] == 'append':
                 path.write_bytes(path.read_bytes() + args[2])
             else:
                 m.set_attributes(path, sum(b for b, c in BITS if c in args[2]))
         elif op in ('run', 'exact', 'started', 'traced run'):
             program = args.pop(0) if op == 'started' else None
             status, out, asked, calls = m.run(args[0], args[1], op == 'exact', program, op == 'traced run')
-            record = [f'exit {status}', f'stdout [{out}]'] + [f'uninstall asked {a}' for a in asked]
+            counted = op == 'traced run' and len(args) > 4
+            record = [f'exit {status}', f'stdout [{out}]'] + [f'uninstall asked {a}' for a in asked] + (
+                [f'SetupDiCallClassInstaller(DIF_REMOVE) calls {m.removals[0]}',
+                 f'SetupDiRemoveDevice calls {m.removals[1]}'] if counted else [])
             m.transcript += [f'== {op} in {args[0]}: {args[1]}'] + mask(record, False)
             expect(f'{op} {args[1]!r}', ['exit 1', f'stdout [{args[2]}]'] +
-                   [f'uninstall asked {{stored {a}}} 0x1' for a in args[3]], record)
+                   [f'uninstall asked {{stored {a}}} 0x1' for a in args[3]] + for_arch(args[4:], m.arch), record)
             if op == 'traced run':
                 order = package_reads_after_removal(calls, args[0])
                 m.transcript += ['== order'] + order
@@ -368,7 +389,7 @@ def play(m, steps):
         elif op == 'state':
             actual = sorted(mask(m.observe(args[1] if len(args) > 1 else ()), False))
             m.transcript += ['== state'] + actual
-            expected = [x.replace('size=EXE', f'size={m.program.stat().st_size}') for x in args[0]]
+            expected = [x.replace('size=EXE', f'size={m.program.stat().st_size}') for x in for_arch(args[0], m.arch)]
             expect('state', sorted(mask(expected, m.wine)), mask(actual, m.wine))
         elif op == 'same content':
             folder = m.linux(r'C:\Program Files\Orvix\qnetprep')
@@ -397,7 +418,7 @@ def windows_exe(arch):
 
 
 def compare(arch, name):
-    machines = [Wine(windows_exe(arch), arch), Sim(windows_exe(arch))]
+    machines = [Wine(windows_exe(arch), arch), Sim(windows_exe(arch), arch=arch)]
     failures = [f for m in machines for f in scenario_on(m, name)]
     wine, sim = (mask(m.transcript, True) for m in machines)
     return failures or ([] if wine == sim else [

@@ -1,11 +1,13 @@
 """The end-to-end scenarios, data that both machines play (e2e.py). Steps: ('device', class, instance id,
 description or None); ('key', path below HKLM, REGEDIT4 value line...); ('package', folder, file left out...);
 ('file', path, content, attributes 'RHS'); ('slot', value, 'append' text | 'attributes' bits) to the stored INF
-a record names; ('run' | 'exact', folder, tail | whole command line, standard output, package INFs whose stored
-copy the system is asked to uninstall), each ending with exit code 1, also as ('started', program, folder, tail,
-...) and as ('traced run', ...), which also checks that no package file is read after the first device removal;
-('program', path) copies the program there; ('state', expected lines, extra items); ('same content',);
-('first calls', folder, calls). EXE stands for the size of the program."""
+a record names, or 'upper' to name it in capitals but for its extension; ('run' | 'exact', folder, tail | whole
+command line, standard output, package INFs whose stored copy the system is asked to uninstall), each ending with
+exit code 1, also as ('started', program, folder, tail, ...) and as ('traced run', ..., lines that count the
+DIF_REMOVE and SetupDiRemoveDevice calls that the program made), which also checks that no package file is read
+after the first device removal; ('program', path) copies the program there; ('state', expected lines, extra
+items); ('same content',); ('first calls', folder, calls). EXE stands for the size of the program; a line that
+starts with "x64: " or "x86: " is expected of that build only."""
 from pathlib import Path
 
 SAMPLE = Path(__file__).resolve().parents[2] / 'sample' / 'package'
@@ -79,6 +81,20 @@ OUTSIDE = {SYS + r'\qnetx.inf': 'R', SYS + r'\qnetx.pnf': '', SYS + r'\qnety.inf
 OUTSIDE_LEFT = ('state', NOTHING_RECORDED + NOT_STAGED + [f'file {p.replace(SYS, "{system folder}")} size=11 attr='
                                                             f'{a or "-"}' for p, a in OUTSIDE.items()], [('file', p) for p in OUTSIDE])
 
+# Devices of the network class that are no PCI devices, and the list entries of the removal scenario.
+NOT_PCI = [('net', r'USB\VID_1E7C&PID_4C43\5&2C1D3E4F&0&2', 'USB Fast Ethernet Adapter'),
+           ('net', r'ROOT\NET\0001', 'WAN Miniport (IP)'), ('net', r'SWD\MSRRAS\MS_NDISWANIP', 'WAN Miniport')]
+LISTED = (('10ec', '8168'), ('1E7C', '4c60xyz'), ('WXYZ', '4C61'), ('0000', '0000'))
+LIST32 = r'Software\Wow6432Node\Orvix\Kadrimov\SupportedDevices'
+# What a slot may name in the INF store that is not the package's; contents and attributes.
+INF, VERSION = r'C:\Windows\INF', b'[Version]\r\nSignature="$Windows NT$"\r\n'
+NOT_OURS = {INF + r'\oem7.inf': (VERSION + b'; Lumenet\r\n', 'R'), INF + r'\oem7.pnf': (b'PNF\nSource=C:\\lumenet.inf\n', 'H'),
+            INF + r'\machine.inf': (VERSION, ''), INF + r'\sub\net7341a.inf': (VERSION, 'R')}
+NOT_OURS_LEFT = ('state', NOTHING_RECORDED + NOT_STAGED + [r'dir {INF store}\sub'] + [
+    f'file {p.replace(INF, "{INF store}")} size={len(c)} attr={a or "-"}' for p, (c, a) in NOT_OURS.items()],
+    [('file', INF + r'\sub\net7341a.inf')])
+ORVIX2 = f'file {FOLDER}\\orvix2.inf size={(SAMPLE / "net73417.inf").stat().st_size} attr=-'
+
 SCENARIOS = {
     # No options: devices and service cleared, package staged, INFs stored, only the vendor key.
     'first_default_run': STANDARD + [('package', PKG), ('run', PKG, '', '', []), ('same content',), (
@@ -114,16 +130,34 @@ SCENARIOS = {
         ('key', ENTRY_KEY, '"DisplayName"="x"'), ('run', PKG, '/u', '', []), OUTSIDE_LEFT,
         ('key', PARAMS, r'"RenamedInf"="C:\\Program Files\\Lumora\\drv.inf"'), ('run', PKG, '/u', '', []), OUTSIDE_LEFT],
     # The supported-device list adds devices, names counting by their first four characters, case-free;
-    # a vendor subkey that is not hexadecimal adds nothing (as vendor 0 it would match the ROOT one).
+    # a vendor subkey that is not hexadecimal adds nothing. Only PCI identifiers count: a USB device
+    # with a supported pair where PCI has its fields, and root devices as vendor 0 device 0, stay.
+    # A 32-bit component's list, in the 32-bit view, is read where there is one apart (64-bit Windows).
     'device_removal_with_list': STANDARD + [
         ('device', 'net', r'PCI\VEN_10EC&DEV_8168&SUBSYS_816810EC&REV_06\4&1F7DBC9F&0&00E1', 'PCIe GbE Controller'),
-        ('device', 'other', r'ROOT\NETADAPTER\X4C61', 'Virtual adapter'), ('package', PKG)] + [
-        ('key', f'{LIST}\\{k}', f'"{v}"=""') for k, v in (('10ec', '8168'), ('1E7C', '4c60xyz'), ('WXYZ', '4C61'))] + [
-        ('run', PKG, '/u', '', []), ('state', devices([d for d in LEFT if 'DEV_4C60' not in d[1]]) + [
+        ('device', 'other', r'ROOT\NETADAPTER\X4C61', 'Virtual adapter'), *[('device', *d) for d in NOT_PCI],
+        ('package', PKG)] + [('key', f'{LIST}\\{k}', f'"{v}"=""') for k, v in LISTED] + [
+        ('key', LIST32 + r'\8086', '"100e"=""'), ('traced run', PKG, '/u', '', [], 'x64: SetupDiCallClassInstaller'
+         '(DIF_REMOVE) calls 5', 'x86: SetupDiCallClassInstaller(DIF_REMOVE) calls 4', 'SetupDiRemoveDevice calls 0'),
+        ('state', devices([d for d in LEFT if 'DEV_4C60' not in d[1] and 'DEV_100E' not in d[1]] + NOT_PCI) + [
+            f'x86: device {LEFT[4][0]} {LEFT[4][1]} desc="{LEFT[4][2]}"',
             r'device other ROOT\NETADAPTER\X4C61 desc="Virtual adapter"', *NOTHING_RECORDED, *NOT_STAGED,
             f'key HKLM\\{VENDOR}\\Kadrimov', f'key HKLM\\{LIST}'] + [
-            x for k, v in (('10ec', '8168'), ('1E7C', '4c60xyz'), ('WXYZ', '4C61'))
-            for x in (f'key HKLM\\{LIST}\\{k}', f'value HKLM\\{LIST}\\{k} "{v}" REG_SZ len=1 ""+NUL*1')])],
+            x for k, v in LISTED for x in (f'key HKLM\\{LIST}\\{k}', f'value HKLM\\{LIST}\\{k} "{v}" REG_SZ len=1 ""+NUL*1')])],
+    # Slots naming a stored INF of another package (the system reuses a removed one's oemN number, so
+    # only the simulated machine's PNF names the other original), a plain INF of the store, and files
+    # below it leave them all alone: no system call, no attribute or file changed.
+    'slots_naming_what_is_not_ours': [('package', PKG)] + [('file', p, c, a) for p, (c, a) in NOT_OURS.items()] + [
+        ('key', PARAMS, r'"RenamedInf"="C:\\Windows\\INF\\oem7.inf"', r'"RenamedInf1"="C:\\Windows\\INF\\machine.inf"'),
+        ('key', ENTRY_KEY, '"DisplayName"="x"'), ('run', PKG, '/u', '', []), NOT_OURS_LEFT,
+        ('key', PARAMS, r'"RenamedInf"="C:\\Windows\\INF\\sub\\net7341a.inf"', r'"RenamedInf1"="C:\\Windows\\INF\\sub"'),
+        ('run', PKG, '/u', '', []), NOT_OURS_LEFT],
+    # A recorded single-INF install of an INF the package does not name is the package's while the install
+    # folder holds it: "/u" has it uninstalled, also through a slot written in capitals.
+    'single_inf_of_another_name_uninstalled': [
+        ('package', PKG), ('file', PKG + r'\orvix2.inf', (SAMPLE / 'net73417.inf').read_bytes(), ''),
+        ('run', PKG, '/au /inf=orvix2.inf', FIRST_SELF_COPY, []), ('slot', 'RenamedInf', 'upper'),
+        ('run', SYS, '/u', '', BOTH[1:]), ('state', NOTHING_RECORDED + staged() + [ORVIX2, SELF_COPY])],
     # "/inf=" naming a file that is not a Windows NT style INF: staged, refused, "Fail".
     'single_inf_not_windows_nt': [
         ('package', PKG), ('file', PKG + r'\legacy.inf', b'[Version]\r\nClass=Net\r\n', ''),
@@ -149,7 +183,7 @@ SCENARIOS = {
     # the install records both INFs again.
     'damaged_records_are_cleared': [
         ('package', PKG), ('key', PARAMS, r'"RenamedInf1"="C:\\Windows\\INF\\oem5.inf"'),
-        ('run', PKG, '/au', FIRST_SELF_COPY, ['oem5.inf']), ('state', RECORDED),
+        ('run', PKG, '/au', FIRST_SELF_COPY, []), ('state', RECORDED),
         ('key', PARAMS, f'"RenamedInf"="{"x" * 600}"'), ('run', PKG, '/au', '', BOTH[1:]), ('state', RECORDED),
         ('key', PARAMS, '"RenamedInf"=hex(1):' + ','.join(['78'] * 512)), ('run', PKG, '/au', '', BOTH[1:]),
         ('state', RECORDED)],

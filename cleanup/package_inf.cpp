@@ -1,0 +1,68 @@
+#include "cleanup/package_inf.h"
+
+#include <cstring>
+
+#include "install/package_files.h"
+#include "platform/platform.h"
+#include "platform/text.h"
+
+namespace {
+
+// The INFs that every default install pre-installs.
+constexpr const char* kPackageInfs[] = {"net7341a.inf", "net73417.inf"};
+
+// The version data of an INF is a few hundred bytes; one that does not fit here is no
+// INF of this package.
+constexpr DWORD kInfInformationCapacity = 4096;
+
+// The name that the system keeps for the INF it stored under another name.
+bool ReadOriginalInfName(const char* storedInfPath, char (&name)[MAX_PATH]) {
+  alignas(SP_INF_INFORMATION) BYTE buffer[kInfInformationCapacity];
+  auto* information = reinterpret_cast<SP_INF_INFORMATION*>(buffer);
+  if (!SetupGetInfInformationA(storedInfPath, INFINFO_INF_NAME_IS_ABSOLUTE, information, sizeof buffer,
+                               nullptr)) {
+    return false;
+  }
+  SP_ORIGINAL_FILE_INFO_A original;
+  std::memset(&original, 0, sizeof original);
+  original.cbSize = sizeof original;
+  if (!SetupQueryInfOriginalFileInformationA(information, 0, nullptr, &original)) return false;
+  original.OriginalInfName[MAX_PATH - 1] = '\0';
+  return TextCopy(name, original.OriginalInfName);
+}
+
+const char* FileNameOf(const char* path) {
+  const char* name = path;
+  for (const char* at = path; *at != '\0'; ++at) {
+    if (*at == '\\' || *at == '/') name = at + 1;
+  }
+  return name;
+}
+
+// Whether <Program Files>\Orvix\<product>\<name> is a file, the folder composed as
+// staging composes it, but not created: an uninstall must not make it.
+bool InstallFolderHolds(const RunState& state, const char* name) {
+  char programFiles[MAX_PATH];
+  const DWORD length = GetEnvironmentVariableA(kProgramFilesVariable, programFiles, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) TextCopy(programFiles, kDefaultProgramFiles);
+  char path[MAX_PATH];
+  if (!JoinPath(path, programFiles, kInstallVendorFolder) || !JoinPath(path, path, state.ProductName) ||
+      !JoinPath(path, path, name)) {
+    return false;
+  }
+  const DWORD attributes = GetFileAttributesA(path);
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+}  // namespace
+
+bool IsPackageStoredInf(const RunState& state, const char* storedInfPath) {
+  char original[MAX_PATH];
+  if (!ReadOriginalInfName(storedInfPath, original)) return false;
+  const char* name = FileNameOf(original);
+  if (*name == '\0' || !StaysWithinFolder(name)) return false;
+  for (const char* packageInf : kPackageInfs) {
+    if (TextEqualsIgnoringAsciiCase(name, packageInf)) return true;
+  }
+  return InstallFolderHolds(state, name);
+}
