@@ -4,7 +4,7 @@ the simulated machine, which must agree (under_wow64: the x86 build in the 64-bi
 QNETPREP_WINE_TEMPLATE, and on a simulated 64-bit Windows); same_bytes: the build again, in another folder,
 gives the same exe. Both are read from Linux: the registry from its file (the prefix's system.reg once the
 server has ended), files from the drives. QNETPREP_KEEP_MACHINE=1 keeps the machine folders for a look."""
-import difflib, os, re, shutil, subprocess, sys, tempfile
+import difflib, filecmp, os, re, shutil, subprocess, sys, tempfile
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
@@ -237,7 +237,6 @@ class Sim(Machine):
         # What the machine is, as a Wine prefix of that kind says it.
         self.seed_key(r'SYSTEM\CurrentControlSet\Control\Session Manager\Environment',
                       f'"PROCESSOR_ARCHITECTURE"="{"x86" if self.arch == "x86" else "AMD64"}"')
-        self.baseline = set(self.state([('files', self.inf_store), 'devices']))
 
     def call(self, settings, args, cwd):
         env = {k.encode(): v.encode() for k, v in os.environ.items() if not k.startswith('QNETPREP_')}
@@ -286,18 +285,16 @@ class Wine(Machine):
         self.name, self.parent = f'wine-{arch}', Path(os.environ['QNETPREP_WINE_TEMPLATE']).parent
         super().__init__(program, arch=arch)
         self.helpers = self.program.parent / 'tests' / 'windows'
-        self.env = dict(os.environ, WINEPREFIX=str(self.root), WINEDLLOVERRIDES='mscoree,mshtml=',
-                        LC_ALL='C.UTF-8')
+        self.env = wine_env(self.root, LC_ALL='C.UTF-8')
         # The 64-bit loader: "wine" starts the 32-bit one, which looks for system32 programs in syswow64.
         wine64 = Path(shutil.which('wine64') or '/usr/lib/wine/wine64')
-        self.loader = str(wine64) if arch == 'x64' and wine64.exists() else os.environ.get('WINE', 'wine')
+        self.loader = str(wine64) if arch == 'x64' and wine64.exists() else 'wine'
 
     def open(self):
         # Linked: no file changes in place but the registry's, which the seeding appends to: copied.
         template = Path(os.environ['QNETPREP_WINE_TEMPLATE'])
         subprocess.run(['cp', '-al', template, self.root], check=True)
         subprocess.run(['cp', '--remove-destination', *template.glob('*.reg'), self.root], check=True)
-        self.baseline = set(self.state([('files', self.inf_store), 'devices']))
 
     def wine_run(self, args, cwd, debug):
         """Runs a Windows program, then ends the server, which writes the registry file."""
@@ -309,15 +306,15 @@ class Wine(Machine):
                                         timeout=240).returncode
         finally:  # also after a timeout, before the prefix is removed
             for flag in ('-k', '-w'):
-                subprocess.run([os.environ.get('WINESERVER', 'wineserver'), flag], env=env, timeout=60)
-        return status, (self.dir / 'stdout.txt').read_bytes().decode('cp1252'), self.dir / 'stderr.txt'
+                subprocess.run(['wineserver', flag], env=env, timeout=60)
+        out, err = (self.dir / 'stdout.txt').read_bytes().decode('cp1252'), self.dir / 'stderr.txt'
+        return status, out, err.read_text('latin-1')
 
     def start(self, folder, tail, exact, program, traced):
         args = [str(self.helpers / 'qnetprep_start.exe'), tail.hex()] if exact else [
             program or f'{folder}\\qnetprep.exe', *tail.split()]
         debug = '-all,trace+setupapi' + (',+relay,+loaddll' if traced else '')
-        status, out, err = self.wine_run(args, self.linux(folder), debug)
-        text = err.read_text('latin-1')
+        status, out, text = self.wine_run(args, self.linux(folder), debug)
         asked = re.findall(r':SetupUninstallOEMInfA "(.*?)", (0x[0-9a-f]+)', text)
         # The system's own removal calls come from setupapi, not from the program.
         return status, out, asked, self.program_calls(text, program or 'qnetprep.exe') if traced else []
@@ -341,9 +338,10 @@ class Wine(Machine):
     def first_calls(self, folder):
         """The program's first calls in a relay trace: those from its image on its main thread,
         but for the runtime's DLL helpers and start-up. No platform call may come before."""
-        _, _, trace = self.wine_run([f'{folder}\\qnetprep.exe', '/u'], self.linux(folder), '-all,+relay,+loaddll')
+        run = [f'{folder}\\qnetprep.exe', '/u']
+        _, _, trace = self.wine_run(run, self.linux(folder), '-all,+relay,+loaddll')
         calls = []
-        for func, args in self.program_calls(trace.read_text('latin-1'), 'qnetprep.exe'):
+        for func, args in self.program_calls(trace, 'qnetprep.exe'):
             quoted, number = re.search(r'"(.*)"', args), re.fullmatch('[0-9a-f]+', args)
             calls.append(f'{func} ' + (quoted[1] if quoted else f'{int(args, 16):#x}' if number else args))
         hardening = 'GetModuleHandleA kernel32.dll'
@@ -377,6 +375,7 @@ def for_arch(lines, arch):
 def play(m, steps):
     """Plays a scenario up to its first surprise; runs and states also go to m.transcript."""
     m.open()
+    m.baseline = set(m.state([('files', m.inf_store), 'devices']))
     for op, *args in steps:
         if op == 'device':
             guid = NET if args[0] == 'net' else OTHER
@@ -408,13 +407,14 @@ def play(m, steps):
                 m.set_attributes(path, sum(b for b, c in BITS if c in args[2]))
         elif op in ('run', 'exact', 'started', 'traced run'):
             program = args.pop(0) if op == 'started' else None
-            folder, tail, stdout, asked_for, *counts = args
+            folder, tail, stdout, infs, *counts = args
             status, out, asked, calls = m.run(folder, tail, op == 'exact', program, op == 'traced run')
             record = [f'exit {status}', f'stdout [{out}]'] + [f'uninstall asked {a}' for a in asked]
             record += removal_counts(calls) if counts else []
             m.transcript += [f'== {op} in {folder}: {tail}'] + mask(record, False)
-            expected = ['exit 1', f'stdout [{stdout}]'] + [f'uninstall asked {{stored {a}}} 0x1' for a in asked_for]
-            expect(f'{op} {tail!r}', expected + for_arch(counts, m.arch), record)
+            asked_for = [f'uninstall asked {{stored {inf}}} 0x1' for inf in infs]
+            expected = ['exit 1', f'stdout [{stdout}]', *asked_for, *for_arch(counts, m.arch)]
+            expect(f'{op} {tail!r}', expected, record)
             if op == 'traced run':
                 order = package_reads_after_removal([(f, m.paths(a)) for f, a in calls], folder)
                 m.transcript += ['== order'] + order
@@ -430,7 +430,7 @@ def play(m, steps):
             self_copy = m.linux(m.system_folder + r'\qnetprep.exe')
             for copy, source in [(staged / f.name, f) for f in SAMPLE.iterdir()] + [
                     (self_copy, m.program), (staged / 'qnetprep.exe', m.program)]:
-                assert not copy.exists() or copy.read_bytes() == source.read_bytes(), f'{copy} differs from {source}'
+                assert not copy.exists() or filecmp.cmp(copy, source, False), f'{copy} differs from {source}'
         elif op == 'first calls':
             m.transcript += ['== first calls'] + m.first_calls(args[0])
             expect('first calls', args[1], m.transcript[-3:])
@@ -447,9 +447,8 @@ def scenario_on(m, name):
         m.close()
 
 
-def windows_exe(arch):
-    build = os.environ.get('QNETPREP_WINDOWS_BUILD_DIR' if arch == 'x64' else 'QNETPREP_WINDOWS_X86_BUILD_DIR')
-    return Path(build or ROOT / 'build' / ('windows' if arch == 'x64' else 'windows-x86')) / 'qnetprep.exe'
+def windows_exe(arch):  # as its preset builds it
+    return ROOT / 'build' / ('windows' if arch == 'x64' else 'windows-x86') / 'qnetprep.exe'
 
 
 def compare(arch, name):
@@ -465,16 +464,20 @@ def output(*command):
     return subprocess.run(command, capture_output=True, text=True).stdout
 
 
+def wine_env(prefix, **more):  # no Mono or Gecko installer to offer: a prefix boots, and runs, unattended
+    return dict(os.environ, WINEPREFIX=str(prefix), WINEDLLOVERRIDES='mscoree,mshtml=', **more)
+
+
 def template(arch, folder):
-    """Boots the prefix to copy unless one booted with today's Wine packages is there (wine32 breaks older ones)."""
-    folder, stamp = Path(folder), arch + output('dpkg-query', '-W', 'wine', 'wine64', 'wine32:i386', 'libwine')
+    """Boots the prefix to copy unless today's Wine packages booted it (wine32 breaks older ones)."""
+    folder = Path(folder)
+    stamp = arch + output('dpkg-query', '-W', 'wine', 'wine64', 'wine32:i386', 'libwine')
     if (folder / 'qnetprep-stamp').exists() and (folder / 'qnetprep-stamp').read_text() == stamp:
         return []
     shutil.rmtree(folder, ignore_errors=True)
-    env = dict(os.environ, WINEPREFIX=str(folder), WINEDEBUG='-all', WINEDLLOVERRIDES='mscoree,mshtml=',
-               **({'WINEARCH': 'win32'} if arch == 'x86' else {}))
-    boot = subprocess.run([os.environ.get('WINEBOOT', 'wineboot'), '-i'], env=env, capture_output=True, timeout=300)
-    subprocess.run([os.environ.get('WINESERVER', 'wineserver'), '-w'], env=env, timeout=120)
+    env = wine_env(folder, WINEDEBUG='-all', **({'WINEARCH': 'win32'} if arch == 'x86' else {}))
+    boot = subprocess.run(['wineboot', '-i'], env=env, capture_output=True, timeout=300)
+    subprocess.run(['wineserver', '-w'], env=env, timeout=120)
     # A 32-bit prefix says so in its registry and has no folder for 32-bit programs on 64 bits.
     win32 = boot.returncode == 0 and '#arch=win32' in (folder / 'system.reg').read_text('latin-1')
     if win32 != (arch == 'x86') or win32 == (folder / 'drive_c/windows/syswow64').exists():
@@ -496,8 +499,9 @@ def same_bytes(arch):
     built = windows_exe(arch)
     toolchain = ROOT / 'cmake' / ('mingw-w64-x86_64.cmake' if arch == 'x64' else 'mingw-w64-i686.cmake')
     with tempfile.TemporaryDirectory(prefix='qnetprep-again.') as folder:
-        for step in (['cmake', '-S', ROOT, '-B', folder, '--toolchain', toolchain, '-DCMAKE_BUILD_TYPE=MinSizeRel'],
-                     ['cmake', '--build', folder, '--target', 'qnetprep', '-j2']):
+        configure = ['cmake', '-S', ROOT, '-B', folder, '--toolchain', toolchain,
+                     '-DCMAKE_BUILD_TYPE=MinSizeRel']
+        for step in (configure, ['cmake', '--build', folder, '--target', 'qnetprep', '-j2']):
             done = subprocess.run(step, capture_output=True, text=True)
             if done.returncode:
                 return [f'FAIL: {" ".join(map(str, step))}:\n{done.stdout[-2000:]}{done.stderr[-2000:]}']
@@ -511,48 +515,53 @@ def same_bytes(arch):
 # manifest names Windows Vista, 7, 8, 8.1 and 10.
 VERSION = ['FileVersion 0.0.3.7', 'ProductVersion 0.0.3.7', 'FileOS 0x40004', 'FileType 1',
            'String FileDescription=qnetprep', 'String FileVersion=0, 0, 3, 7', 'String InternalName=qnetprep',
-           'String OriginalFilename=qnetprep.exe', 'String ProductName=qnetprep', 'String ProductVersion=0, 0, 3, 7', '']
+           'String OriginalFilename=qnetprep.exe', 'String ProductName=qnetprep',
+           'String ProductVersion=0, 0, 3, 7', '']
 MANIFEST = ['level="requireAdministrator"', 'uiAccess="false"'] + [f'<supportedOS Id="{{{g}}}"/>' for g in (
-    'e2011457-1546-43c5-a5fe-008deee3d3f0', '35138b9a-5d96-4fbd-8e2d-a2440225f93a', '4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38',
-    '1f676c76-80e1-4239-95bb-83d0f6d0da78', '8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a')]
+    'e2011457-1546-43c5-a5fe-008deee3d3f0', '35138b9a-5d96-4fbd-8e2d-a2440225f93a',
+    '4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38', '1f676c76-80e1-4239-95bb-83d0f6d0da78',
+    '8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a')]
 SYSTEM_DLLS = {'kernel32.dll', 'user32.dll', 'advapi32.dll', 'setupapi.dll', 'shlwapi.dll', 'msvcrt.dll'}
 
 
 def footprint(arch):
     """What the exe carries onto a bare Windows; its resources read under Wine as Windows reads them."""
-    exe = windows_exe(arch)
-    objdump = ('x86_64' if arch == 'x64' else 'i686') + '-w64-mingw32-objdump'
+    exe, x64 = windows_exe(arch), arch == 'x64'
+    objdump = ('x86_64' if x64 else 'i686') + '-w64-mingw32-objdump'
     headers = output(objdump, '-p', exe)
     flags = (re.search(r'^DllCharacteristics\s+\w+\n((?:\t+\w+\n)*)', headers, re.M) or [''] * 2)[1].split()
     dlls = {d.lower() for d in re.findall(r'DLL Name: (\S+)', headers)}
-    wanted = {'DYNAMIC_BASE', 'NX_COMPAT', 'TERMINAL_SERVICE_AWARE'} | ({'HIGH_ENTROPY_VA'} if arch == 'x64' else set())
+    wanted = {'DYNAMIC_BASE', 'NX_COMPAT', 'TERMINAL_SERVICE_AWARE'} | ({'HIGH_ENTROPY_VA'} if x64 else set())
     image = exe.read_bytes()
     pe = int.from_bytes(image[0x3C:0x40], 'little')  # the PE signature, then the file header
     stamp = int.from_bytes(image[pe + 8:pe + 12], 'little')
-    characteristics = int.from_bytes(image[pe + 22:pe + 24], 'little')
+    coff_flags = int.from_bytes(image[pe + 22:pe + 24], 'little')
     checksum = int.from_bytes(image[pe + 88:pe + 92], 'little')
-    checks = {'machine': f'file format {"pei-x86-64" if arch == "x64" else "pei-i386"}' in headers,
+    checks = {'machine': f'file format {"pei-x86-64" if x64 else "pei-i386"}' in headers,
               'GUI subsystem': '(Windows GUI)' in headers,
               f'imports {sorted(dlls)} of the system only': dlls and dlls <= SYSTEM_DLLS,
               'no symbols': 'no symbols' in output(objdump, '-t', exe),
               f'size {exe.stat().st_size} at most 65536': exe.stat().st_size <= 65536,
               f'DllCharacteristics {flags} with {wanted}': wanted <= set(flags),
-              f'Characteristics {characteristics:#x} with both run-from-swap bits': characteristics & 0xC00 == 0xC00,
+              f'Characteristics {coff_flags:#x} with both run-from-swap bits': coff_flags & 0xC00 == 0xC00,
               f'time stamp {stamp:#x} none': stamp == 0,
               f'checksum {checksum:#x} of the bytes': checksum == pe_checksum(image, pe + 88),
-              'relocations': 'Base Relocation Directory [.reloc]' in headers and 'relocations stripped' not in headers}
+              'relocations': 'Base Relocation Directory [.reloc]' in headers
+              and 'relocations stripped' not in headers}
     problems = [f'FAIL: {exe}: {what}' for what, good in checks.items() if not good]
     m = Wine(exe, arch)
     try:
         m.open()
         shutil.copy(exe, m.linux(r'C:\checked.exe'))
-        status, shown, _ = m.wine_run([str(m.helpers / 'qnetprep_resources.exe'), r'C:\checked.exe'], m.dir, '-all')
+        reader = str(m.helpers / 'qnetprep_resources.exe')
+        status, shown, _ = m.wine_run([reader, r'C:\checked.exe'], m.dir, '-all')
     finally:
         m.close()
     version, _, manifest = shown.replace('\r', '').partition('Manifest ')
     if status or version.split('\n') != VERSION:
         problems.append(f'FAIL: {exe}: resources read as:\n{shown}')
-    problems += [f'FAIL: {exe}: manifest without {part}:\n{manifest}' for part in MANIFEST if part not in manifest]
+    problems += [f'FAIL: {exe}: manifest without {part}:\n{manifest}' for part in MANIFEST
+                 if part not in manifest]
     print(f'{exe}: {exe.stat().st_size} bytes, imports {sorted(dlls)}, {flags}\nmanifest {manifest}')
     return problems
 
@@ -569,5 +578,6 @@ def main(command, *args):
 
 if __name__ == '__main__':
     problems = main(*sys.argv[1:]) if len(sys.argv) > 2 else [__doc__]
-    print('\n'.join(problems) or f'PASS: {" ".join(sys.argv[1:])}', file=sys.stderr if problems else sys.stdout)
+    report = '\n'.join(problems) or f'PASS: {" ".join(sys.argv[1:])}'
+    print(report, file=sys.stderr if problems else sys.stdout)
     sys.exit(1 if problems else 0)
