@@ -8,7 +8,7 @@ import difflib, filecmp, os, re, shutil, subprocess, sys, tempfile
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
-from scenarios import PARAMS, SAMPLE, SCENARIOS, UNDER_WOW64, UNINSTALL  # noqa: E402
+from scenarios import ENTRY_KEY, FOLDER, PARAMS, PF, SAMPLE, SCENARIOS, UNDER_WOW64, UNINSTALL, VENDOR
 
 NET, OTHER = '{4D36E972-E325-11CE-BFC1-08002BE10318}', '{4D36E97E-E325-11CE-BFC1-08002BE10318}'
 CLASSES = {NET.lower(): 'net', OTHER.lower(): 'other'}
@@ -125,8 +125,7 @@ class Machine:  # a machine folder (registry file and drives) and its way of run
     wine, parent = False, None
 
     def __init__(self, program, root=None, arch='x64'):
-        self.program = Path(program)  # the exe that a package holds (only data on the simulated side)
-        self.arch = arch
+        self.program, self.arch = Path(program), arch  # the exe in packages (data on the simulated side)
         self.dir = Path(root or tempfile.mkdtemp(prefix=f'qnetprep-{self.name}.', dir=self.parent))
         self.root = self.dir if root else self.dir / self.root_name
         self.registry_file = self.root / self.registry_name
@@ -190,9 +189,8 @@ class Machine:  # a machine folder (registry file and drives) and its way of run
         return f'file {windows_path} size={path.stat().st_size} attr={attr}'
 
     def items(self):
-        return [('key', r'Software\Orvix'), ('key', UNINSTALL + r'\qnetprep'),
-                ('key', UNINSTALL + r'\Lumora'), ('files', r'C:\Program Files\Orvix'),
-                ('files', r'C:\Program Files\Orvix\qnetprep'), ('files', self.inf_store),
+        return [('key', VENDOR), ('key', ENTRY_KEY), ('key', UNINSTALL + r'\Lumora'),
+                ('files', PF + r'\Orvix'), ('files', FOLDER), ('files', self.inf_store),
                 ('file', self.system_folder + r'\qnetprep.exe'), 'devices', ('service', 'RX90K'), 'catalogs']
 
     def observe(self, extra=()):
@@ -232,8 +230,7 @@ class Sim(Machine):
     settings = {}  # of the machine's setup: {b'QNETPREP_WOW64': b'1'}
 
     def open(self):
-        # Stopped at its first call, the program saves a new machine.
-        self.call({b'QNETPREP_CRASH_AT': b'1'}, [], self.dir)
+        self.call({b'QNETPREP_CRASH_AT': b'1'}, [], self.dir)  # stopped at once, it saves a new machine
         # What the machine is, as a Wine prefix of that kind says it.
         self.seed_key(r'SYSTEM\CurrentControlSet\Control\Session Manager\Environment',
                       f'"PROCESSOR_ARCHITECTURE"="{"x86" if self.arch == "x86" else "AMD64"}"')
@@ -426,7 +423,7 @@ def play(m, steps):
             expected = [x.replace('size=EXE', exe_size) for x in for_arch(args[0], m.arch)]
             expect('state', sorted(mask(expected, m.wine)), mask(actual, m.wine))
         elif op == 'same content':
-            staged = m.linux(r'C:\Program Files\Orvix\qnetprep')
+            staged = m.linux(FOLDER)
             self_copy = m.linux(m.system_folder + r'\qnetprep.exe')
             for copy, source in [(staged / f.name, f) for f in SAMPLE.iterdir()] + [
                     (self_copy, m.program), (staged / 'qnetprep.exe', m.program)]:
