@@ -225,9 +225,8 @@ SCENARIOS = {
         'SetDefaultDllDirectories 0x800'])],
 }
 
-# The 32-bit program on 64-bit Windows: not in SCENARIOS, it runs in a 64-bit prefix (e2e.py wow64).
-# Devices, service, INF store, both registry views, both Program Files and both system folders stay as
-# they were.
+# The 32-bit program on 64-bit Windows: not in SCENARIOS, it runs in a 64-bit prefix (e2e.py wow64). Devices,
+# service, INF store, both registry views, both Program Files and both system folders stay as they were.
 UNDER_WOW64 = STANDARD + [PACKAGE, ('run', PKG, '/au', '', []), ('state', devices(SUPPORTED + LEFT) + [
     'service RX90K present', f'nokey HKLM\\{VENDOR}', *NO_ENTRIES, *NOT_STAGED,
     r'nokey HKLM\Software\Wow6432Node\Orvix', f'nokey HKLM\\Software\\Wow6432Node\\{ENTRY_KEY[9:]}',
