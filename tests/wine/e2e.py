@@ -1,13 +1,14 @@
-"""e2e.py sim <scenario> | wine <x64|x86> <scenario>|footprint|same_bytes | template <x64|x86> <folder> | state <folder>
-A scenario of scenarios.py on the simulated machine, or under Wine with that build and on the simulated machine,
-which must agree (under_wow64: the x86 build in the 64-bit prefix of QNETPREP_WINE_TEMPLATE, and on a simulated
-64-bit Windows); same_bytes: the build again, in another folder, gives the same exe. Both are read from Linux: the registry from its file (the prefix's system.reg once the server
-has ended), files from the drives. QNETPREP_KEEP_MACHINE=1 keeps the machine folders for a look."""
-import difflib, os, re, shutil, subprocess, sys, tempfile
+"""e2e.py sim <scenario> | wine <x64|x86> <scenario|footprint|same_bytes> | template <x64|x86> <folder>
+| state <folder>. A scenario of scenarios.py on the simulated machine, or under Wine with that build and on
+the simulated machine, which must agree (under_wow64: the x86 build in the 64-bit prefix of
+QNETPREP_WINE_TEMPLATE, and on a simulated 64-bit Windows); same_bytes: the build again, in another folder,
+gives the same exe. Both are read from Linux: the registry from its file (the prefix's system.reg once the
+server has ended), files from the drives. QNETPREP_KEEP_MACHINE=1 keeps the machine folders for a look."""
+import difflib, filecmp, os, re, shutil, subprocess, sys, tempfile
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
-from scenarios import PARAMS, SAMPLE, SCENARIOS, UNDER_WOW64, UNINSTALL  # noqa: E402
+from scenarios import ENTRY_KEY, FOLDER, PARAMS, PF, SAMPLE, SCENARIOS, UNDER_WOW64, UNINSTALL, VENDOR
 
 NET, OTHER = '{4D36E972-E325-11CE-BFC1-08002BE10318}', '{4D36E97E-E325-11CE-BFC1-08002BE10318}'
 CLASSES = {NET.lower(): 'net', OTHER.lower(): 'other'}
@@ -29,16 +30,21 @@ SIM_EXE = os.environ.get('QNETPREP_SIM_EXE') or str(ROOT / 'build/native/qnetpre
 # - SP_COPY_OEMINF_CATALOG_ONLY: Wine stores the INF at the first of an install's two calls,
 #   Windows at the second; both come before anything is looked at.
 # - The first calls show in Wine's relay trace, and in the simulated machine's call log.
+SYSTEM_FOLDERS = {'system32': '{system folder}', 'inf': '{INF store}'}
+
+
 def mask(lines, wine):
-    lines = [re.sub(r'C:\\+windows\\+(system32|inf)', lambda m: '{system folder}' if m[1].lower() == 'system32'
-                    else '{INF store}', line, flags=re.I) for line in lines]
+    lines = [re.sub(r'(?i)C:\\+windows\\+(system32|inf)', lambda m: SYSTEM_FOLDERS[m[1].lower()], line)
+             for line in lines]
     return [line for line in lines if not (wine and line.startswith('catalog '))]
 
 
-def unescape(text):
-    escapes = dict(a='\a', b='\b', t='\t', n='\n', v='\v', f='\f', r='\r', e='\x1b')
-    return re.sub(r'\\(x[0-9a-fA-F]{1,4}|[0-7]{1,3}|.)', lambda m: chr(int(m[1][1:], 16)) if m[1][0] == 'x' and m[1][1:]
-                  else chr(int(m[1], 8)) if m[1][0] in '01234567' else escapes.get(m[1], m[1]), text)
+ESCAPES = dict(a='\a', b='\b', t='\t', n='\n', v='\v', f='\f', r='\r', e='\x1b')
+
+
+def unescape(text):  # as a registry file or a relay trace writes it: \xH to \xHHHH, octal, a C letter
+    return re.sub(r'\\(?:x([0-9a-fA-F]{1,4})|([0-7]{1,3})|(.))', lambda m: chr(int(m[1], 16)) if m[1]
+                  else chr(int(m[2], 8)) if m[2] else ESCAPES.get(m[3], m[3]), text)
 
 
 def read_registry(path, wine):
@@ -48,8 +54,9 @@ def read_registry(path, wine):
         line = pending + (raw.strip() if pending else raw.rstrip())
         pending = line[:-1] if line.endswith('\\') and not line.startswith('[') else ''
         value = re.match(r'(@|"(?:[^"\\]|\\.)*")=(?:str\((\d+)\):)?(.*)$', line)
-        if line.startswith('['):
-            name = unescape(line[1:line.rindex(']')]) if wine else line[1:line.rindex(']')].partition('\\')[2]
+        if line.startswith('['):  # Wine's key names are escaped; REGEDIT4's start with the hive
+            name = line[1:line.rindex(']')]
+            name = unescape(name) if wine else name.partition('\\')[2]
             values = keys.setdefault(name.lower(), (name, []))[1]
         elif value and not pending:
             kind, data = int(value[2] or '1', 16), value[3]
@@ -60,56 +67,74 @@ def read_registry(path, wine):
             elif data.startswith('hex'):
                 kind = int(data[4:data.index(')')], 16) if data.startswith('hex(') else 3
                 data = bytes.fromhex(re.sub('[, ]', '', data.partition(':')[2]))
-                if wine and kind in (1, 2, 7):
+                if wine and kind in (1, 2, 7):  # Wine keeps text as UTF-16
                     data = data.decode('utf-16-le', 'replace').encode('cp1252', 'replace')
             values.append(('' if value[1] == '@' else unescape(value[1][1:-1]), kind, data))
-    for name, _ in list(keys.values()):  # Wine keeps text as UTF-16, and no key with only subkeys
-        for n in range(1, name.count('\\') + 1):
-            keys.setdefault('\\'.join(name.split('\\')[:n]).lower(), ('\\'.join(name.split('\\')[:n]), []))
+    for name, _ in list(keys.values()):  # Wine writes no key that has only subkeys
+        for parent in ('\\'.join(name.split('\\')[:n]) for n in range(1, name.count('\\') + 1)):
+            keys.setdefault(parent.lower(), (parent, []))
     return keys
 
 
-def show_data(data):
-    shown = data.rstrip(b'\0')
-    text = ''.join('\\' + chr(b) if b in b'\\"' else chr(b) if 32 <= b < 127 else f'\\x{b:02X}' for b in shown)
-    return f'"{text}"' + (f'+NUL*{len(data) - len(shown)}' if len(shown) < len(data) else '')
+def show_value(name, kind, data):  # printable ASCII as is, other bytes as \xHH, then the count of NULs
+    text = data.rstrip(b'\0')
+    nuls = f'+NUL*{len(data) - len(text)}' if len(text) < len(data) else ''
+    escaped = ('\\' + chr(b) if b in b'\\"' else chr(b) if 32 <= b < 127 else f'\\x{b:02X}' for b in text)
+    return f'"{name}" {TYPES.get(kind, kind)} len={len(data)} "{"".join(escaped)}"' + nuls
 
 
 def text_of(values, name):
     return next((d.rstrip(b'\0').decode('cp1252') for n, _, d in values if n.lower() == name.lower()), None)
 
 
+def utf16_hex(ansi_hex):  # the hex bytes of ANSI text as those of its UTF-16 form
+    text = bytes.fromhex(ansi_hex.replace(',', '')).decode('cp1252')
+    return ','.join(f'{b:02x}' for b in text.encode('utf-16-le'))
+
+
 # Calls that open, copy, pre-install or look at a file by name; the device removal as the system
 # tool's own call, or as the class installer's.
-FILE_CALLS = {'CopyFileA', 'CreateFileA', 'CreateDirectoryA', 'DeleteFileA', 'FindFirstFileA', 'GetFileAttributesA',
-              'SetFileAttributesA', 'SetupCopyOEMInfA', 'SetupGetInfInformationA', 'LoadLibraryA', 'LoadLibraryExA'}
+FILE_CALLS = {'CopyFileA', 'CreateFileA', 'CreateDirectoryA', 'DeleteFileA', 'FindFirstFileA',
+              'GetFileAttributesA', 'SetFileAttributesA', 'SetupCopyOEMInfA', 'SetupGetInfInformationA',
+              'LoadLibraryA', 'LoadLibraryExA'}
 REMOVALS = {'SetupDiRemoveDevice', 'SetupDiCallClassInstaller'}
 
 
+def in_folder(path, folder):  # a relative name is in the current folder
+    return path.lower().startswith(folder.lower() + '\\') or not re.match(r'[a-z]:[\\/]|[\\/]{2}', path, re.I)
+
+
 def package_reads_after_removal(calls, folder):
-    """The calls, (name, [path arguments]) in order, that name a file of the package folder (a relative
-    name is one) after the first device removal."""
+    """The calls, (name, [path arguments]) in order, that name a file of the package folder after the
+    first device removal."""
     first = next((i for i, (name, _) in enumerate(calls) if name in REMOVALS), None)
     if first is None:
         return ['no device removed']
     late = [f'read after the removal: {name} {p}' for name, paths in calls[first + 1:] if name in FILE_CALLS
-            for p in paths if p.lower().startswith(folder.lower() + '\\') or not re.match(r'[a-z]:[\\/]|[\\/]{2}', p, re.I)]
+            for p in paths if in_folder(p, folder)]
     return ['a device removed first'] + late
+
+
+def removal_counts(calls):  # (function, arguments) of the program's own calls; DIF_REMOVE is 5
+    installer = [int(re.split('[ ,]', a)[0], 16) for f, a in calls if f == 'SetupDiCallClassInstaller']
+    return [f'SetupDiCallClassInstaller(DIF_REMOVE) calls {installer.count(5)}',
+            f'SetupDiRemoveDevice calls {sum(f == "SetupDiRemoveDevice" for f, _ in calls)}']
 
 
 class Machine:  # a machine folder (registry file and drives) and its way of running qnetprep
     wine, parent = False, None
 
     def __init__(self, program, root=None, arch='x64'):
-        self.program, self.arch = Path(program), arch  # the exe that a package holds (only data on the simulated side)
+        self.program, self.arch = Path(program), arch  # the exe in packages (data on the simulated side)
         self.dir = Path(root or tempfile.mkdtemp(prefix=f'qnetprep-{self.name}.', dir=self.parent))
         self.root = self.dir if root else self.dir / self.root_name
         self.registry_file = self.root / self.registry_name
         self.transcript, self.labels, self.baseline = [], {}, set()
 
     def close(self):
-        keep = os.environ.get('QNETPREP_KEEP_MACHINE')
-        print(f'machine kept in {self.dir}', file=sys.stderr) if keep else shutil.rmtree(self.dir, ignore_errors=True)
+        if not os.environ.get('QNETPREP_KEEP_MACHINE'):
+            return shutil.rmtree(self.dir, ignore_errors=True)
+        print(f'machine kept in {self.dir}', file=sys.stderr)
 
     def linux(self, windows_path):
         """C:\\a\\b -> the Linux path, each existing component spelled as on disk."""
@@ -122,9 +147,7 @@ class Machine:  # a machine folder (registry file and drives) and its way of run
 
     def seed_key(self, key, *values):  # REGEDIT4 value lines; no program runs meanwhile
         if self.wine:  # Wine keeps text as UTF-16: ANSI bytes of a hex(1) value become two each
-            values = [re.sub(r'=hex\(1\):(.*)', lambda v: '=hex(1):' + ','.join(
-                f'{b:02x}' for b in bytes.fromhex(v[1].replace(',', '')).decode('cp1252').encode('utf-16-le')), x)
-                for x in values]
+            values = [re.sub(r'=hex\(1\):(.*)', lambda v: '=hex(1):' + utf16_hex(v[1]), x) for x in values]
         with open(self.registry_file, 'a', encoding='latin-1') as f:
             name = key.replace('\\', '\\\\') if self.wine else 'HKEY_LOCAL_MACHINE\\' + key
             f.write(f'\n[{name}]\n' + ''.join(v + '\n' for v in values))
@@ -138,13 +161,12 @@ class Machine:  # a machine folder (registry file and drives) and its way of run
                 for lower, (name, values) in reg.items():
                     if (lower + '\\').startswith(arg.lower() + '\\'):
                         shown = 'HKLM\\' + arg + name[len(arg):]
-                        lines += [f'key {shown}'] + [f'value {shown} "{n}" {TYPES.get(t, t)} len={len(d)} {show_data(d)}'
-                                                     for n, t, d in values]
+                        lines += [f'key {shown}'] + [f'value {shown} {show_value(*v)}' for v in values]
             elif kind == 'file':
                 lines.append(self.file_line(arg, path) if path.is_file() else f'nofile {arg}')
             elif kind == 'files':
-                lines += [f'dir {arg}\\{e}' if (path / e).is_dir() else self.file_line(f'{arg}\\{e}', path / e)
-                          for e in sorted(os.listdir(path))] if path.is_dir() else [f'nofolder {arg}']
+                lines += [self.file_line(f'{arg}\\{e}', path / e) for e in sorted(os.listdir(path))] \
+                    if path.is_dir() else [f'nofolder {arg}']
             elif kind == 'devices':  # Wine marks a device created but never registered as a phantom
                 for lower, (name, values) in reg.items():
                     guid, desc = (text_of(values, 'ClassGUID') or '').lower(), text_of(values, 'DeviceDesc')
@@ -161,42 +183,45 @@ class Machine:  # a machine folder (registry file and drives) and its way of run
         return lines
 
     def file_line(self, windows_path, path):
+        if path.is_dir():
+            return f'dir {windows_path}'
         attr = ''.join(c for b, c in BITS if self.attributes(path) & b) or '-'
         return f'file {windows_path} size={path.stat().st_size} attr={attr}'
 
     def items(self):
-        return [('key', r'Software\Orvix'), ('key', UNINSTALL + r'\qnetprep'), ('key', UNINSTALL + r'\Lumora'),
-                ('files', r'C:\Program Files\Orvix'), ('files', r'C:\Program Files\Orvix\qnetprep'),
-                ('files', self.inf_store), ('file', self.system_folder + r'\qnetprep.exe'), 'devices',
-                ('service', 'RX90K'), 'catalogs']
+        return [('key', VENDOR), ('key', ENTRY_KEY), ('key', UNINSTALL + r'\Lumora'),
+                ('files', PF + r'\Orvix'), ('files', FOLDER), ('files', self.inf_store),
+                ('file', self.system_folder + r'\qnetprep.exe'), 'devices', ('service', 'RX90K'), 'catalogs']
 
     def observe(self, extra=()):
         """The state as scenarios compare it: what differs from the machine's own INFs and devices,
         a stored INF shown as {stored <the package INF it holds>}."""
         self.label_stored()
         current = self.state(self.items() + list(extra))
-        lines = [x for x in current if x not in self.baseline] + ['lost ' + x for x in self.baseline - set(current)]
+        lines = [x for x in current if x not in self.baseline]
+        lines += ['lost ' + x for x in self.baseline - set(current)]
         for stored, label in self.labels.items():
+            pnf, in_value = re.escape(stored[:-4]) + r'\.pnf', re.escape(stored.replace('\\', '\\\\'))
             for pattern, shown in ((f'^file {re.escape(stored)} ', f'file {{stored {label}}} '),
-                                   (f'^file {re.escape(stored[:-4])}\\.pnf size=\\d+', f'file {{PNF of {label}}} size=*'),
-                                   (f'"{re.escape(stored.replace(chr(92), chr(92) * 2))}"\\+NUL\\*\\d+',
-                                    f'"{{stored {label}}}"+NUL*...')):
+                                   (f'^file {pnf} size=\\d+', f'file {{PNF of {label}}} size=*'),
+                                   (f'"{in_value}"\\+NUL\\*\\d+', f'"{{stored {label}}}"+NUL*...')):
                 lines = [re.sub(pattern, shown, x, flags=re.I) for x in lines]
         return lines
 
     def label_stored(self):  # remembered, also once another program has changed the file; an older one too
-        self.labels.update({f'{self.inf_store}\\{e.name}'.lower(): s.name for e in self.linux(self.inf_store).iterdir()
-                            for s in SAMPLE.glob('*.inf') if e.suffix.lower() == '.inf'
-                            and e.read_bytes().startswith(s.read_bytes())})
+        self.labels.update({f'{self.inf_store}\\{e.name}'.lower(): s.name
+                            for e in self.linux(self.inf_store).iterdir() if e.suffix.lower() == '.inf'
+                            for s in SAMPLE.glob('*.inf') if e.read_bytes().startswith(s.read_bytes())})
 
     def run(self, folder, tail, exact=False, program=None, traced=False):
-        """Runs `<folder>\\qnetprep.exe <tail>` (or the command line `tail` as given, or `program <tail>`) from
-        the folder; traced, also gives the program's calls and counts its device removals (self.removals)."""
+        """Runs `<folder>\\qnetprep.exe <tail>` (or the command line `tail` as given, or `program <tail>`)
+        from the folder; traced, also gives the program's calls as (function, arguments)."""
         self.label_stored()
         status, out, asked, calls = self.start(folder, tail, exact, program, traced)
         self.label_stored()  # before another program changes a stored INF
         store = self.inf_store.lower() + '\\'
-        return status, out, [f'{{stored {self.labels.get(store + n.lower(), n)}}} {int(f, 16):#x}' for n, f in asked], calls
+        asked = [f'{{stored {self.labels.get(store + n.lower(), n)}}} {int(f, 16):#x}' for n, f in asked]
+        return status, out, asked, calls
 
 
 class Sim(Machine):
@@ -205,11 +230,10 @@ class Sim(Machine):
     settings = {}  # of the machine's setup: {b'QNETPREP_WOW64': b'1'}
 
     def open(self):
-        self.call({b'QNETPREP_CRASH_AT': b'1'}, [], self.dir)  # stopped at its first call, it saves a new machine
+        self.call({b'QNETPREP_CRASH_AT': b'1'}, [], self.dir)  # stopped at once, it saves a new machine
         # What the machine is, as a Wine prefix of that kind says it.
         self.seed_key(r'SYSTEM\CurrentControlSet\Control\Session Manager\Environment',
                       f'"PROCESSOR_ARCHITECTURE"="{"x86" if self.arch == "x86" else "AMD64"}"')
-        self.baseline = set(self.state([('files', self.inf_store), 'devices']))
 
     def call(self, settings, args, cwd):
         env = {k.encode(): v.encode() for k, v in os.environ.items() if not k.startswith('QNETPREP_')}
@@ -224,15 +248,16 @@ class Sim(Machine):
         settings = {b'QNETPREP_COMMAND_LINE': tail} if exact else {}
         settings.update({b'QNETPREP_PROGRAM': program.encode('latin-1')} if program else {})
         status, out, calls = self.call(settings, [] if exact else tail.split(), self.linux(folder))
-        self.removals = [sum(c.startswith('SetupDiCallClassInstaller 0x5 ') for c in calls),
-                         sum(c.startswith('SetupDiRemoveDevice ') for c in calls)]
-        paths = [(name, re.sub(r' (style|flags)=\S+$', '', detail).split(' -> ') if detail else [])
-                 for name, _, detail in (c.partition(' ') for c in calls)]
-        return status, out, [re.split(' (?:flags=)?', c)[1:3] for c in calls if c.startswith('SetupUninstallOEMInfA ')], \
-            paths if traced else []
+        asked = [re.split(' (?:flags=)?', c)[1:3] for c in calls if c.startswith('SetupUninstallOEMInfA ')]
+        return status, out, asked, [c.partition(' ')[::2] for c in calls] if traced else []
+
+    @staticmethod
+    def paths(detail):  # the call log writes "from -> to", then a style or flags
+        return re.sub(r' (style|flags)=\S+$', '', detail).split(' -> ') if detail else []
 
     def first_calls(self, folder):
-        return [re.sub(r' (\d+)$', lambda m: f' {int(m[1]):#x}', c) for c in self.call({}, ['/u'], self.linux(folder))[2][:3]]
+        calls = self.call({}, ['/u'], self.linux(folder))[2][:3]
+        return [re.sub(r' (\d+)$', lambda m: f' {int(m[1]):#x}', c) for c in calls]
 
     def attributes(self, path):
         listing = self.root / 'file-attributes.txt'
@@ -257,17 +282,16 @@ class Wine(Machine):
         self.name, self.parent = f'wine-{arch}', Path(os.environ['QNETPREP_WINE_TEMPLATE']).parent
         super().__init__(program, arch=arch)
         self.helpers = self.program.parent / 'tests' / 'windows'
-        self.env = dict(os.environ, WINEPREFIX=str(self.root), WINEDLLOVERRIDES='mscoree,mshtml=', LC_ALL='C.UTF-8')
+        self.env = wine_env(self.root, LC_ALL='C.UTF-8')
         # The 64-bit loader: "wine" starts the 32-bit one, which looks for system32 programs in syswow64.
         wine64 = Path(shutil.which('wine64') or '/usr/lib/wine/wine64')
-        self.loader = str(wine64) if arch == 'x64' and wine64.exists() else os.environ.get('WINE', 'wine')
+        self.loader = str(wine64) if arch == 'x64' and wine64.exists() else 'wine'
 
     def open(self):
         # Linked: no file changes in place but the registry's, which the seeding appends to: copied.
         template = Path(os.environ['QNETPREP_WINE_TEMPLATE'])
         subprocess.run(['cp', '-al', template, self.root], check=True)
         subprocess.run(['cp', '--remove-destination', *template.glob('*.reg'), self.root], check=True)
-        self.baseline = set(self.state([('files', self.inf_store), 'devices']))
 
     def wine_run(self, args, cwd, debug):
         """Runs a Windows program, then ends the server, which writes the registry file."""
@@ -279,44 +303,46 @@ class Wine(Machine):
                                         timeout=240).returncode
         finally:  # also after a timeout, before the prefix is removed
             for flag in ('-k', '-w'):
-                subprocess.run([os.environ.get('WINESERVER', 'wineserver'), flag], env=env, timeout=60)
-        return status, (self.dir / 'stdout.txt').read_bytes().decode('cp1252'), self.dir / 'stderr.txt'
+                subprocess.run(['wineserver', flag], env=env, timeout=60)
+        out, err = (self.dir / 'stdout.txt').read_bytes().decode('cp1252'), self.dir / 'stderr.txt'
+        return status, out, err.read_text('latin-1')
 
     def start(self, folder, tail, exact, program, traced):
         args = [str(self.helpers / 'qnetprep_start.exe'), tail.hex()] if exact else [
             program or f'{folder}\\qnetprep.exe', *tail.split()]
         debug = '-all,trace+setupapi' + (',+relay,+loaddll' if traced else '')
-        status, out, err = self.wine_run(args, self.linux(folder), debug)
-        text = err.read_text('latin-1')
-        calls = []
-        if traced:  # the system's own removal calls come from setupapi, not from the program
-            own = self.program_calls(text, program or 'qnetprep.exe')
-            self.removals = [sum(f == 'SetupDiCallClassInstaller' and int(a.split(',')[0], 16) == 5 for f, a in own),
-                             sum(f == 'SetupDiRemoveDevice' for f, a in own)]
-            calls = [(func, [unescape(s) for s in re.findall(r'"((?:[^"\\]|\\.)*)"', args)]) for func, args in own]
-        return status, out, re.findall(r':SetupUninstallOEMInfA "(.*?)", (0x[0-9a-f]+)', text), calls
+        status, out, text = self.wine_run(args, self.linux(folder), debug)
+        asked = re.findall(r':SetupUninstallOEMInfA "(.*?)", (0x[0-9a-f]+)', text)
+        # The system's own removal calls come from setupapi, not from the program.
+        return status, out, asked, self.program_calls(text, program or 'qnetprep.exe') if traced else []
+
+    @staticmethod
+    def paths(args):  # the quoted arguments of a relay trace's call
+        return [unescape(s) for s in re.findall(r'"((?:[^"\\]|\\.)*)"', args)]
 
     @staticmethod
     def program_calls(text, program):
         """(function, arguments) of the calls in a relay trace that the program's image makes on its main
         thread, but for those into the C runtime and ntdll."""
         name = re.escape(program.rpartition('\\')[2])
-        loaded = re.search(f'^(\\w+):trace:loaddll:\\w+ Loaded L"[^"]*{name}" at ([0-9a-fA-F]+)', text, re.M | re.I)
+        loaded = re.search(f'(?im)^(\\w+):trace:loaddll:\\w+ Loaded L"[^"]*{name}" at ([0-9a-fA-F]+)', text)
         assert loaded, f'no {program} in the +loaddll trace'
+        thread, base = loaded[1], int(loaded[2], 16)
         return [(func, args) for module, func, args, ret in
-                re.findall(f'^{loaded[1]}:Call (\\w+)\\.(\\w+)\\((.*)\\) ret=(\\w+)$', text, re.M)
-                if 0 <= int(ret, 16) - int(loaded[2], 16) < 0x100000 and module not in ('msvcrt', 'ucrtbase', 'ntdll')]
+                re.findall(f'^{thread}:Call (\\w+)\\.(\\w+)\\((.*)\\) ret=(\\w+)$', text, re.M)
+                if 0 <= int(ret, 16) - base < 0x100000 and module not in ('msvcrt', 'ucrtbase', 'ntdll')]
 
     def first_calls(self, folder):
         """The program's first calls in a relay trace: those from its image on its main thread,
         but for the runtime's DLL helpers and start-up. No platform call may come before."""
-        text = self.wine_run([f'{folder}\\qnetprep.exe', '/u'], self.linux(folder), '-all,+relay,+loaddll')[2] \
-            .read_text('latin-1')
+        run = [f'{folder}\\qnetprep.exe', '/u']
+        _, _, trace = self.wine_run(run, self.linux(folder), '-all,+relay,+loaddll')
         calls = []
-        for func, args in self.program_calls(text, 'qnetprep.exe'):
+        for func, args in self.program_calls(trace, 'qnetprep.exe'):
             quoted, number = re.search(r'"(.*)"', args), re.fullmatch('[0-9a-f]+', args)
             calls.append(f'{func} ' + (quoted[1] if quoted else f'{int(args, 16):#x}' if number else args))
-        first = calls.index('GetModuleHandleA kernel32.dll') if 'GetModuleHandleA kernel32.dll' in calls else len(calls)
+        hardening = 'GetModuleHandleA kernel32.dll'
+        first = calls.index(hardening) if hardening in calls else len(calls)
         early = [c for c in calls[:first] if re.match(r'\w*A |Reg|Setup|SH|\w*Service|OpenSC', c)
                  and not re.match(RUNTIME_START_UP, c)]
         assert not early, f'calls before the DLL search hardening: {early}'
@@ -331,19 +357,22 @@ class Wine(Machine):
         path.chmod(path.stat().st_mode & ~0o222 if bits & 1 else path.stat().st_mode)
 
 
-def expect(what, expected, actual):
+def expect(what, expected, actual):  # a failure lists the lines missing (-) and those not expected (+)
     diff = [f'-{x}' for x in expected if x not in actual] + [f'+{x}' for x in actual if x not in expected]
-    assert expected == actual, f'{what} differs (- expected, + seen):\n' + '\n'.join(diff or [f'{expected} != {actual}'])
+    shown = '\n'.join(diff or [f'{expected} != {actual}'])  # or the same lines in another order
+    assert expected == actual, f'{what} differs (- expected, + seen):\n{shown}'
 
 
 def for_arch(lines, arch):
     """Expected lines; one that starts with "x64: " or "x86: " holds for that build's machine only."""
-    return [x[5:] if x[:5] == f'{arch}: ' else x for x in lines if x[:5] not in ('x64: ', 'x86: ') or x[:5] == f'{arch}: ']
+    others = {'x64: ', 'x86: '} - {f'{arch}: '}
+    return [x.removeprefix(f'{arch}: ') for x in lines if x[:5] not in others]
 
 
 def play(m, steps):
     """Plays a scenario up to its first surprise; runs and states also go to m.transcript."""
     m.open()
+    m.baseline = set(m.state([('files', m.inf_store), 'devices']))
     for op, *args in steps:
         if op == 'device':
             guid = NET if args[0] == 'net' else OTHER
@@ -367,35 +396,38 @@ def play(m, steps):
             path = m.linux(named)
             if args[1] == 'upper':
                 stem, dot, extension = named.rpartition('.')
-                m.seed_key(PARAMS, f'"{args[0]}"="' + (stem.upper() + dot + extension).replace('\\', '\\\\') + '"')
+                upper = (stem.upper() + dot + extension).replace('\\', '\\\\')
+                m.seed_key(PARAMS, f'"{args[0]}"="{upper}"')
             elif args[1] == 'append':
                 path.write_bytes(path.read_bytes() + args[2])
             else:
                 m.set_attributes(path, sum(b for b, c in BITS if c in args[2]))
         elif op in ('run', 'exact', 'started', 'traced run'):
             program = args.pop(0) if op == 'started' else None
-            status, out, asked, calls = m.run(args[0], args[1], op == 'exact', program, op == 'traced run')
-            counted = op == 'traced run' and len(args) > 4
-            record = [f'exit {status}', f'stdout [{out}]'] + [f'uninstall asked {a}' for a in asked] + (
-                [f'SetupDiCallClassInstaller(DIF_REMOVE) calls {m.removals[0]}',
-                 f'SetupDiRemoveDevice calls {m.removals[1]}'] if counted else [])
-            m.transcript += [f'== {op} in {args[0]}: {args[1]}'] + mask(record, False)
-            expect(f'{op} {args[1]!r}', ['exit 1', f'stdout [{args[2]}]'] +
-                   [f'uninstall asked {{stored {a}}} 0x1' for a in args[3]] + for_arch(args[4:], m.arch), record)
+            folder, tail, stdout, infs, *counts = args
+            status, out, asked, calls = m.run(folder, tail, op == 'exact', program, op == 'traced run')
+            record = [f'exit {status}', f'stdout [{out}]'] + [f'uninstall asked {a}' for a in asked]
+            record += removal_counts(calls) if counts else []
+            m.transcript += [f'== {op} in {folder}: {tail}'] + mask(record, False)
+            asked_for = [f'uninstall asked {{stored {inf}}} 0x1' for inf in infs]
+            expected = ['exit 1', f'stdout [{stdout}]', *asked_for, *for_arch(counts, m.arch)]
+            expect(f'{op} {tail!r}', expected, record)
             if op == 'traced run':
-                order = package_reads_after_removal(calls, args[0])
+                order = package_reads_after_removal([(f, m.paths(a)) for f, a in calls], folder)
                 m.transcript += ['== order'] + order
                 expect('order', ['a device removed first'], order)
         elif op == 'state':
             actual = sorted(mask(m.observe(args[1] if len(args) > 1 else ()), False))
             m.transcript += ['== state'] + actual
-            expected = [x.replace('size=EXE', f'size={m.program.stat().st_size}') for x in for_arch(args[0], m.arch)]
+            exe_size = f'size={m.program.stat().st_size}'
+            expected = [x.replace('size=EXE', exe_size) for x in for_arch(args[0], m.arch)]
             expect('state', sorted(mask(expected, m.wine)), mask(actual, m.wine))
         elif op == 'same content':
-            folder = m.linux(r'C:\Program Files\Orvix\qnetprep')
-            for copy, source in [(folder / f.name, f) for f in SAMPLE.iterdir()] + [
-                    (m.linux(m.system_folder + r'\qnetprep.exe'), m.program), (folder / 'qnetprep.exe', m.program)]:
-                assert not copy.exists() or copy.read_bytes() == source.read_bytes(), f'{copy} differs from {source}'
+            staged = m.linux(FOLDER)
+            self_copy = m.linux(m.system_folder + r'\qnetprep.exe')
+            for copy, source in [(staged / f.name, f) for f in SAMPLE.iterdir()] + [
+                    (self_copy, m.program), (staged / 'qnetprep.exe', m.program)]:
+                assert not copy.exists() or filecmp.cmp(copy, source, False), f'{copy} differs from {source}'
         elif op == 'first calls':
             m.transcript += ['== first calls'] + m.first_calls(args[0])
             expect('first calls', args[1], m.transcript[-3:])
@@ -412,9 +444,8 @@ def scenario_on(m, name):
         m.close()
 
 
-def windows_exe(arch):
-    build = os.environ.get('QNETPREP_WINDOWS_BUILD_DIR' if arch == 'x64' else 'QNETPREP_WINDOWS_X86_BUILD_DIR')
-    return Path(build or ROOT / 'build' / ('windows' if arch == 'x64' else 'windows-x86')) / 'qnetprep.exe'
+def windows_exe(arch):  # as its preset builds it
+    return ROOT / 'build' / ('windows' if arch == 'x64' else 'windows-x86') / 'qnetprep.exe'
 
 
 def compare(arch, name):
@@ -426,17 +457,24 @@ def compare(arch, name):
         + '\n'.join(difflib.unified_diff(wine, sim, 'wine', 'sim', lineterm=''))])
 
 
+def output(*command):
+    return subprocess.run(command, capture_output=True, text=True).stdout
+
+
+def wine_env(prefix, **more):  # no Mono or Gecko installer to offer: a prefix boots, and runs, unattended
+    return dict(os.environ, WINEPREFIX=str(prefix), WINEDLLOVERRIDES='mscoree,mshtml=', **more)
+
+
 def template(arch, folder):
-    """Boots the prefix to copy unless one booted with today's Wine packages is there (wine32 breaks older ones)."""
-    folder, stamp = Path(folder), arch + subprocess.run(
-        ['dpkg-query', '-W', 'wine', 'wine64', 'wine32:i386', 'libwine'], capture_output=True, text=True).stdout
+    """Boots the prefix to copy unless today's Wine packages booted it (wine32 breaks older ones)."""
+    folder = Path(folder)
+    stamp = arch + output('dpkg-query', '-W', 'wine', 'wine64', 'wine32:i386', 'libwine')
     if (folder / 'qnetprep-stamp').exists() and (folder / 'qnetprep-stamp').read_text() == stamp:
         return []
     shutil.rmtree(folder, ignore_errors=True)
-    env = dict(os.environ, WINEPREFIX=str(folder), WINEDEBUG='-all', WINEDLLOVERRIDES='mscoree,mshtml=',
-               **({'WINEARCH': 'win32'} if arch == 'x86' else {}))
-    boot = subprocess.run([os.environ.get('WINEBOOT', 'wineboot'), '-i'], env=env, capture_output=True, timeout=300)
-    subprocess.run([os.environ.get('WINESERVER', 'wineserver'), '-w'], env=env, timeout=120)
+    env = wine_env(folder, WINEDEBUG='-all', **({'WINEARCH': 'win32'} if arch == 'x86' else {}))
+    boot = subprocess.run(['wineboot', '-i'], env=env, capture_output=True, timeout=300)
+    subprocess.run(['wineserver', '-w'], env=env, timeout=120)
     # A 32-bit prefix says so in its registry and has no folder for 32-bit programs on 64 bits.
     win32 = boot.returncode == 0 and '#arch=win32' in (folder / 'system.reg').read_text('latin-1')
     if win32 != (arch == 'x86') or win32 == (folder / 'drive_c/windows/syswow64').exists():
@@ -458,60 +496,69 @@ def same_bytes(arch):
     built = windows_exe(arch)
     toolchain = ROOT / 'cmake' / ('mingw-w64-x86_64.cmake' if arch == 'x64' else 'mingw-w64-i686.cmake')
     with tempfile.TemporaryDirectory(prefix='qnetprep-again.') as folder:
-        for step in (['cmake', '-S', ROOT, '-B', folder, '--toolchain', toolchain,
-                      '-DCMAKE_BUILD_TYPE=MinSizeRel'], ['cmake', '--build', folder, '--target', 'qnetprep', '-j2']):
+        configure = ['cmake', '-S', ROOT, '-B', folder, '--toolchain', toolchain,
+                     '-DCMAKE_BUILD_TYPE=MinSizeRel']
+        for step in (configure, ['cmake', '--build', folder, '--target', 'qnetprep', '-j2']):
             done = subprocess.run(step, capture_output=True, text=True)
             if done.returncode:
                 return [f'FAIL: {" ".join(map(str, step))}:\n{done.stdout[-2000:]}{done.stderr[-2000:]}']
-        again = Path(folder) / 'qnetprep.exe'
-        differ = [i for i, (a, b) in enumerate(zip(built.read_bytes(), again.read_bytes())) if a != b]
-        print(f'{built}: {built.stat().st_size} bytes, built again: {again.stat().st_size} bytes')
-        return [] if built.read_bytes() == again.read_bytes() else [
-            f'FAIL: {built} and {again} differ, first at byte {differ[:1]}, sizes {built.stat().st_size} '
-            f'and {again.stat().st_size}']
+        one, again = built.read_bytes(), (Path(folder) / 'qnetprep.exe').read_bytes()
+    print(f'{built}: {len(one)} bytes, built again: {len(again)} bytes')
+    first = next((i for i, (a, b) in enumerate(zip(one, again)) if a != b), min(len(one), len(again)))
+    return [] if one == again else [f'FAIL: {built} built again differs, first at byte {first}']
+
+
+# What the exe's version resource and manifest say, read under Wine as Windows reads them; the
+# manifest names Windows Vista, 7, 8, 8.1 and 10.
+VERSION = ['FileVersion 0.0.3.7', 'ProductVersion 0.0.3.7', 'FileOS 0x40004', 'FileType 1',
+           'String FileDescription=qnetprep', 'String FileVersion=0, 0, 3, 7', 'String InternalName=qnetprep',
+           'String OriginalFilename=qnetprep.exe', 'String ProductName=qnetprep',
+           'String ProductVersion=0, 0, 3, 7', '']
+MANIFEST = ['level="requireAdministrator"', 'uiAccess="false"'] + [f'<supportedOS Id="{{{g}}}"/>' for g in (
+    'e2011457-1546-43c5-a5fe-008deee3d3f0', '35138b9a-5d96-4fbd-8e2d-a2440225f93a',
+    '4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38', '1f676c76-80e1-4239-95bb-83d0f6d0da78',
+    '8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a')]
+SYSTEM_DLLS = {'kernel32.dll', 'user32.dll', 'advapi32.dll', 'setupapi.dll', 'shlwapi.dll', 'msvcrt.dll'}
 
 
 def footprint(arch):
     """What the exe carries onto a bare Windows; its resources read under Wine as Windows reads them."""
-    exe = windows_exe(arch)
-    objdump = ('x86_64' if arch == 'x64' else 'i686') + '-w64-mingw32-objdump'
-    headers = subprocess.run([objdump, '-p', exe], capture_output=True, text=True).stdout
+    exe, x64 = windows_exe(arch), arch == 'x64'
+    objdump = ('x86_64' if x64 else 'i686') + '-w64-mingw32-objdump'
+    headers = output(objdump, '-p', exe)
     flags = (re.search(r'^DllCharacteristics\s+\w+\n((?:\t+\w+\n)*)', headers, re.M) or [''] * 2)[1].split()
     dlls = {d.lower() for d in re.findall(r'DLL Name: (\S+)', headers)}
-    wanted = {'DYNAMIC_BASE', 'NX_COMPAT', 'TERMINAL_SERVICE_AWARE'} | ({'HIGH_ENTROPY_VA'} if arch == 'x64' else set())
+    wanted = {'DYNAMIC_BASE', 'NX_COMPAT', 'TERMINAL_SERVICE_AWARE'} | ({'HIGH_ENTROPY_VA'} if x64 else set())
     image = exe.read_bytes()
-    pe = int.from_bytes(image[0x3C:0x40], 'little')
-    stamp, characteristics = int.from_bytes(image[pe + 8:pe + 12], 'little'), int.from_bytes(image[pe + 22:pe + 24], 'little')
+    pe = int.from_bytes(image[0x3C:0x40], 'little')  # the PE signature, then the file header
+    stamp = int.from_bytes(image[pe + 8:pe + 12], 'little')
+    coff_flags = int.from_bytes(image[pe + 22:pe + 24], 'little')
     checksum = int.from_bytes(image[pe + 88:pe + 92], 'little')
-    checks = {'machine': f'file format {"pei-x86-64" if arch == "x64" else "pei-i386"}' in headers,
+    checks = {'machine': f'file format {"pei-x86-64" if x64 else "pei-i386"}' in headers,
               'GUI subsystem': '(Windows GUI)' in headers,
-              f'imports {sorted(dlls)} of the system only': dlls and dlls <= {
-                  'kernel32.dll', 'user32.dll', 'advapi32.dll', 'setupapi.dll', 'shlwapi.dll', 'msvcrt.dll'},
-              'no symbols': 'no symbols' in subprocess.run([objdump, '-t', exe], capture_output=True, text=True).stdout,
+              f'imports {sorted(dlls)} of the system only': dlls and dlls <= SYSTEM_DLLS,
+              'no symbols': 'no symbols' in output(objdump, '-t', exe),
               f'size {exe.stat().st_size} at most 65536': exe.stat().st_size <= 65536,
               f'DllCharacteristics {flags} with {wanted}': wanted <= set(flags),
-              f'Characteristics {characteristics:#x} with both run-from-swap bits': characteristics & 0xC00 == 0xC00,
+              f'Characteristics {coff_flags:#x} with both run-from-swap bits': coff_flags & 0xC00 == 0xC00,
               f'time stamp {stamp:#x} none': stamp == 0,
               f'checksum {checksum:#x} of the bytes': checksum == pe_checksum(image, pe + 88),
-              'relocations': 'Base Relocation Directory [.reloc]' in headers and 'relocations stripped' not in headers}
+              'relocations': 'Base Relocation Directory [.reloc]' in headers
+              and 'relocations stripped' not in headers}
     problems = [f'FAIL: {exe}: {what}' for what, good in checks.items() if not good]
     m = Wine(exe, arch)
     try:
         m.open()
         shutil.copy(exe, m.linux(r'C:\checked.exe'))
-        status, shown, _ = m.wine_run([str(m.helpers / 'qnetprep_resources.exe'), r'C:\checked.exe'], m.dir, '-all')
+        reader = str(m.helpers / 'qnetprep_resources.exe')
+        status, shown, _ = m.wine_run([reader, r'C:\checked.exe'], m.dir, '-all')
     finally:
         m.close()
     version, _, manifest = shown.replace('\r', '').partition('Manifest ')
-    if status or version.split('\n') != ['FileVersion 0.0.3.7', 'ProductVersion 0.0.3.7', 'FileOS 0x40004', 'FileType 1',
-                                         'String FileDescription=qnetprep', 'String FileVersion=0, 0, 3, 7',
-                                         'String InternalName=qnetprep', 'String OriginalFilename=qnetprep.exe',
-                                         'String ProductName=qnetprep', 'String ProductVersion=0, 0, 3, 7', '']:
+    if status or version.split('\n') != VERSION:
         problems.append(f'FAIL: {exe}: resources read as:\n{shown}')
-    for part in ['level="requireAdministrator"', 'uiAccess="false"'] + [f'<supportedOS Id="{{{g}}}"/>' for g in (
-            'e2011457-1546-43c5-a5fe-008deee3d3f0 35138b9a-5d96-4fbd-8e2d-a2440225f93a 4a2f28e3-53b9-4441-ba9c-'
-            'd69d4a4a6e38 1f676c76-80e1-4239-95bb-83d0f6d0da78 8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a').split()]:
-        problems += [] if part in manifest else [f'FAIL: {exe}: manifest without {part}:\n{manifest}']
+    problems += [f'FAIL: {exe}: manifest without {part}:\n{manifest}' for part in MANIFEST
+                 if part not in manifest]
     print(f'{exe}: {exe.stat().st_size} bytes, imports {sorted(dlls)}, {flags}\nmanifest {manifest}')
     return problems
 
@@ -528,5 +575,6 @@ def main(command, *args):
 
 if __name__ == '__main__':
     problems = main(*sys.argv[1:]) if len(sys.argv) > 2 else [__doc__]
-    print('\n'.join(problems) or f'PASS: {" ".join(sys.argv[1:])}', file=sys.stderr if problems else sys.stdout)
+    report = '\n'.join(problems) or f'PASS: {" ".join(sys.argv[1:])}'
+    print(report, file=sys.stderr if problems else sys.stdout)
     sys.exit(1 if problems else 0)
