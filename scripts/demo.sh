@@ -26,4 +26,4 @@ echo
 echo "Exit code: $status"
 echo
 echo "What the machine shows now (value data byte for byte, +NUL*n for trailing NULs):"
-python3 "$top/tests/wine/e2e.py" state "$machine"
+python3 "$top/scripts/machine_state.py" "$machine"

@@ -1,5 +1,5 @@
-"""e2e.py sim <scenario> | wine <x64|x86> <scenario|footprint|same_bytes> | template <x64|x86> <folder>
-| state <folder>. A scenario of scenarios.py on the simulated machine, or under Wine with that build and on
+"""e2e.py sim <scenario> | wine <x64|x86> <scenario|footprint|same_bytes> | template <x64|x86> <folder>.
+A scenario of scenarios.py on the simulated machine, or under Wine with that build and on
 the simulated machine, which must agree (under_wow64: the x86 build in the 64-bit prefix of
 QNETPREP_WINE_TEMPLATE, and on a simulated 64-bit Windows); same_bytes: the build again, in another folder,
 gives the same exe. Both are read from Linux: the registry from its file (the prefix's system.reg once the
@@ -8,13 +8,10 @@ import difflib, filecmp, os, re, shutil, subprocess, sys, tempfile
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
-from scenarios import ENTRY_KEY, FOLDER, PARAMS, PF, SAMPLE, SCENARIOS, UNDER_WOW64, UNINSTALL, VENDOR
+sys.path.insert(0, str(Path(__file__).resolve().parents[2] / 'scripts'))
+from machine_state import BITS, FOLDER, NET, OTHER, SAMPLE, MachineView, read_registry, text_of, unescape
+from scenarios import PARAMS, SCENARIOS, UNDER_WOW64
 
-NET, OTHER = '{4D36E972-E325-11CE-BFC1-08002BE10318}', '{4D36E97E-E325-11CE-BFC1-08002BE10318}'
-CLASSES = {NET.lower(): 'net', OTHER.lower(): 'other'}
-TYPES = {1: 'REG_SZ', 2: 'REG_EXPAND_SZ', 3: 'REG_BINARY', 4: 'REG_DWORD', 7: 'REG_MULTI_SZ'}
-ENUM, SERVICES = 'system\\currentcontrolset\\enum\\', 'system\\currentcontrolset\\services\\'
-BITS = ((1, 'R'), (2, 'H'), (4, 'S'))
 ROOT = Path(__file__).resolve().parents[2]
 SIM_EXE = os.environ.get('QNETPREP_SIM_EXE') or str(ROOT / 'build/native/qnetprep')
 
@@ -37,54 +34,6 @@ def mask(lines, wine):
     lines = [re.sub(r'(?i)C:\\+windows\\+(system32|inf)', lambda m: SYSTEM_FOLDERS[m[1].lower()], line)
              for line in lines]
     return [line for line in lines if not (wine and line.startswith('catalog '))]
-
-
-ESCAPES = dict(a='\a', b='\b', t='\t', n='\n', v='\v', f='\f', r='\r', e='\x1b')
-
-
-def unescape(text):  # as a registry file or a relay trace writes it: \xH to \xHHHH, octal, a C letter
-    return re.sub(r'\\(?:x([0-9a-fA-F]{1,4})|([0-7]{1,3})|(.))', lambda m: chr(int(m[1], 16)) if m[1]
-                  else chr(int(m[2], 8)) if m[2] else ESCAPES.get(m[3], m[3]), text)
-
-
-def read_registry(path, wine):
-    """{key path below HKLM in lower case: (path, [(name, type, data as ANSI calls see it)])}."""
-    keys, values, pending = {}, [], ''
-    for raw in path.read_text('latin-1').splitlines():
-        line = pending + (raw.strip() if pending else raw.rstrip())
-        pending = line[:-1] if line.endswith('\\') and not line.startswith('[') else ''
-        value = re.match(r'(@|"(?:[^"\\]|\\.)*")=(?:str\((\d+)\):)?(.*)$', line)
-        if line.startswith('['):  # Wine's key names are escaped; REGEDIT4's start with the hive
-            name = line[1:line.rindex(']')]
-            name = unescape(name) if wine else name.partition('\\')[2]
-            values = keys.setdefault(name.lower(), (name, []))[1]
-        elif value and not pending:
-            kind, data = int(value[2] or '1', 16), value[3]
-            if data.startswith('"'):
-                data = unescape(data[1:-1]).encode('cp1252', 'replace') + b'\0'
-            elif data.startswith('dword:'):
-                kind, data = 4, int(data[6:], 16).to_bytes(4, 'little')
-            elif data.startswith('hex'):
-                kind = int(data[4:data.index(')')], 16) if data.startswith('hex(') else 3
-                data = bytes.fromhex(re.sub('[, ]', '', data.partition(':')[2]))
-                if wine and kind in (1, 2, 7):  # Wine keeps text as UTF-16
-                    data = data.decode('utf-16-le', 'replace').encode('cp1252', 'replace')
-            values.append(('' if value[1] == '@' else unescape(value[1][1:-1]), kind, data))
-    for name, _ in list(keys.values()):  # Wine writes no key that has only subkeys
-        for parent in ('\\'.join(name.split('\\')[:n]) for n in range(1, name.count('\\') + 1)):
-            keys.setdefault(parent.lower(), (parent, []))
-    return keys
-
-
-def show_value(name, kind, data):  # printable ASCII as is, other bytes as \xHH, then the count of NULs
-    text = data.rstrip(b'\0')
-    nuls = f'+NUL*{len(data) - len(text)}' if len(text) < len(data) else ''
-    escaped = ('\\' + chr(b) if b in b'\\"' else chr(b) if 32 <= b < 127 else f'\\x{b:02X}' for b in text)
-    return f'"{name}" {TYPES.get(kind, kind)} len={len(data)} "{"".join(escaped)}"' + nuls
-
-
-def text_of(values, name):
-    return next((d.rstrip(b'\0').decode('cp1252') for n, _, d in values if n.lower() == name.lower()), None)
 
 
 def utf16_hex(ansi_hex):  # the hex bytes of ANSI text as those of its UTF-16 form
@@ -121,8 +70,8 @@ def removal_counts(calls):  # (function, arguments) of the program's own calls; 
             f'SetupDiRemoveDevice calls {sum(f == "SetupDiRemoveDevice" for f, _ in calls)}']
 
 
-class Machine:  # a machine folder (registry file and drives) and its way of running qnetprep
-    wine, parent = False, None
+class Machine(MachineView):  # and its way of running qnetprep
+    parent = None
 
     def __init__(self, program, root=None, arch='x64'):
         self.program, self.arch = Path(program), arch  # the exe in packages (data on the simulated side)
@@ -136,62 +85,12 @@ class Machine:  # a machine folder (registry file and drives) and its way of run
             return shutil.rmtree(self.dir, ignore_errors=True)
         print(f'machine kept in {self.dir}', file=sys.stderr)
 
-    def linux(self, windows_path):
-        """C:\\a\\b -> the Linux path, each existing component spelled as on disk."""
-        path = self.root / f'drive_{windows_path[0].lower()}'
-        for part in filter(None, windows_path[3:].split('\\')):
-            if not (path / part).exists() and path.is_dir():
-                part = next((e for e in sorted(os.listdir(path)) if e.lower() == part.lower()), part)
-            path = path / part
-        return path
-
     def seed_key(self, key, *values):  # REGEDIT4 value lines; no program runs meanwhile
         if self.wine:  # Wine keeps text as UTF-16: ANSI bytes of a hex(1) value become two each
             values = [re.sub(r'=hex\(1\):(.*)', lambda v: '=hex(1):' + utf16_hex(v[1]), x) for x in values]
         with open(self.registry_file, 'a', encoding='latin-1') as f:
             name = key.replace('\\', '\\\\') if self.wine else 'HKEY_LOCAL_MACHINE\\' + key
             f.write(f'\n[{name}]\n' + ''.join(v + '\n' for v in values))
-
-    def state(self, items):  # 'catalogs': those in the catalog database holding a package's
-        reg, lines = read_registry(self.registry_file, self.wine), []
-        for kind, arg in ((i, None) if isinstance(i, str) else i for i in items):
-            path = self.linux(arg) if kind in ('file', 'files') else None
-            if kind == 'key':
-                lines += [] if arg.lower() in reg else [f'nokey HKLM\\{arg}']
-                for lower, (name, values) in reg.items():
-                    if (lower + '\\').startswith(arg.lower() + '\\'):
-                        shown = 'HKLM\\' + arg + name[len(arg):]
-                        lines += [f'key {shown}'] + [f'value {shown} {show_value(*v)}' for v in values]
-            elif kind == 'file':
-                lines.append(self.file_line(arg, path) if path.is_file() else f'nofile {arg}')
-            elif kind == 'files':
-                lines += [self.file_line(f'{arg}\\{e}', path / e) for e in sorted(os.listdir(path))] \
-                    if path.is_dir() else [f'nofolder {arg}']
-            elif kind == 'devices':  # Wine marks a device created but never registered as a phantom
-                for lower, (name, values) in reg.items():
-                    guid, desc = (text_of(values, 'ClassGUID') or '').lower(), text_of(values, 'DeviceDesc')
-                    if lower.startswith(ENUM) and lower.count('\\') == 5 and guid in CLASSES \
-                            and text_of(values, 'Phantom') is None:
-                        lines.append(f'device {CLASSES[guid]} {name[len(ENUM):]} '
-                                     + ('desc=none' if desc is None else f'desc="{desc}"'))
-            elif kind == 'service':
-                lines.append(f'service {arg} ' + ('present' if SERVICES + arg.lower() in reg else 'absent'))
-            elif kind == 'catalogs':
-                folder = self.linux(self.system_folder + r'\catroot\{F750E6C3-38EE-11D1-85E5-00C04FC295EE}')
-                lines += [f'catalog {c.name}' for e in (folder.iterdir() if folder.is_dir() else [])
-                          for c in SAMPLE.glob('*.[cC][aA][tT]') if c.read_bytes() == e.read_bytes()]
-        return lines
-
-    def file_line(self, windows_path, path):
-        if path.is_dir():
-            return f'dir {windows_path}'
-        attr = ''.join(c for b, c in BITS if self.attributes(path) & b) or '-'
-        return f'file {windows_path} size={path.stat().st_size} attr={attr}'
-
-    def items(self):
-        return [('key', VENDOR), ('key', ENTRY_KEY), ('key', UNINSTALL + r'\Lumora'),
-                ('files', PF + r'\Orvix'), ('files', FOLDER), ('files', self.inf_store),
-                ('file', self.system_folder + r'\qnetprep.exe'), 'devices', ('service', 'RX90K'), 'catalogs']
 
     def observe(self, extra=()):
         """The state as scenarios compare it: what differs from the machine's own INFs and devices,
@@ -226,7 +125,6 @@ class Machine:  # a machine folder (registry file and drives) and its way of run
 
 class Sim(Machine):
     name, root_name, registry_name = 'sim', 'machine', 'registry.reg'
-    inf_store, system_folder = r'C:\Windows\INF', r'C:\Windows\System32'
     settings = {}  # of the machine's setup: {b'QNETPREP_WOW64': b'1'}
 
     def open(self):
@@ -258,11 +156,6 @@ class Sim(Machine):
     def first_calls(self, folder):
         calls = self.call({}, ['/u'], self.linux(folder))[2][:3]
         return [re.sub(r' (\d+)$', lambda m: f' {int(m[1]):#x}', c) for c in calls]
-
-    def attributes(self, path):
-        listing = self.root / 'file-attributes.txt'
-        lines = [x.split(' ', 1) for x in (listing.read_text().splitlines() if listing.exists() else [])]
-        return next((int(bits, 16) for bits, name in reversed(lines) if self.root / name == path), 0)
 
     def set_attributes(self, path, bits):
         with open(self.root / 'file-attributes.txt', 'a') as f:
@@ -564,9 +457,6 @@ def footprint(arch):
 
 
 def main(command, *args):
-    if command == 'state':  # the demo: an existing simulated machine, as it is
-        m = Sim('/dev/null', args[0])
-        return print('\n'.join(sorted(m.state(m.items())))) or sys.exit(0)
     if command == 'wine':
         checks = {'footprint': footprint, 'same_bytes': same_bytes}
         return checks[args[1]](args[0]) if args[1] in checks else compare(*args)

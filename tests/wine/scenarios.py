@@ -8,14 +8,15 @@ run', ..., lines that count the DIF_REMOVE and SetupDiRemoveDevice calls that th
 checks that no package file is read after the first device removal; ('program', path) copies the program
 there; ('state', expected lines, extra items); ('same content',); ('first calls', folder, calls). EXE stands
 for the size of the program; a line that starts with "x64: " or "x86: " is expected of that build only."""
+import sys
 from pathlib import Path
 
-SAMPLE = Path(__file__).resolve().parents[2] / 'sample' / 'package'
-PKG, SYS, PF, BUERO = r'C:\pkg', r'C:\Windows\System32', r'C:\Program Files', 'C:\\pkg\\B\xfcro\\updates'
-VENDOR, UNINSTALL = r'Software\Orvix', r'Software\Microsoft\Windows\CurrentVersion\Uninstall'
-PRODUCT, FOLDER = VENDOR + r'\qnetprep', PF + r'\Orvix\qnetprep'
+sys.path.insert(0, str(Path(__file__).resolve().parents[2] / 'scripts'))
+from machine_state import ENTRY_KEY, FOLDER, PF, PRODUCT, SAMPLE, UNINSTALL, VENDOR  # noqa: E402
+
+PKG, SYS, BUERO = r'C:\pkg', r'C:\Windows\System32', 'C:\\pkg\\B\xfcro\\updates'
 LIST, LIST32 = VENDOR + r'\Kadrimov\SupportedDevices', r'Software\Wow6432Node\Orvix\Kadrimov\SupportedDevices'
-PARAMS, ENTRY_KEY = PRODUCT + r'\Parameters', UNINSTALL + r'\qnetprep'
+PARAMS = PRODUCT + r'\Parameters'
 FIRST_SELF_COPY = 'SetFileAttributes error, error value = 2'
 CATALOG = {'net7341a.inf': 'rx90kw2a.cat', 'net73417.inf': 'RX90KW2K.CAT'}  # of each package INF
 BOTH = list(CATALOG)
