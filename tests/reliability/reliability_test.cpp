@@ -112,7 +112,7 @@ TEST_P(ModeTest, ARunStoppedAtAnyCallAndRunAgainEndsAsAnUninterruptedRun) {
 // A 32-bit program on 64-bit Windows changes nothing; where Windows cannot tell, the run goes on.
 TEST_P(ModeTest, UnderWow64NothingChangesUnlessTheQuestionGoesUnanswered) {
   PrepareTemplate(GetParam());
-  const Failing unanswered[] = {{}, {"GetProcAddress", 2}, {"IsWow64Process"}};
+  const Failing unanswered[] = {{}, {"GetProcAddress", "IsWow64Process"}, {"IsWow64Process"}};
   for (const Failing& failing : unanswered) {
     SCOPED_TRACE(failing.call);
     OpenCopy();

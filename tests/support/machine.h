@@ -40,9 +40,11 @@ using MachineState = std::map<std::string, std::string>;
 // Entries "key P", "value P : name", "file/folder/attributes C:\.."; changes "added: entry".
 std::string Differences(const MachineState& before, const MachineState& after);
 
+// A call made to fail, by its name and a part of what it acts on as the call log writes it
+// (a key path and value name, a file path; "": every call of the name).
 struct Failing {
   const char* call = "";
-  uint32_t occurrence = 0;  // 0: every call of the name
+  const char* on = "";
   sim::Fault fault = {};
 };
 
@@ -114,7 +116,7 @@ class MachineTest : public testing::Test {
   }
   static void Fail(const Failing& failing) {  // starts a new call log
     sim::ResetCalls();
-    if (*failing.call != '\0') sim::FailCall(failing.call, failing.fault, failing.occurrence);
+    if (*failing.call != '\0') sim::FailCallOn(failing.call, failing.on, failing.fault);
   }
   int Run(const std::string& tail);
   template <class Step>
