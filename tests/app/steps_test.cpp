@@ -1,4 +1,5 @@
-// The steps of a run on a small machine, each under the failure of one call.
+// The steps of a run on a small machine, each under the failure of one call. Each table
+// row is one case; every failure names its row.
 #include "app/resource_strings.h"
 #include "cleanup/remove_installed_infs.h"
 #include "devices/device_classes.h"
@@ -11,153 +12,227 @@
 
 namespace {
 
-// A recorded install's store, then files beside and outside it, with the attributes of kSeeded.
-const std::string kInf = "C:\\Windows\\INF\\", kSystem = "C:\\Windows\\System32\\",
-                  kDrivers = kSystem + "drivers\\";
-const std::string kCatalog = kSystem + "catroot\\{F750E6C3-38EE-11D1-85E5-00C04FC295EE}\\oem0.cat";
-const std::string kStore[] = {kInf + "oem0.inf",         kInf + "oem0.pnf",   kCatalog,
-                              kInf + "oem1.inf",         kInf + "sub\\z.inf", kInf + "sub\\z.pnf",
-                              kDrivers + "x.inf",        kDrivers + "x.pnf",  "C:\\Program Files\\y.inf",
-                              "C:\\Program Files\\y.pnf"};
-const std::string kSeeded = "1200001414", kList = "SOFTWARE\\Orvix\\Kadrimov\\SupportedDevices\\";
+using Names = std::vector<std::string>;
+Names operator+(Names first, const Names& then) {
+  first.insert(first.end(), then.begin(), then.end());
+  return first;
+}
+
+const std::string kInf = "C:\\Windows\\INF\\";
+const std::string kStored = kInf + "oem0.inf";
+const std::string kCatalog =
+    "C:\\Windows\\System32\\catroot\\{F750E6C3-38EE-11D1-85E5-00C04FC295EE}\\oem0.cat";
+const std::string kList = "SOFTWARE\\Orvix\\Kadrimov\\SupportedDevices\\";
+const std::string kDisplayName = "Orvix adapter installation program", kUninstallString = "qnetprep.exe /u";
+
+// Kept: there, with the attributes it was given.
+enum FileState { Gone, Kept };
 
 class StepsTest : public MachineTest {
  protected:
   static std::string Pci(Text v, Text d) { return "PCI\\VEN_" + v + "&DEV_" + d + "&SUBSYS_0&REV_00\\3"; }
   void List(Text v, Text d, size_t data = 0) { SetBytes(kList + v, d, REG_SZ, std::string(data, 'v')); }
-  std::string ReadList() {
+  using Pairs = std::vector<std::pair<uint32_t, uint32_t>>;
+  static Pairs ReadList() {  // none: no list, and the count as it was
     uint32_t count = 777;
     DevicePair* list = ReadSupportedDeviceList(&count);
-    std::string pairs = list == nullptr ? "none " + std::to_string(count) : "";
+    Pairs pairs;
+    if (list == nullptr) {
+      EXPECT_EQ(count, 777u);
+    }
     for (uint32_t i = 0; list != nullptr && i < count; ++i)
-      pairs += testing::PrintToString(std::make_pair(list[i].vendorId, list[i].deviceId));
+      pairs.emplace_back(list[i].vendorId, list[i].deviceId);
     std::free(list);
     return pairs;
   }
-  static std::string Trace() {
-    std::string trace;
+  // The steps that a run took, in the order of their first call.
+  static Names Steps() {
+    Names steps;
     for (const auto& [name, detail] : sim::CallLog()) {
-      const size_t style = detail.find(" style=0x0");
-      std::string word = name == "GetProcAddress" ? "lookup" : name == "SetDllDirectoryA" ? "no-cwd" : "";
-      if (name == "SetDefaultDllDirectories" || name == "SetupDiGetClassDevsA") word = detail.substr(0, 9);
+      std::string step;
+      if (name == "GetProcAddress" && detail == "SetDefaultDllDirectories") step = "look up " + detail;
+      if (name == "SetDefaultDllDirectories") step = "search flags " + detail;
+      if (name == "SetDllDirectoryA") step = "leave out the current folder";
+      if (name == "SetupDiGetClassDevsA") step = "remove devices of " + detail.substr(0, 9);
       if (name == "RegQueryValueExA" && detail.find("Parameters:RenamedInf") != std::string::npos)
-        word = "cleanup";
-      if (name == "SHDeleteKeyA") word = "uninstall";
-      if (name == "SetupCopyOEMInfA" && style != std::string::npos)
-        word = detail.substr(detail.rfind('\\') + 1, style - detail.rfind('\\') - 1);
-      if (!word.empty() && trace.find(word) == std::string::npos) trace += word + " ";
+        step = "clean up";
+      if (name == "SHDeleteKeyA") step = "remove the records";
+      if (name == "SetupCopyOEMInfA" && detail.find(" style=0x0") != std::string::npos)
+        step =
+            "store " + detail.substr(detail.rfind('\\') + 1, detail.find(" style") - detail.rfind('\\') - 1);
+      if (!step.empty() && std::find(steps.begin(), steps.end(), step) == steps.end()) steps.push_back(step);
     }
-    return trace;
+    return steps;
   }
-  // The PNF that the store keeps beside a copy names what it was installed from.
-  static std::string Pnf(Text original) { return "PNF\nSource=C:\\pkg\\" + original + "\n"; }
-  void SeedStore(const std::string& slot0, const std::string& original0 = "net7341a.inf") {
+  // A recorded install's store: oem0.inf read-only, its PNF hidden (none when `from` is
+  // nullptr), its catalog, and oem1.inf installed from net73417.inf; an INF staged as single.inf.
+  static std::string Pnf(const std::string& from) { return "PNF\nSource=C:\\pkg\\" + from + "\n"; }
+  void SeedStore(const std::string& slot0, const char* from) {
     Open();
-    for (size_t i = 0; i < kSeeded.size(); ++i)
-      Write(kStore[i], i == 1 ? Pnf(original0) : "x", kSeeded[i] - '0');
+    Write(kStored, "x", FILE_ATTRIBUTE_READONLY);
+    if (from != nullptr) Write(kInf + "oem0.pnf", Pnf(from), FILE_ATTRIBUTE_HIDDEN);
+    Write(kCatalog, "x");
+    Write(kInf + "oem1.inf", "x");
     Write(kInf + "oem1.pnf", Pnf("net73417.inf"));
+    Write(kInstall + "single.inf"s, "staged");
     if (!slot0.empty()) SetBytes(kParameters, "RenamedInf", REG_SZ, slot0);
     // Slot 1 without its NUL: read into the buffer that slot 0 filled, it must not take its tail.
-    SetBytes(kParameters, "RenamedInf1", REG_SZ, "C:\\Windows\\INF\\oem1.inf");
+    SetBytes(kParameters, "RenamedInf1", REG_SZ, kInf + "oem1.inf");
     SetString(kEntry, "DisplayName", "x");
   }
-  std::string Gone() {
-    std::string gone;
-    for (const std::string& path : kStore) gone += Exists(path) ? std::to_string(Attributes(path)) : "-";
-    return gone;
+  static Names Asked() {  // the stored names the system was asked to uninstall
+    Names asked;
+    for (const std::string& call : Calls("SetupUninstallOEMInfA"))
+      asked.push_back(call.substr(0, call.find(' ')));
+    return asked;
+  }
+  FileState State(Text path, DWORD attributes) {
+    return Exists(path) && Attributes(path) == attributes ? Kept : Gone;
   }
 };
 
+// A command tail and a failing call; the steps the run takes, whether a stored INF is left.
+struct ModeCase {
+  const char* name;
+  const char* tail;
+  Failing fault;
+  Names steps;
+  bool stored;
+};
+
 TEST_F(StepsTest, EveryModeHardensTheDllSearchThenClearsThenRunsItsOwnSteps) {
-  const std::string hardened = "lookup 2048 ", cleared = "{4D36E972 {4D36E97E cleanup ";
-  const std::string both = cleared + "net7341a.inf net73417.inf ";
-  const std::tuple<const char*, Failing, std::string> cases[] = {
-      {"", {}, hardened + both},
-      {"/inf=x.inf", {}, hardened + cleared + "x.inf "},
+  const Names hardened = {"look up SetDefaultDllDirectories", "search flags 2048"};
+  const Names devices = {"remove devices of {4D36E972", "remove devices of {4D36E97E"};
+  const Names cleared = devices + Names{"clean up"};
+  const Names both = cleared + Names{"store net7341a.inf", "store net73417.inf"};
+  const ModeCase kCases[] = {
+      {"default", "", {}, hardened + both, true},
+      {"single INF", "/inf=x.inf", {}, hardened + cleared + Names{"store x.inf"}, false},
       // Without strings the clean-up and the key removal give up; the device passes run.
-      {"/u", {"LoadStringA"}, hardened + "{4D36E972 {4D36E97E "},
+      {"uninstall without strings", "/u", Failing{"LoadStringA"}, hardened + devices, false},
       // Without the system's own call the search leaves out the current folder; the run goes on.
-      {"", {"GetModuleHandleA"}, "no-cwd " + both},
-      {"", {"GetProcAddress"}, "lookup no-cwd " + both},
-      {"", {"SetDefaultDllDirectories"}, hardened + "no-cwd " + both},
-      {"", {"SetDefaultDllDirectories", 0, {0, true, 2}}, hardened + both}};
-  for (const auto& [tail, failing, trace] : cases) {
+      {"no kernel32 handle", "", Failing{"GetModuleHandleA"}, Names{"leave out the current folder"} + both,
+       true},
+      {"no SetDefaultDllDirectories", "", Failing{"GetProcAddress"},
+       Names{"look up SetDefaultDllDirectories", "leave out the current folder"} + both, true},
+      {"SetDefaultDllDirectories fails", "", Failing{"SetDefaultDllDirectories"},
+       hardened + Names{"leave out the current folder"} + both, true},
+      {"SetDefaultDllDirectories returns 2", "", Failing{"SetDefaultDllDirectories", "", {0, true, 2}},
+       hardened + both, true},
+  };
+  for (const ModeCase& row : kCases) {
+    SCOPED_TRACE(row.name);
     Open();
     Write("C:\\pkg\\net7341a.inf", InfText("a"));
-    SetString(kParameters, "RenamedInf", "C:\\Windows\\INF\\oem0.inf");
-    Fail(failing);
-    EXPECT_EQ(Run(tail), 1);
-    EXPECT_EQ(Trace(), trace) << tail << " " << failing.call;
-    EXPECT_EQ(Exists("C:\\Windows\\INF\\oem0.inf"), trace.find("net7341a") != std::string::npos);
+    SetString(kParameters, "RenamedInf", kStored);
+    Fail(row.fault);
+    EXPECT_EQ(Run(row.tail), 1);
+    EXPECT_EQ(Steps(), row.steps);
+    EXPECT_EQ(Exists(kStored), row.stored);
   }
 }
 
+// An install with or without records under a failing call: its result, the files and values
+// it leaves (the staged INF, the stored INF, the program's copy in the system folder).
+struct InstallCase {
+  const char* name;
+  bool record;
+  Failing fault;
+  bool result, staged, stored, selfCopy;
+  std::string install, slot, displayName, uninstallString;
+};
+
 TEST_F(StepsTest, EachExitOfAnInstallLeavesWhatCameBeforeIt) {
-  // What an install left, in the order it makes things.
-  const auto left = [this](bool result) {
-    std::string made = Bits({result, Exists(kInstall + "net7341a.inf"s), Exists("C:\\Windows\\INF\\oem0.inf"),
-                             Exists(kSelfCopy)});
-    for (const char* value : {"Install", "RenamedInf", "DisplayName", "UninstallString"})
-      made += " " + Str(value[0] == 'I' ? kProduct : value[0] == 'R' ? kParameters : kEntry, value);
-    return made;
-  };
-  const std::string entry = " Orvix adapter installation program qnetprep.exe /u";
-  const std::string recorded = " Success C:\\Windows\\INF\\oem0.inf", none = "    ";
-  const std::tuple<bool, Failing, std::string> cases[] = {
-      {false, {}, "1110" + none},
+  const std::string& entry = kDisplayName;
+  const std::string& command = kUninstallString;
+  const InstallCase kCases[] = {
+      {"without records", false, {}, true, true, true, false, "", "", "", ""},
       // Without "SOFTWARE" the install gives up, recorded or not.
-      {false, {"RegOpenKeyExA", 1}, "0100" + none},
-      {true, {}, "1111" + recorded + entry},
-      {true, {"SetupCopyOEMInfA", 2}, "0100 Fail   "},
-      {true, {"LoadStringA", 1}, "0000" + none},
-      {true, {"RegCreateKeyExA", 2}, "0100" + none},
-      {true, {"RegCreateKeyExA", 3}, "0100" + none},
-      {true, {"RegSetValueExA", 4}, "0110 Success   "},
-      {true, {"RegOpenKeyExA", 2}, "0110" + recorded + "  "},
-      {true, {"RegCreateKeyExA", 4}, "0110" + recorded + "  "},
+      {"no SOFTWARE key", false, Failing{"RegOpenKeyExA", "SOFTWARE"}, false, true, false, false, "", "", "",
+       ""},
+      {"recorded", true, {}, true, true, true, true, "Success", kStored, entry, command},
+      {"copy refused", true, Failing{"SetupCopyOEMInfA", "style=0x0"}, false, true, false, false, "Fail", "",
+       "", ""},
+      {"no strings", true, Failing{"LoadStringA"}, false, false, false, false, "", "", "", ""},
+      {"no product key", true, Failing{"RegCreateKeyExA", "Orvix\\qnetprep"}, false, true, false, false, "",
+       "", "", ""},
+      {"no Parameters key", true, Failing{"RegCreateKeyExA", "Parameters"}, false, true, false, false, "", "",
+       "", ""},
+      {"slot unwritten", true, Failing{"RegSetValueExA", "Parameters:RenamedInf"}, false, true, true, false,
+       "Success", "", "", ""},
+      {"no Uninstall key", true, Failing{"RegOpenKeyExA", "Uninstall"}, false, true, true, false, "Success",
+       kStored, "", ""},
+      {"no entry key", true, Failing{"RegCreateKeyExA", "Uninstall\\qnetprep"}, false, true, true, false,
+       "Success", kStored, "", ""},
       // Both values of the entry are written whatever the first write did.
-      {true, {"RegSetValueExA", 5}, "0110" + recorded + "  qnetprep.exe /u"},
-      {true, {"RegSetValueExA", 6}, "0110" + recorded + " Orvix adapter installation program "},
+      {"entry's name unwritten", true, Failing{"RegSetValueExA", ":DisplayName"}, false, true, true, false,
+       "Success", kStored, "", command},
+      {"entry's command unwritten", true, Failing{"RegSetValueExA", ":UninstallString"}, false, true, true,
+       false, "Success", kStored, entry, ""},
       // A current folder, "ProgramFiles" or system folder that fills its buffer is none.
-      {true, {"GetCurrentDirectoryA", 1}, "0000" + none},
-      {true, {"GetCurrentDirectoryA", 1, {0, true, MAX_PATH}}, "0000" + none},
-      {true, {"GetEnvironmentVariableA", 1, {0, true, MAX_PATH}}, "1111" + recorded + entry},
-      {true, {"GetSystemDirectoryA", 1, {0, true, 512}}, "1110" + recorded + entry},
-      {true, {"GetSystemDirectoryA", 1, {0, true, 300}}, "1110" + recorded + entry}};
-  for (const auto& [record, failing, expected] : cases) {
+      {"no current folder", true, Failing{"GetCurrentDirectoryA"}, false, false, false, false, "", "", "",
+       ""},
+      {"current folder fills its buffer", true, Failing{"GetCurrentDirectoryA", "", {0, true, MAX_PATH}},
+       false, false, false, false, "", "", "", ""},
+      {"ProgramFiles fills its buffer", true,
+       Failing{"GetEnvironmentVariableA", "ProgramFiles", {0, true, MAX_PATH}}, true, true, true, true,
+       "Success", kStored, entry, command},
+      {"system folder too long", true, Failing{"GetSystemDirectoryA", "", {0, true, 512}}, true, true, true,
+       false, "Success", kStored, entry, command},
+      // Left by an install before: text too long to join with the program's name.
+      {"system folder left too long", true, Failing{"GetSystemDirectoryA", "", {0, true, 300}}, true, true,
+       true, false, "Success", kStored, entry, command},
+  };
+  for (const InstallCase& row : kCases) {
+    SCOPED_TRACE(row.name);
     Open();
-    Write("C:\\pkg\\net7341a.inf", InfText("a", "rx90kw2a.cat")), Write("C:\\pkg\\rx90kw2a.cat", "catalog");
+    Write("C:\\pkg\\net7341a.inf", InfText("a", "rx90kw2a.cat"));
+    Write("C:\\pkg\\rx90kw2a.cat", "catalog");
     Write("C:\\pkg\\qnetprep.exe", "program");
     RunState state{};
-    state.RecordMode = record;
-    // Left by an install before: a folder, or text too long to join with the program's name.
-    const std::string before = failing.fault.result == 300 ? std::string(300, 's') : "C:\\Windows\\System32";
+    state.RecordMode = row.record;
+    const std::string before =
+        row.fault.fault.result == 300 ? std::string(300, 's') : "C:\\Windows\\System32";
     std::memcpy(state.SystemFolder, before.c_str(), before.size() + 1);
-    Fail(failing);
+    Fail(row.fault);
     bool installed = false;
     // As a run does it: the staging first, when the strings load.
     OutputOf([&] {
       if (LoadResourceStrings(state)) StagePackage(state);
       installed = InstallInf(state, "net7341a.inf");
     });
-    EXPECT_EQ(left(installed), expected) << failing.call << " " << failing.occurrence;
+    EXPECT_EQ(installed, row.result);
+    EXPECT_EQ(Exists(kInstall + "net7341a.inf"s), row.staged);
+    EXPECT_EQ(Exists(kStored), row.stored);
+    EXPECT_EQ(Exists(kSelfCopy), row.selfCopy);
+    EXPECT_EQ(Str(kProduct, "Install"), row.install);
+    EXPECT_EQ(Str(kParameters, "RenamedInf"), row.slot);
+    EXPECT_EQ(Str(kEntry, "DisplayName"), row.displayName);
+    EXPECT_EQ(Str(kEntry, "UninstallString"), row.uninstallString);
   }
+  // With both slots taken a further stored INF could never be removed: none is stored.
   RunState state{};
   state.RecordMode = true;
-  SetString(kParameters, "RenamedInf1", "C:\\Windows\\INF\\oem8.inf");
+  SetString(kParameters, "RenamedInf1", kInf + "oem8.inf");
   Write("C:\\pkg\\net73417.inf", InfText("b"));
-  ASSERT_TRUE(LoadResourceStrings(state) && StagePackage(state));
-  EXPECT_FALSE(InstallInf(state, "net73417.inf") || Exists("C:\\Windows\\INF\\oem1.inf"));
+  ASSERT_TRUE(LoadResourceStrings(state));
+  ASSERT_TRUE(StagePackage(state));
+  EXPECT_FALSE(InstallInf(state, "net73417.inf"));
+  EXPECT_FALSE(Exists(kInf + "oem1.inf"));
 }
+
+// A command tail; whether the second INF is stored and the program copied to the system folder.
+struct ShareCase {
+  const char* tail;
+  bool secondStored, selfCopied;
+};
 
 // The package on a share reached through an adapter that the clean-up removes: read before it.
 TEST_F(StepsTest, ARunFromAShareThatTheRemovalCutsOffInstallsTheWholePackage) {
   const std::string adapter = Pci("1E7C", "4C43"), share = "N:\\pkg\\";
-  const struct {
-    const char* tail;
-    bool secondStored, selfCopied;
-  } cases[] = {{"", true, false}, {"/au", true, true}, {"/inf=net73417.inf", false, false}};
-  for (const auto& [tail, secondStored, selfCopied] : cases) {
+  const ShareCase kCases[] = {{"", true, false}, {"/au", true, true}, {"/inf=net73417.inf", false, false}};
+  for (const ShareCase& row : kCases) {
+    SCOPED_TRACE("tail \""s + row.tail + "\"");
     Open();
     AddDevice(kNet, adapter);
     for (const char* inf : {"net7341a.inf", "net73417.inf"}) Write(share + inf, InfText(inf));
@@ -166,95 +241,145 @@ TEST_F(StepsTest, ARunFromAShareThatTheRemovalCutsOffInstallsTheWholePackage) {
     sim::ResetSetup("N:\\pkg");
     sim::TheSetup().networkDrive = 'N';
     sim::TheSetup().networkAdapter = adapter;
-    EXPECT_EQ(Run(tail), 1);
-    EXPECT_TRUE(Exists(kInf + "oem0.inf")) << tail;
-    EXPECT_EQ(Exists(kInf + "oem1.inf"), secondStored) << tail;
-    EXPECT_EQ(Read(kSelfCopy) == "program", selfCopied) << tail;
+    EXPECT_EQ(Run(row.tail), 1);
+    EXPECT_TRUE(Exists(kStored));
+    EXPECT_EQ(Exists(kInf + "oem1.inf"), row.secondStored);
+    EXPECT_EQ(Read(kSelfCopy) == "program", row.selfCopied);
     // What the run stored it read before: by now the share is out of reach.
-    EXPECT_EQ(Linux(share + "qnetprep.exe"), "") << tail;
+    EXPECT_EQ(Linux(share + "qnetprep.exe"), "");
   }
 }
 
+// Slot 0's text and the failing call; what the clean-up leaves of the stored copy oem0.inf
+// (.inf read-only, .pnf hidden, catalog), the stored names the system was asked to uninstall,
+// the result, whether the records and the entry remain, and the standard output. The copy was
+// installed from net7341a.inf; slot 1 names oem1.inf, installed from net73417.inf.
+struct SlotCase {
+  const char* name;
+  std::string slot;
+  Failing fault;
+  FileState inf, pnf, catalog;
+  Names asked;
+  bool result, records, entry;
+  std::string output;
+};
+
+// What the copy named by slot 0 was installed from (nullptr: no PNF says), the failing call;
+// whether the copy is the package's, so that the clean-up removes it.
+struct OwnerCase {
+  const char* from;
+  Failing fault;
+  bool ours;
+};
+
 TEST_F(StepsTest, SlotsNameThePackagesStoredInfsOnlyAndTheSystemUninstallsThem) {
-  const std::string stored = "C:\\Windows\\INF\\oem0.inf", both = "oem0.inf oem1.inf ";
-  const std::string removed = "----001414 " + both, untouched = "120-001414 oem1.inf ",
-                    unread = kSeeded + " ", error = "SetFileAttributes error, error value = ";
-  // Slot ("": none), failing call; what is gone, what the system was asked, result, records, entry.
-  const std::tuple<std::string, Failing, std::string, std::string> cases[] = {
-      {"c:\\windows\\inf\\oem0.inf", {}, removed + "100", ""},
-      // Only ".inf" turns into ".pnf"; a file already gone is not reported.
-      {"C:\\Windows\\INF\\oem0.INF", {}, "----001414 oem0.INF oem1.inf 100", ""},
-      // No stored copy, or none directly in the folder: nothing to ask the system about.
-      {"C:\\Windows\\INF\\oem9.inf", {}, untouched + "100", ""},
-      {"C:\\Windows\\INF\\sub\\z.inf", {}, untouched + "100", ""},
-      {"C:\\Windows\\System32\\drivers\\x.inf", {}, untouched + "100", ""},
-      {"C:\\Program Files\\y.inf", {}, untouched + "100", ""},
-      {"C:\\Windows\\INF\\..\\System32\\drivers\\x.inf", {}, untouched + "100", ""},
-      // A slot 0 that fills its 512 bytes without a NUL, or more, names nothing, as a missing one;
-      // the record goes all the same.
-      {stored + std::string(512 - stored.size(), ' '), {}, untouched + "000", ""},
-      {stored + std::string(600, ' '), {}, untouched + "000", ""},
-      {"", {}, untouched + "000", ""},
-      {stored, {"LoadStringA", 1}, unread + "011", ""},
-      {stored, {"RegOpenKeyExA", 4}, removed + "001", ""},
-      {stored, {"GetWindowsDirectoryA"}, unread + "100", ""},
+  const Names both = {"oem0.inf", "oem1.inf"}, second = {"oem1.inf"};
+  const std::string error = "SetFileAttributes error, error value = ";
+  // Outside the store's own folder, each with a PNF that names an INF of the package.
+  const std::string below = kInf + "sub\\z.inf", outside = "C:\\Program Files\\y.inf";
+  const SlotCase kCases[] = {
+      {"stored copy, lower case",
+       "c:\\windows\\inf\\oem0.inf",
+       {},
+       Gone,
+       Gone,
+       Gone,
+       both,
+       true,
+       false,
+       false,
+       ""},
+      // Only ".inf" turns into ".pnf": without the system's uninstall the PNF stays.
+      {"upper-case ending", kInf + "oem0.INF", Failing{"SetupUninstallOEMInfA"}, Gone, Kept, Kept,
+       Names{"oem0.INF", "oem1.inf"}, true, false, false, ""},
+      {"no stored copy", kInf + "oem9.inf", {}, Kept, Kept, Kept, second, true, false, false, ""},
+      {"below the store", below, {}, Kept, Kept, Kept, second, true, false, false, ""},
+      {"outside the store", outside, {}, Kept, Kept, Kept, second, true, false, false, ""},
+      // A slot 0 that fills its 512 bytes without a NUL names nothing, as a missing one; the
+      // record goes all the same.
+      {"slot fills its buffer",
+       kStored + std::string(512 - kStored.size(), ' '),
+       {},
+       Kept,
+       Kept,
+       Kept,
+       second,
+       false,
+       false,
+       false,
+       ""},
+      {"no slot", "", {}, Kept, Kept, Kept, second, false, false, false, ""},
+      {"no strings", kStored, Failing{"LoadStringA"}, Kept, Kept, Kept, Names{}, false, true, true, ""},
+      {"no Uninstall key", kStored, Failing{"RegOpenKeyExA", "Uninstall"}, Gone, Gone, Gone, both, false,
+       false, true, ""},
+      {"no Windows folder", kStored, Failing{"GetWindowsDirectoryA"}, Kept, Kept, Kept, Names{}, true, false,
+       false, ""},
       // Without the system's uninstall the catalog stays; the deletions go on.
-      {stored, {"SetupUninstallOEMInfA"}, "--0-001414 " + both + "100", ""},
-      {stored, {"SetFileAttributesA", 1, {ERROR_ACCESS_DENIED}}, "1-0-001414 " + both + "100", error + "5"},
-      {stored, {"SetFileAttributesA", 2, {0x1F}}, removed + "100", error + "1f"}};
-  for (const auto& [slot0, failing, left, output] : cases) {
-    SeedStore(slot0);
-    Fail(failing);
+      {"uninstall refused", kStored, Failing{"SetupUninstallOEMInfA"}, Gone, Gone, Kept, both, true, false,
+       false, ""},
+      {"INF stays read-only", kStored, Failing{"SetFileAttributesA", "oem0.inf", {ERROR_ACCESS_DENIED}}, Kept,
+       Gone, Kept, both, true, false, false, error + "5"},
+      {"PNF attributes refused", kStored, Failing{"SetFileAttributesA", "oem0.pnf", {0x1F}}, Gone, Gone, Gone,
+       both, true, false, false, error + "1f"},
+  };
+  for (const SlotCase& row : kCases) {
+    SCOPED_TRACE(row.name);
+    SeedStore(row.slot, "net7341a.inf");
+    for (const std::string& path : {below, outside}) {
+      Write(path, "x", FILE_ATTRIBUTE_SYSTEM);
+      Write(path.substr(0, path.size() - 4) + ".pnf", Pnf("net7341a.inf"));
+    }
+    Fail(row.fault);
     RunState state{};
     bool result = false;
-    EXPECT_EQ(OutputOf([&] { result = RemoveInstalledInfs(state); }), output) << slot0 << " " << failing.call;
-    std::string asked;
-    for (const std::string& call : Calls("SetupUninstallOEMInfA"))
-      asked += call.substr(0, call.find(" flags=0x1")) + " ";
-    EXPECT_EQ(Gone() + " " + asked + Bits({result, Has(kProduct), Has(kEntry)}), left)
-        << slot0 << " " << failing.call;
+    EXPECT_EQ(OutputOf([&] { result = RemoveInstalledInfs(state); }), row.output);
+    EXPECT_EQ(State(kStored, FILE_ATTRIBUTE_READONLY), row.inf);
+    EXPECT_EQ(State(kInf + "oem0.pnf", FILE_ATTRIBUTE_HIDDEN), row.pnf);
+    EXPECT_EQ(State(kCatalog, 0), row.catalog);
+    EXPECT_EQ(Asked(), row.asked);
+    EXPECT_EQ(result, row.result);
+    EXPECT_EQ(Has(kProduct), row.records);
+    EXPECT_EQ(Has(kEntry), row.entry);
+    EXPECT_EQ(State(below, FILE_ATTRIBUTE_SYSTEM), Kept);
+    EXPECT_EQ(State(outside, FILE_ATTRIBUTE_SYSTEM), Kept);
   }
   // A slot 0 of another type names no file, even when its bytes spell one.
-  SeedStore("");
-  SetBytes(kParameters, "RenamedInf", REG_BINARY, stored + '\0');
-  Fail({});
+  SeedStore("", "net7341a.inf");
+  SetBytes(kParameters, "RenamedInf", REG_BINARY, kStored + '\0');
   RunState binary{};
   EXPECT_FALSE(RemoveInstalledInfs(binary));
-  EXPECT_EQ(Gone(), "120-001414");
-  // A path without the ".inf" ending has no PNF: nothing else is deleted for it.
-  SeedStore(kInf + "oem0.INF"), Fail({});
-  RunState state{};
-  RemoveInstalledInfs(state);
-  EXPECT_EQ(Calls("DeleteFileA"),
-            (std::vector<std::string>{kInf + "oem0.INF", kInf + "oem1.inf", kInf + "oem1.pnf"}));
-  // What slot 0's copy was installed from ("": no PNF says), the failing call; whether it is ours.
-  // A single-INF install staged single.inf; the staged copy of gone.inf was deleted.
-  const std::tuple<std::string, Failing, bool> owners[] = {
+  EXPECT_EQ(State(kStored, FILE_ATTRIBUTE_READONLY), Kept);
+
+  // The package's INFs in any case, or one staged in the install folder: a single-INF install
+  // staged single.inf; the staged copy of gone.inf was deleted.
+  const OwnerCase kOwners[] = {
       {"NET73417.INF", {}, true},
       {"single.inf", {}, true},
       {"lumenet.inf", {}, false},
       {"gone.inf", {}, false},
-      {"", {}, false},
+      {nullptr, {}, false},
       {"..", {}, false},
-      {"single.inf", {"GetEnvironmentVariableA", 1, {0, true, MAX_PATH}}, true},
-      {"single.inf", {"GetFileAttributesA"}, false},
-      {"net7341a.inf", {"SetupGetInfInformationA", 1}, false},
-      {"net7341a.inf", {"SetupQueryInfOriginalFileInformationA", 1}, false}};
-  for (const auto& [original, failing, ours] : owners) {
-    SeedStore(kInf + "oem0.inf", original);
-    if (original.empty()) std::filesystem::remove(Linux(kInf + "oem0.pnf"));
-    Write(kInstall + "single.inf"s, "staged");
-    Fail(failing);
-    OutputOf([&] { RemoveInstalledInfs(state); });
-    EXPECT_EQ(Gone()[0], ours ? '-' : '1') << original << " " << failing.call;
-    EXPECT_EQ(Calls("SetupUninstallOEMInfA").size(), ours ? 2u : 1u) << original << " " << failing.call;
+      {"single.inf", Failing{"GetEnvironmentVariableA", "ProgramFiles", {0, true, MAX_PATH}}, true},
+      {"single.inf", Failing{"GetFileAttributesA"}, false},
+      {"net7341a.inf", Failing{"SetupGetInfInformationA", "oem0"}, false},
+      {"net7341a.inf", Failing{"SetupQueryInfOriginalFileInformationA", "oem0"}, false},
+  };
+  for (const OwnerCase& row : kOwners) {
+    SCOPED_TRACE(std::string("from ") + (row.from ? row.from : "(no PNF)") + ", failing " + row.fault.call);
+    SeedStore(kStored, row.from);
+    Fail(row.fault);
+    RunState state{};
+    RemoveInstalledInfs(state);
+    EXPECT_EQ(State(kStored, FILE_ATTRIBUTE_READONLY), row.ours ? Gone : Kept);
+    EXPECT_EQ(Asked(), row.ours ? both : second);
   }
 }
 
 TEST_F(StepsTest, TheListIsReadInRegistryOrderWithinItsCapacitiesAndAsCounted) {
-  EXPECT_EQ(ReadList(), "none 777");
-  List("Notes", "0001"), List("1234", "notes");
-  EXPECT_EQ(ReadList(), "none 777");
+  EXPECT_EQ(ReadList(), Pairs{});
+  List("Notes", "0001");
+  List("1234", "notes");
+  EXPECT_EQ(ReadList(), Pairs{});
   // A vendor name of 128 characters ends the walk, a device name of 512 or data of 513 the vendor.
   for (const std::string& vendor :
        {"0001"s, "ABC"s, "0002x"s, "0003" + std::string(123, 'e'), "FFFE" + std::string(124, 'f'), "FFFF"s})
@@ -262,41 +387,60 @@ TEST_F(StepsTest, TheListIsReadInRegistryOrderWithinItsCapacitiesAndAsCounted) {
   for (const std::string& device :
        {"00"s, "00a1"s, "00A2" + std::string(507, 'x'), "0003" + std::string(508, 'x'), "0004"s})
     List("BEEF", device);
-  List("CAFE", "0001", 511), List("CAFE", "0002", 512), List("CAFE", "0003", 513), List("CAFE", "0004");
-  EXPECT_EQ(ReadList(), "(1, 1)(2, 1)(3, 1)(48879, 161)(48879, 162)(51966, 1)(51966, 2)");
-  Open();
-  List("1111", "0001"), List("2222", "0002"), List("2222", "0003");
-  // Opens: the list in each view, each vendor to count, then to fill, which fills at most what
-  // was counted.
-  Fail({"RegOpenKeyExA", 6});
-  EXPECT_EQ(ReadList(), "(4369, 1)");
-  // A vendor's entry that comes after the count (the counting pass enumerates three times).
-  Fail({}), sim::BeforeCall("RegEnumKeyExA", 4, [this] { List("1111", "0009"); });
-  EXPECT_EQ(ReadList(), "(4369, 1)(4369, 9)(8738, 2)");
-  // A 32-bit component keeps its list in the 32-bit view, which 64-bit Windows keeps apart.
-  const std::string list32 = "SOFTWARE\\WOW6432Node\\Orvix\\Kadrimov\\SupportedDevices\\";
-  SetBytes(list32 + "3333", "0003", REG_SZ, ""), Fail({});
-  EXPECT_EQ(ReadList(), "(4369, 1)(4369, 9)(8738, 2)(8738, 3)(13107, 3)");
-  const std::string view = " (32-bit view)", path = "Software\\Orvix\\Kadrimov\\SupportedDevices";
+  List("CAFE", "0001", 511);
+  List("CAFE", "0002", 512);
+  List("CAFE", "0003", 513);
+  List("CAFE", "0004");
   EXPECT_EQ(
-      Calls("RegOpenKeyExA"),
-      (std::vector<std::string>{path, path + view, path + "\\1111", path + "\\2222", path + "\\3333" + view,
-                                path + "\\1111", path + "\\2222", path + "\\3333" + view}));
+      ReadList(),
+      (Pairs{{0x1, 0x1}, {0x2, 0x1}, {0x3, 0x1}, {0xBEEF, 0xA1}, {0xBEEF, 0xA2}, {0xCAFE, 1}, {0xCAFE, 2}}));
+  Open();
+  List("1111", "0001");
+  List("2222", "0002");
+  List("2222", "0003");
+  // The opens: the list in each view, each vendor to count, then to fill. A vendor that opens
+  // for the count but not for the fill leaves fewer entries than were counted.
+  sim::FailCall("RegOpenKeyExA", {}, 6);
+  EXPECT_EQ(ReadList(), (Pairs{{0x1111, 1}}));
+  // A vendor's entry that comes after the count (the counting pass enumerates three times)
+  // is left out: the fill stops at what was counted.
+  Fail({});
+  sim::BeforeCall("RegEnumKeyExA", 4, [this] { List("1111", "0009"); });
+  EXPECT_EQ(ReadList(), (Pairs{{0x1111, 1}, {0x1111, 9}, {0x2222, 2}}));
+  // A 32-bit component keeps its list in the 32-bit view, which 64-bit Windows keeps apart.
+  SetBytes("SOFTWARE\\WOW6432Node\\Orvix\\Kadrimov\\SupportedDevices\\3333", "0003", REG_SZ, "");
+  Fail({});
+  EXPECT_EQ(ReadList(), (Pairs{{0x1111, 1}, {0x1111, 9}, {0x2222, 2}, {0x2222, 3}, {0x3333, 3}}));
+  const std::string view = " (32-bit view)", path = "Software\\Orvix\\Kadrimov\\SupportedDevices";
+  EXPECT_EQ(Calls("RegOpenKeyExA"),
+            (Names{path, path + view, path + "\\1111", path + "\\2222", path + "\\3333" + view,
+                   path + "\\1111", path + "\\2222", path + "\\3333" + view}));
   SetString("SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment", "PROCESSOR_ARCHITECTURE",
             "x86");
-  EXPECT_EQ(ReadList(), "(4369, 1)(4369, 9)(8738, 2)(8738, 3)");
+  EXPECT_EQ(ReadList(), (Pairs{{0x1111, 1}, {0x1111, 9}, {0x2222, 2}, {0x2222, 3}}));
   // Without the list's key name nothing is opened, not even by a name left in the buffer.
   Fail({"LoadStringA"});
-  EXPECT_EQ(ReadList(), "none 777");
-  EXPECT_EQ(Calls("RegOpenKeyExA").size(), 0u);
+  EXPECT_EQ(ReadList(), Pairs{});
+  EXPECT_EQ(Calls("RegOpenKeyExA"), Names{});
 }
+
+// A failing call; what the pass returns, how many of the devices it should remove stay, how
+// often the class installer was asked to remove one, and whether the driver's service stays.
+struct PassCase {
+  const char* name;
+  Failing fault;
+  int32_t removed, left;
+  size_t asked;
+  bool service;
+};
 
 TEST_F(StepsTest, ThePassRemovesWhatEachDevicesOwnIdentifierNamesAndSurvivesFailures) {
   RunState state{};
   ASSERT_TRUE(LoadResourceStrings(state));
   // Listed in an order that the lookup cannot search unsorted.
   for (const char* device : {"0007", "0005", "0003", "0001", "0000"}) List("1E7D", device);
-  List("1E7C", "0000"), List("0000", "0000");
+  List("1E7C", "0000");
+  List("0000", "0000");
   // 4095 characters fit with the NUL; the device field of a short identifier is 0 past its end.
   // Only PCI identifiers count, their labels in any case: other buses have other numbers there.
   const std::string removed[] = {
@@ -311,35 +455,34 @@ TEST_F(StepsTest, ThePassRemovesWhatEachDevicesOwnIdentifierNamesAndSurvivesFail
       "PCI\\VEN_1E7C\\1",          "PCI\\VEN_1E7D&SUB_0000\\1",
       "XYZ\\VEN_1E7C&DEV_4C40\\1", "USB\\VID_1E7C&PID_4C43\\5&1",
       "ROOT\\NET\\0001",           "SWD\\MSRRAS\\MS_NDISWANIP"};
-  // The failing call; what the pass returns; how many that it should remove stay; the service.
-  const std::tuple<Failing, int32_t, int32_t, bool> cases[] = {
-      {{}, 9, 0, false},
-      {{"SetupDiGetClassDevsA", 1}, 0, 9, true},
+  const PassCase kCases[] = {
+      {"every call succeeds", {}, 9, 0, 9, false},
+      {"no device set", Failing{"SetupDiGetClassDevsA"}, 0, 9, 0, true},
       // Whether the system takes the parameters or not, the class installer removes the device.
-      {{"SetupDiSetClassInstallParamsA"}, 9, 0, false},
-      {{"SetupDiCallClassInstaller", 2}, 8, 1, false}};
-  for (const auto& [failing, counted, left, service] : cases) {
+      {"parameters refused", Failing{"SetupDiSetClassInstallParamsA"}, 9, 0, 9, false},
+      {"one removal refused", Failing{"SetupDiCallClassInstaller", "VEN_1E7D&DEV_0003"}, 8, 1, 9, false},
+  };
+  for (const PassCase& row : kCases) {
+    SCOPED_TRACE(row.name);
     for (const std::string& id : removed)
       AddDevice(kNet, id, id == Pci("1E7C", "4C46") ? std::string(4095, 'd').c_str() : "a");
     for (const std::string& id : kept)
       AddDevice(kNet, id, id == Pci("1E7C", "4C47") ? std::string(4096, 'd').c_str() : "a");
     AddDevice(kOther, Pci("1E7C", "4C42"));
     AddService("RX90K");
-    Fail(failing);
-    EXPECT_EQ(RemoveDevicesOfClass(state, GUID_DEVCLASS_NET), counted) << failing.call;
+    Fail(row.fault);
+    EXPECT_EQ(RemoveDevicesOfClass(state, GUID_DEVCLASS_NET), row.removed);
     EXPECT_EQ(
         std::count_if(std::begin(removed), std::end(removed), [this](auto& id) { return HasDevice(id); }),
-        left);
+        row.left);
     for (const std::string& id : kept) EXPECT_TRUE(HasDevice(id)) << id.substr(0, 30);
     EXPECT_TRUE(HasDevice(Pci("1E7C", "4C42")));
     // One removal through the class installer per supported device, none without it.
-    const std::vector<std::string> asked = Calls("SetupDiCallClassInstaller");
-    EXPECT_EQ(asked.size(), failing.call == "SetupDiGetClassDevsA"s ? 0u : 9u) << failing.call;
-    EXPECT_EQ(
-        std::count_if(asked.begin(), asked.end(), [](auto& call) { return call.rfind("0x5 PCI", 0) == 0; }),
-        static_cast<int32_t>(asked.size()));
+    const Names asked = Calls("SetupDiCallClassInstaller");
+    EXPECT_EQ(asked.size(), row.asked);
+    for (const std::string& call : asked) EXPECT_EQ(call.rfind("0x5 PCI", 0), 0u) << call.substr(0, 30);
     EXPECT_EQ(Calls("SetupDiRemoveDevice").size(), 0u);
-    EXPECT_EQ(Has("SYSTEM\\CurrentControlSet\\Services\\RX90K"), service) << failing.call;
+    EXPECT_EQ(Has("SYSTEM\\CurrentControlSet\\Services\\RX90K"), row.service);
   }
 }
 
