@@ -25,6 +25,9 @@ const std::string kList = "SOFTWARE\\Orvix\\Kadrimov\\SupportedDevices\\";
 
 // Kept: there, with the attributes it was given.
 enum FileState { Gone, Kept };
+void PrintTo(FileState state, std::ostream* out) {
+  *out << (state == Gone ? "Gone" : "Kept");
+}
 
 class StepsTest : public MachineTest {
  protected:
@@ -58,8 +61,13 @@ class StepsTest : public MachineTest {
     }
     return steps;
   }
-  static std::string Named(const std::string& input, const Failing& fault) {
-    return "\"" + input.substr(0, 60) + "\", failing " + fault.call + " on \"" + fault.on + "\"";
+  // A row's name: its input (long text by its length) and the call made to fail.
+  static std::string Named(Text input, const Failing& fault) {
+    const std::string shown =
+        input.size() > 60 ? input.substr(0, 30) + "... (" + std::to_string(input.size()) + " characters)"
+                          : input;
+    return "\"" + shown + "\", " +
+           (*fault.call ? "failing "s + fault.call + " on \"" + fault.on + "\"" : "no call failing");
   }
   // A recorded install's store: oem0.inf read-only, its PNF hidden and naming `from`, its catalog,
   // and oem1.inf installed from net73417.inf; an INF staged as single.inf.
@@ -243,7 +251,7 @@ struct SlotCase {
 // What the copy that slot 0 names was installed from, as its PNF says, and the failing call;
 // whether the copy is the package's, so that the clean-up removes it.
 struct OwnerCase {
-  const char* from;
+  std::string from;
   Failing fault;
   bool ours;
 };
@@ -308,6 +316,8 @@ TEST_F(StepsTest, SlotsNameThePackagesStoredInfsOnlyAndTheSystemUninstallsThem) 
       {"NET73417.INF", {}, true},
       {"gone.inf", {}, false},
       {"..", {}, false},
+      // Too long to join with the install folder: no staged copy can bear it.
+      {std::string(240, 'n') + ".inf", {}, false},
       {"single.inf", Failing{"GetEnvironmentVariableA", "ProgramFiles", {0, true, MAX_PATH}}, true},
       {"single.inf", Failing{"GetFileAttributesA"}, false},
       {"net7341a.inf", Failing{"SetupGetInfInformationA", "oem0"}, false},
