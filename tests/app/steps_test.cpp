@@ -265,19 +265,9 @@ TEST_F(StepsTest, SlotsNameThePackagesStoredInfsOnlyAndTheSystemUninstallsThem) 
       {kInf + "oem0.INF", Failing{"SetupUninstallOEMInfA"}, Gone, Kept, Kept, Names{"oem0.INF", "oem1.inf"},
        true, false, false, ""},
       {kInf + "oem9.inf", {}, Kept, Kept, Kept, second, true, false, false, ""},
-      // A slot 0 that fills its 512 bytes without a NUL names nothing, as a missing one; the
-      // record goes all the same.
-      {kStored + std::string(512 - kStored.size(), ' '),
-       {},
-       Kept,
-       Kept,
-       Kept,
-       second,
-       false,
-       false,
-       false,
-       ""},
-      {"", {}, Kept, Kept, Kept, second, false, false, false, ""},
+      // A slot 0 that fills its 512 bytes without a NUL names nothing; the record goes all the same.
+      {kStored + std::string(512 - kStored.size(), ' '), Failing{}, Kept, Kept, Kept, second, false, false,
+       false, ""},
       {kStored, Failing{"LoadStringA"}, Kept, Kept, Kept, Names{}, false, true, true, ""},
       {kStored, Failing{"RegOpenKeyExA", "Uninstall"}, Gone, Gone, Gone, both, false, false, true, ""},
       {kStored, Failing{"GetWindowsDirectoryA"}, Kept, Kept, Kept, Names{}, true, false, false, ""},
