@@ -38,8 +38,9 @@ class StepsTest : public MachineTest {
     uint32_t count = 777;
     DevicePair* list = ReadSupportedDeviceList(&count);
     if (list == nullptr && count != 777) ADD_FAILURE() << "no list, yet the count became " << count;
-    Pairs pairs(list != nullptr ? count : 0);
-    for (uint32_t i = 0; i < pairs.size(); ++i) pairs[i] = {list[i].vendorId, list[i].deviceId};
+    Pairs pairs;
+    for (uint32_t i = 0; list != nullptr && i < count; ++i)
+      pairs.emplace_back(list[i].vendorId, list[i].deviceId);
     std::free(list);
     return pairs;
   }
@@ -130,43 +131,42 @@ TEST_F(StepsTest, EveryModeHardensTheDllSearchThenClearsThenRunsItsOwnSteps) {
   }
 }
 
-// With records or without and a failing call: the install's result, whether the staged INF, the
+// A failing call, with records or without: the install's result, whether the staged INF, the
 // stored INF and the program's copy in the system folder exist, and the values it leaves.
 struct InstallCase {
-  bool record;
   Failing fault;
-  bool result, staged, stored, selfCopy;
+  bool record, result, staged, stored, selfCopy;
   std::string install, slot, displayName, uninstallString;
 };
 
 TEST_F(StepsTest, EachExitOfAnInstallLeavesWhatCameBeforeIt) {
   const std::string name = "Orvix adapter installation program", command = "qnetprep.exe /u";
   const InstallCase kCases[] = {
-      {false, {}, true, true, true, false, "", "", "", ""},
+      {{}, false, true, true, true, false, "", "", "", ""},
       // Without "SOFTWARE" the install gives up, recorded or not.
-      {false, Failing{"RegOpenKeyExA", "SOFTWARE"}, false, true, false, false, "", "", "", ""},
-      {true, {}, true, true, true, true, "Success", kStored, name, command},
-      {true, Failing{"SetupCopyOEMInfA", "style=0x0"}, false, true, false, false, "Fail", "", "", ""},
-      {true, Failing{"RegCreateKeyExA", "Parameters"}, false, true, false, false, "", "", "", ""},
-      {true, Failing{"RegSetValueExA", "Parameters:RenamedInf"}, false, true, true, false, "Success", "", "",
+      {Failing{"RegOpenKeyExA", "SOFTWARE"}, false, false, true, false, false, "", "", "", ""},
+      {{}, true, true, true, true, true, "Success", kStored, name, command},
+      {Failing{"SetupCopyOEMInfA", "style=0x0"}, true, false, true, false, false, "Fail", "", "", ""},
+      {Failing{"RegCreateKeyExA", "Parameters"}, true, false, true, false, false, "", "", "", ""},
+      {Failing{"RegSetValueExA", "Parameters:RenamedInf"}, true, false, true, true, false, "Success", "", "",
        ""},
-      {true, Failing{"RegOpenKeyExA", "Uninstall"}, false, true, true, false, "Success", kStored, "", ""},
-      {true, Failing{"RegCreateKeyExA", "Uninstall"}, false, true, true, false, "Success", kStored, "", ""},
+      {Failing{"RegOpenKeyExA", "Uninstall"}, true, false, true, true, false, "Success", kStored, "", ""},
+      {Failing{"RegCreateKeyExA", "Uninstall"}, true, false, true, true, false, "Success", kStored, "", ""},
       // Both values of the entry are written whatever the first write did.
-      {true, Failing{"RegSetValueExA", ":DisplayName"}, false, true, true, false, "Success", kStored, "",
+      {Failing{"RegSetValueExA", ":DisplayName"}, true, false, true, true, false, "Success", kStored, "",
        command},
-      {true, Failing{"RegSetValueExA", ":UninstallString"}, false, true, true, false, "Success", kStored,
+      {Failing{"RegSetValueExA", ":UninstallString"}, true, false, true, true, false, "Success", kStored,
        name, ""},
       // A current folder, "ProgramFiles" or system folder that fills its buffer is none; so is a
       // system folder left by an install before (the 300 below) too long to join with the name.
-      {true, Failing{"GetCurrentDirectoryA"}, false, false, false, false, "", "", "", ""},
-      {true, Failing{"GetCurrentDirectoryA", "", {0, true, MAX_PATH}}, false, false, false, false, "", "", "",
+      {Failing{"GetCurrentDirectoryA"}, true, false, false, false, false, "", "", "", ""},
+      {Failing{"GetCurrentDirectoryA", "", {0, true, MAX_PATH}}, true, false, false, false, false, "", "", "",
        ""},
-      {true, Failing{"GetEnvironmentVariableA", "ProgramFiles", {0, true, MAX_PATH}}, true, true, true, true,
+      {Failing{"GetEnvironmentVariableA", "ProgramFiles", {0, true, MAX_PATH}}, true, true, true, true, true,
        "Success", kStored, name, command},
-      {true, Failing{"GetSystemDirectoryA", "", {0, true, 512}}, true, true, true, false, "Success", kStored,
+      {Failing{"GetSystemDirectoryA", "", {0, true, 512}}, true, true, true, true, false, "Success", kStored,
        name, command},
-      {true, Failing{"GetSystemDirectoryA", "", {0, true, 300}}, true, true, true, false, "Success", kStored,
+      {Failing{"GetSystemDirectoryA", "", {0, true, 300}}, true, true, true, true, false, "Success", kStored,
        name, command},
   };
   for (const InstallCase& row : kCases) {
@@ -237,14 +237,14 @@ TEST_F(StepsTest, ARunFromAShareThatTheRemovalCutsOffInstallsTheWholePackage) {
 }
 
 // Slot 0's text and the failing call; what the clean-up leaves of the stored copy oem0.inf
-// (.inf read-only, .pnf hidden, catalog), the stored names the system was asked to uninstall,
-// the result, whether the records and the entry remain, the standard output.
+// (.inf read-only, .pnf hidden, catalog), the result, whether the records and the entry remain,
+// the stored names the system was asked to uninstall, the standard output.
 struct SlotCase {
   std::string slot;
   Failing fault;
   FileState inf, pnf, catalog;
-  Names asked;
   bool result, records, entry;
+  Names asked;
   std::string output;
 };
 
@@ -260,22 +260,22 @@ TEST_F(StepsTest, SlotsNameThePackagesStoredInfsOnlyAndTheSystemUninstallsThem) 
   const Names both = {"oem0.inf", "oem1.inf"}, second = {"oem1.inf"};
   const std::string error = "SetFileAttributes error, error value = ";
   const SlotCase kCases[] = {
-      {"c:\\windows\\inf\\oem0.inf", {}, Gone, Gone, Gone, both, true, false, false, ""},
+      {"c:\\windows\\inf\\oem0.inf", {}, Gone, Gone, Gone, true, false, false, both, ""},
       // Only ".inf" turns into ".pnf": without the system's uninstall the PNF stays.
-      {kInf + "oem0.INF", Failing{"SetupUninstallOEMInfA"}, Gone, Kept, Kept, Names{"oem0.INF", "oem1.inf"},
-       true, false, false, ""},
-      {kInf + "oem9.inf", {}, Kept, Kept, Kept, second, true, false, false, ""},
+      {kInf + "oem0.INF", Failing{"SetupUninstallOEMInfA"}, Gone, Kept, Kept, true, false, false,
+       Names{"oem0.INF", "oem1.inf"}, ""},
+      {kInf + "oem9.inf", {}, Kept, Kept, Kept, true, false, false, second, ""},
       // A slot 0 that fills its 512 bytes without a NUL names nothing; the record goes all the same.
-      {kStored + std::string(512 - kStored.size(), ' '), Failing{}, Kept, Kept, Kept, second, false, false,
-       false, ""},
-      {kStored, Failing{"LoadStringA"}, Kept, Kept, Kept, Names{}, false, true, true, ""},
-      {kStored, Failing{"RegOpenKeyExA", "Uninstall"}, Gone, Gone, Gone, both, false, false, true, ""},
-      {kStored, Failing{"GetWindowsDirectoryA"}, Kept, Kept, Kept, Names{}, true, false, false, ""},
+      {kStored + std::string(512 - kStored.size(), ' '), Failing{}, Kept, Kept, Kept, false, false, false,
+       second, ""},
+      {kStored, Failing{"LoadStringA"}, Kept, Kept, Kept, false, true, true, Names{}, ""},
+      {kStored, Failing{"RegOpenKeyExA", "Uninstall"}, Gone, Gone, Gone, false, false, true, both, ""},
+      {kStored, Failing{"GetWindowsDirectoryA"}, Kept, Kept, Kept, true, false, false, Names{}, ""},
       // Without the system's uninstall the catalog stays; the deletions go on.
-      {kStored, Failing{"SetupUninstallOEMInfA"}, Gone, Gone, Kept, both, true, false, false, ""},
-      {kStored, Failing{"SetFileAttributesA", "oem0.inf", {ERROR_ACCESS_DENIED}}, Kept, Gone, Kept, both,
-       true, false, false, error + "5"},
-      {kStored, Failing{"SetFileAttributesA", "oem0.pnf", {0x1F}}, Gone, Gone, Gone, both, true, false, false,
+      {kStored, Failing{"SetupUninstallOEMInfA"}, Gone, Gone, Kept, true, false, false, both, ""},
+      {kStored, Failing{"SetFileAttributesA", "oem0.inf", {ERROR_ACCESS_DENIED}}, Kept, Gone, Kept, true,
+       false, false, both, error + "5"},
+      {kStored, Failing{"SetFileAttributesA", "oem0.pnf", {0x1F}}, Gone, Gone, Gone, true, false, false, both,
        error + "1f"},
   };
   for (const SlotCase& row : kCases) {
