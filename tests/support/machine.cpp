@@ -31,8 +31,7 @@ const FieldDevice kNeighbourDevices[] = {
 };
 // Others' files where the product writes and deletes, with attributes that guard them.
 struct FieldFile {
-  const char* path;
-  const char* content;
+  const char *path, *content;
   DWORD attributes;
 };
 const FieldFile kNeighbourFiles[] = {
@@ -44,9 +43,7 @@ const FieldFile kNeighbourFiles[] = {
 // Values inside the product's key, beside it under names that begin as its own, and the list
 // of supported devices in both registry views.
 struct FieldValue {
-  const char* key;
-  const char* name;
-  const char* text;
+  const char *key, *name, *text;
 };
 const FieldValue kFieldValues[] = {
     {"SOFTWARE\\Orvix\\qnetprep\\Notes", "Owner", "the administrator"},
@@ -58,16 +55,12 @@ const FieldValue kFieldValues[] = {
     {"SOFTWARE\\WOW6432Node\\Orvix\\Kadrimov\\SupportedDevices\\ABCE", "1235", ""},
 };
 
-std::string Escaped(const std::string& text) {
-  return std::regex_replace(text, std::regex(R"([\\^$.|?*+()\[\]{}])"), R"(\$&)");
-}
-
 // The changes a run may make, as Differences writes them. Others' devices and stored INFs,
 // which these would let go, are held by NamesNeighbour.
 std::regex OwnChanges(const std::string& tail) {
   const std::string below = R"((\\.*| : .*)?$)";
   const std::string entries = R"(SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\)";
-  const std::string folder = Escaped(std::string(kInstall).substr(0, std::strlen(kInstall) - 1));
+  const std::string folder = R"(C:\\Program Files\\Orvix\\qnetprep)";
   std::string own = R"(\w+: (key|value) SOFTWARE\\Orvix\\qnetprep)" + below;
   own += R"(|\w+: (key|value) )" + entries + "qnetprep" + below;
   own += R"(|added: key SOFTWARE\\Orvix$)";
@@ -102,13 +95,9 @@ void CaptureKey(const sim::RegKey& key, const std::string& path, MachineState* s
 
 std::string Differences(const MachineState& before, const MachineState& after) {
   std::string changes;
-  for (const auto& [entry, text] : before) {
-    if (after.count(entry) == 0) {
-      changes += "removed: " + entry + "\n";
-    } else if (after.at(entry) != text) {
-      changes += "modified: " + entry + "\n";
-    }
-  }
+  for (const auto& [entry, text] : before)
+    if (after.count(entry) == 0 || after.at(entry) != text)
+      changes += (after.count(entry) == 0 ? "removed: " : "modified: ") + entry + "\n";
   for (const auto& [entry, text] : after)
     if (before.count(entry) == 0) changes += "added: " + entry + "\n";
   return changes;
@@ -140,12 +129,10 @@ int MachineTest::Run(const std::string& tail) {
 }
 
 void MachineTest::PrepareTemplate(const Mode& mode) {
-  for (const std::string name : kPackageFiles) {
-    std::string content = "package file " + name;
-    if (name == "net7341a.inf") content = InfText(name, "rx90kw2a.cat");
-    if (name == "net73417.inf") content = InfText(name, "RX90KW2K.CAT");
-    Write("C:\\pkg\\" + name, content);
-  }
+  for (const std::string name : kPackageFiles)
+    Write("C:\\pkg\\" + name, name == "net7341a.inf"   ? InfText(name, "rx90kw2a.cat")
+                              : name == "net73417.inf" ? InfText(name, "RX90KW2K.CAT")
+                                                       : "package file " + name);
   Write("C:\\pkg\\qnetprep.exe", "program image\n");
   const auto addAdapters = [this] {
     for (const FieldDevice& device : kOwnDevices)

@@ -57,15 +57,10 @@ constexpr Mode kModes[] = {{"Default", "", false},
                            {"RecordOverRecordedInstall", "/au", true},
                            {"SingleInf", "/inf=net7341a.inf", false},
                            {"UninstallAfterRecordedInstall", "/u", true}};
-inline void PrintTo(const Mode& mode, std::ostream* out) {
-  *out << mode.name;
-}
 
 // The field machine's adapters of the package, seeded by PrepareTemplate with its service RX90K.
 struct FieldDevice {
-  const char* classGuid;
-  const char* instance;
-  const char* description;
+  const char *classGuid, *instance, *description;
 };
 extern const FieldDevice kOwnDevices[4];
 
