@@ -2,6 +2,7 @@
 // in turn and each name failing throughout; stopped at each call and rerun; odd input.
 #include <sys/wait.h>
 
+#include <cstdlib>
 #include <set>
 
 #include "platform/sim/machine_setup.h"
