@@ -58,6 +58,12 @@ constexpr Mode kModes[] = {{"Default", "", false},
                            {"SingleInf", "/inf=net7341a.inf", false},
                            {"UninstallAfterRecordedInstall", "/u", true}};
 
+// The field machine's adapters of the package, seeded by PrepareTemplate with its service RX90K.
+struct FieldDevice {
+  const char *classGuid, *instance, *description;
+};
+extern const FieldDevice kOwnDevices[4];
+
 class MachineTest : public testing::Test {
  protected:
   void SetUp() override;
@@ -133,10 +139,11 @@ class MachineTest : public testing::Test {
     sim::OpenMachine(folder_, folder_ + "/drive_c/pkg");
   }
   MachineState Capture();
-  // Exit code 1, no handle left open (but `failedCloses` of a faulted close, -1: all), only
-  // error lines on standard output, neighbours as they were, no change outside the product's.
+  // Exit code 1, no handle left open (but `failedCloses` of a faulted close), only error lines
+  // on standard output, neighbours as they were, no change outside the product's.
+  static constexpr int kEveryClose = -1;  // every call of the faulted name failed
   void CheckedRun(const std::string& tail, const std::string& faulted = "", int failedCloses = 0);
 
-  std::string workspace_, folder_, template_, output_, installFolder_ = "C:\\Program Files\\Orvix\\qnetprep";
+  std::string workspace_, folder_, template_, output_;
   int machines_ = 0;
 };
