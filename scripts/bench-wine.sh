@@ -62,7 +62,10 @@ for ((i = 0; i < runs; i++)); do
   run_once 'C:\pkg\nothing.exe' >>"$work/nothing.ns"
 done
 
-median_ns() { sort -n "$1" | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : int((v[NR / 2] + v[NR / 2 + 1]) / 2) }'; }
+median_ns() {
+  sort -n "$1" | awk '{ v[NR] = $1 }
+    END { print (NR % 2) ? v[(NR + 1) / 2] : int((v[NR / 2] + v[NR / 2 + 1]) / 2) }'
+}
 program_ns=$(median_ns "$work/qnetprep.ns")
 nothing_ns=$(median_ns "$work/nothing.ns")
 awk -v p="$program_ns" -v n="$nothing_ns" -v runs="$runs" 'BEGIN {

@@ -2,8 +2,9 @@
 # Installs what is missing, builds every variant and runs every test: the unit,
 # scenario and reliability tests on the simulated machine (plain, then again with
 # AddressSanitizer and UndefinedBehaviorSanitizer: everything but the Wine tests), the
-# end-to-end tests of the Windows build under Wine, and a short bounded run of each
-# fuzz target (longer runs by hand: tests/fuzz/run.sh build/fuzz 600).
+# end-to-end tests of the Windows build under Wine, a short bounded run of each fuzz
+# target (longer runs by hand: tests/fuzz/run.sh build/fuzz 600), the coverage run that
+# fails on a simulated function nothing runs, and the column limit of every source.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -19,4 +20,9 @@ status=0
 ctest --preset native -j "$jobs" || status=1
 ctest --preset native-sanitize -j "$jobs" || status=1
 tests/fuzz/run.sh build/fuzz 20 || status=1
+scripts/coverage.sh || status=1
+# Tests and scripts keep the 110 columns of .clang-format, as the code does.
+long=$(git ls-files '*.cpp' '*.h' '*.py' '*.sh' '*.cmake' CMakeLists.txt '*/CMakeLists.txt' .ci/run |
+  xargs awk 'length > 110 { print FILENAME ":" FNR }')
+[ -z "$long" ] || { echo "Lines over 110 columns:"; echo "$long"; status=1; }
 exit "$status"

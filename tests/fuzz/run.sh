@@ -8,5 +8,6 @@ for fuzzer in options_fuzzer run_fuzzer; do
   cp -r "$(dirname "$0")/corpus/$fuzzer" "$work/$fuzzer"
   "$1/tests/fuzz/$fuzzer" -max_total_time="$2" -print_final_stats=1 -artifact_prefix="$PWD/$fuzzer-" \
     "$work/$fuzzer" >"$work/log" 2>&1 || { tail -n 60 "$work/log"; echo "$fuzzer: FINDING"; exit 1; }
-  echo "$fuzzer: $(sed -n 's/^stat::number_of_executed_units: *//p' "$work/log") executions in $2 s, no finding"
+  executions=$(sed -n 's/^stat::number_of_executed_units: *//p' "$work/log")
+  echo "$fuzzer: $executions executions in $2 s, no finding"
 done
