@@ -30,11 +30,6 @@ inline std::string InfText(const std::string& label, const std::string& catalog 
   return "[Version]\nSignature=\"$Windows NT$\"\n" +
          (catalog.empty() ? "" : "CatalogFile=" + catalog + "\n") + "; " + label + "\n";
 }
-inline std::string Bits(std::initializer_list<bool> facts) {
-  std::string bits;
-  for (bool fact : facts) bits += fact ? '1' : '0';
-  return bits;
-}
 
 using MachineState = std::map<std::string, std::string>;
 // Entries "key P", "value P : name", "file/folder/attributes C:\.."; changes "added: entry".
