@@ -50,14 +50,14 @@ std::string Escaped(const std::string& text) {
 std::regex OwnChanges(const std::string& tail, const std::string& installFolder) {
   const std::string below = R"((\\.*| : .*)?$)",
                     list = R"(SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\)";
-  std::string own =
-      R"(\w+: (key|value) (SOFTWARE\\Orvix\\|)" + list + ")qnetprep" + below +
-      R"(|added: key SOFTWARE\\Orvix$|removed: (key|value) SYSTEM\\CurrentControlSet\\(Enum|Services\\RX90K))" +
-      below + R"(|\w+: (file|attributes) C:\\Windows\\(System32\\qnetprep\.exe|INF\\oem\d+\.[ip]nf)$)" +
-      R"(|\w+: (file|attributes|folder) C:\\Windows\\System32\\catroot.*|added: folder )" +
-      Escaped(installFolder.substr(0, installFolder.rfind('\\'))) + "$|added: (file|folder) " +
-      Escaped(installFolder) + R"((\\.*)?$|(removed: attributes|modified: file) )" + Escaped(installFolder) +
-      R"(\\.*)";
+  std::string own = R"(\w+: (key|value) (SOFTWARE\\Orvix\\|)" + list + ")qnetprep" + below +
+                    R"(|added: key SOFTWARE\\Orvix$)" +
+                    R"(|removed: (key|value) SYSTEM\\CurrentControlSet\\(Enum|Services\\RX90K))" + below +
+                    R"(|\w+: (file|attributes) C:\\Windows\\(System32\\qnetprep\.exe|INF\\oem\d+\.[ip]nf)$)" +
+                    R"(|\w+: (file|attributes|folder) C:\\Windows\\System32\\catroot.*|added: folder )" +
+                    Escaped(installFolder.substr(0, installFolder.rfind('\\'))) + "$|added: (file|folder) " +
+                    Escaped(installFolder) + R"((\\.*)?$|(removed: attributes|modified: file) )" +
+                    Escaped(installFolder) + R"(\\.*)";
   if (tail.find("/u") != std::string::npos) own += "|removed: (key|value) " + list + "Lumora" + below;
   return std::regex(own, std::regex::icase | std::regex::optimize);
 }
