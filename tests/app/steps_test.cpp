@@ -118,9 +118,11 @@ TEST_F(StepsTest, EachExitOfAnInstallLeavesWhatCameBeforeIt) {
       {true,
        {"RegSetValueExA", ":UninstallString"},
        "0110" + recorded + " Orvix adapter installation program "},
-      // A current folder, "ProgramFiles" or system folder that fills its buffer is none.
+      // A current folder, "ProgramFiles" or system folder that fills its buffer is none; a missing
+      // "ProgramFiles" is the usual folder.
       {true, {"GetCurrentDirectoryA"}, "0000" + none},
       {true, {"GetCurrentDirectoryA", "", {0, true, MAX_PATH}}, "0000" + none},
+      {true, {"GetEnvironmentVariableA", "ProgramFiles"}, "1111" + recorded + entry},
       {true, {"GetEnvironmentVariableA", "ProgramFiles", {0, true, MAX_PATH}}, "1111" + recorded + entry},
       {true, {"GetSystemDirectoryA", "", {0, true, 512}}, "1110" + recorded + entry},
       {true, {"GetSystemDirectoryA", "", {0, true, 300}}, "1110" + recorded + entry}};
@@ -229,6 +231,7 @@ TEST_F(StepsTest, SlotsNameThePackagesStoredInfsOnlyAndTheSystemUninstallsThem) 
   const std::tuple<std::string, Failing, bool> owners[] = {
       {"NET73417.INF", {}, true},
       {"gone.inf", {}, false},
+      {"folder.inf", {}, false},
       // Too long to join with the install folder: no staged copy can bear it.
       {std::string(240, 'n') + ".inf", {}, false},
       {"", {}, false},
@@ -241,6 +244,7 @@ TEST_F(StepsTest, SlotsNameThePackagesStoredInfsOnlyAndTheSystemUninstallsThem) 
     SeedStore(kInf + "oem0.inf", original);
     if (original.empty()) std::filesystem::remove(Linux(kInf + "oem0.pnf"));
     Write(kInstall + "single.inf"s, "staged");
+    std::filesystem::create_directories(Linux(kInstall + "folder.inf"s));
     Fail(failing);
     OutputOf([&] { RemoveInstalledInfs(state); });
     EXPECT_EQ(Gone()[0], ours ? '-' : '1') << original << " " << failing.call;
