@@ -105,6 +105,7 @@ TEST(SupportedDevices, HexFieldsAndBothLookupsAnswerAsAPlainModel) {
   EXPECT_FALSE(IsSupportedDevice(3, 4, list, 1) || IsSupportedDevice(1, 4, list, 2) ||
                IsSupportedDevice(3, 2, list, 2) || IsSupportedDevice(0x1E7D, 0x4C43, nullptr, 0) ||
                IsSupportedDevice(0x1E7C, 0x4C48, list, 2));
+  EXPECT_TRUE(IsSupportedDeviceInSortedList(1, 2, list, 1));
   EXPECT_FALSE(IsSupportedDeviceInSortedList(1, 2, list, 0) ||
                IsSupportedDeviceInSortedList(3, 4, nullptr, 2));
 }

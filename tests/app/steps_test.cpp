@@ -236,6 +236,7 @@ TEST_F(StepsTest, SlotsNameThePackagesStoredInfsOnlyAndTheSystemUninstallsThem) 
       {std::string(240, 'n') + ".inf", {}, false},
       {"", {}, false},
       {"..", {}, false},
+      {"single.inf", {"GetEnvironmentVariableA", "ProgramFiles"}, true},
       {"single.inf", {"GetEnvironmentVariableA", "ProgramFiles", {0, true, MAX_PATH}}, true},
       {"single.inf", {"GetFileAttributesA"}, false},
       {"net7341a.inf", {"SetupGetInfInformationA", "oem0"}, false},
