@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "install/package_files.h"
+#include "install/install_folder.h"
 #include "platform/platform.h"
 #include "platform/text.h"
 
@@ -42,12 +42,8 @@ const char* FileNameOf(const char* path) {
 // Whether <Program Files>\Orvix\<product>\<name> is a file, the folder composed as
 // staging composes it, but not created: an uninstall must not make it.
 bool InstallFolderHolds(const RunState& state, const char* name) {
-  char programFiles[MAX_PATH];
-  const DWORD length = GetEnvironmentVariableA(kProgramFilesVariable, programFiles, MAX_PATH);
-  if (length == 0 || length >= MAX_PATH) TextCopy(programFiles, kDefaultProgramFiles);
   char path[MAX_PATH];
-  if (!JoinPath(path, programFiles, kInstallVendorFolder) || !JoinPath(path, path, state.ProductName) ||
-      !JoinPath(path, path, name)) {
+  if (!ComposeVendorFolder(path) || !JoinPath(path, path, state.ProductName) || !JoinPath(path, path, name)) {
     return false;
   }
   const DWORD attributes = GetFileAttributesA(path);

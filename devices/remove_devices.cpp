@@ -29,10 +29,10 @@ bool IsPciInstanceId(const char* id, size_t length) {
          TextStartsWithIgnoringAsciiCase(id + kDeviceLabelStart, kPciDeviceLabel);
 }
 
-// A field that starts at or past the end of this identifier is 0: the bytes there may
-// be left from a longer identifier read before it.
-uint32_t FieldAt(const char* id, size_t length, size_t start) {
-  if (start >= length) return 0;
+// A PCI identifier is at least as long as the device field's start, so a field never
+// starts past the NUL (beyond it the bytes may be left from a longer identifier read
+// before it); one that runs into the NUL is 0.
+uint32_t FieldAt(const char* id, size_t start) {
   return static_cast<uint32_t>(ParseHexField(id + start, kFieldDigits)) & 0xFFFF;
 }
 
@@ -73,8 +73,8 @@ int32_t RemoveSupportedDevicesInSet(HDEVINFO set, const DevicePair* list, uint32
     instanceId[kDeviceTextCapacity - 1] = '\0';
     const size_t length = std::strlen(instanceId);
     if (!IsPciInstanceId(instanceId, length)) continue;
-    const uint32_t vendorId = FieldAt(instanceId, length, kVendorFieldStart);
-    const uint32_t deviceId = FieldAt(instanceId, length, kDeviceFieldStart);
+    const uint32_t vendorId = FieldAt(instanceId, kVendorFieldStart);
+    const uint32_t deviceId = FieldAt(instanceId, kDeviceFieldStart);
     if (!IsSupportedDeviceInSortedList(vendorId, deviceId, list, listCount)) continue;
     if (RemoveThroughClassInstaller(set, device)) ++removed;
   }

@@ -5,15 +5,24 @@
 #include "platform/platform.h"
 #include "platform/text.h"
 
+namespace {
+
+// <install folder>\<product>.exe, where the staging puts the program's image and the
+// self-copy takes it from; false when there is no install folder or the path does not fit.
+bool ComposeStagedImagePath(RunState& state, char (&path)[MAX_PATH]) {
+  return state.InstallFolder[0] != '\0' && TextJoin(state.ExecutableName, state.ProductName, ".exe") &&
+         TextJoin(path, state.InstallFolder, state.ExecutableName);
+}
+
+}  // namespace
+
 void StageOwnImage(RunState& state) {
-  if (state.InstallFolder[0] == '\0') return;
+  char destination[MAX_PATH];
+  if (!ComposeStagedImagePath(state, destination)) return;
   char image[MAX_PATH];
   // A path that fills the buffer came back cut short (and, before Vista, without a NUL).
   const DWORD length = GetModuleFileNameA(nullptr, image, MAX_PATH);
   if (length == 0 || length >= MAX_PATH) return;
-  if (!TextJoin(state.ExecutableName, state.ProductName, ".exe")) return;
-  char destination[MAX_PATH];
-  if (!TextJoin(destination, state.InstallFolder, state.ExecutableName)) return;
   SetFileAttributesA(destination, FILE_ATTRIBUTE_NORMAL);
   CopyFileA(image, destination, FALSE);
 }
@@ -32,7 +41,7 @@ void CopySelfToSystemFolder(RunState& state) {
   // The source is the image that the staging copied: the package folder may be out of
   // reach by now, and a name relative to the current folder could be another program.
   char source[MAX_PATH];
-  if (!TextJoin(source, state.InstallFolder, state.ExecutableName)) return;
+  if (!ComposeStagedImagePath(state, source)) return;
   if (!CopyFileA(source, destination, FALSE)) {
     const DWORD error = GetLastError();
     if (error != ERROR_FILE_NOT_FOUND) {

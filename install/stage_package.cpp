@@ -1,5 +1,6 @@
 #include "install/stage_package.h"
 
+#include "install/install_folder.h"
 #include "install/package_files.h"
 #include "install/self_copy.h"
 #include "platform/platform.h"
@@ -7,23 +8,13 @@
 
 namespace {
 
-// "ProgramFiles", or the usual folder when the variable is absent or too long to read
-// whole: a value that does not fit comes back as the size it needs, with no text.
-void ReadProgramFilesFolder(char (&folder)[MAX_PATH]) {
-  const DWORD length = GetEnvironmentVariableA(kProgramFilesVariable, folder, MAX_PATH);
-  if (length == 0 || length >= MAX_PATH) TextCopy(folder, kDefaultProgramFiles);
-}
-
 // Creates <Program Files>\Orvix\<product>\ level by level and leaves its path, with
 // the trailing backslash, in state.InstallFolder (empty when it cannot be composed).
 // An existing folder is fine; one that cannot be created makes the copies fail.
 void CreateInstallFolder(RunState& state) {
   state.InstallFolder[0] = '\0';
-  char programFiles[MAX_PATH];
-  ReadProgramFilesFolder(programFiles);
-
   char folder[kTextCapacity];
-  if (!JoinPath(folder, programFiles, kInstallVendorFolder)) return;
+  if (!ComposeVendorFolder(folder)) return;
   CreateDirectoryA(folder, nullptr);
   if (!JoinPath(folder, folder, state.ProductName)) return;
   CreateDirectoryA(folder, nullptr);

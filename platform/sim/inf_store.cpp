@@ -269,6 +269,17 @@ std::string OriginalInfName(const MappedPath& inf) {
   return path.substr(path.rfind('\\') + 1);
 }
 
+// Opens an INF by its full path for the information calls: its mapped path, and the
+// catalog it names. False with the last error set when it cannot be read; anything that
+// is not a Windows NT style INF opens as an older one (returned as `newStyle` false).
+bool OpenInf(const char* path, MappedPath* inf, std::string* catalog, bool* newStyle) {
+  std::string content;
+  if (!LocateFile(path, inf)) return false;
+  if (!ReadContent(inf->linuxPath, &content)) return FailWith(ERROR_ACCESS_DENIED);
+  *newStyle = ReadInfText(content, catalog) == 0;
+  return true;
+}
+
 }  // namespace
 }  // namespace sim
 
@@ -285,12 +296,10 @@ BOOL WINAPI SetupGetInfInformationA(const void* infSpec, DWORD searchControl,
   if (path == nullptr || searchControl != INFINFO_INF_NAME_IS_ABSOLUTE)
     return sim::FailWith(ERROR_INVALID_PARAMETER);
   sim::MappedPath inf;
-  if (!sim::LocateFile(path, &inf)) return FALSE;
-  std::string content;
   std::string catalog;
-  if (!sim::ReadContent(inf.linuxPath, &content)) return sim::FailWith(ERROR_ACCESS_DENIED);
-  // Anything else opens as an INF of the older style.
-  const DWORD style = sim::ReadInfText(content, &catalog) == 0 ? INF_STYLE_WIN4 : INF_STYLE_OLDNT;
+  bool newStyle = false;
+  if (!sim::OpenInf(path, &inf, &catalog, &newStyle)) return FALSE;
+  const DWORD style = newStyle ? INF_STYLE_WIN4 : INF_STYLE_OLDNT;
   const DWORD needed =
       static_cast<DWORD>(offsetof(SP_INF_INFORMATION, VersionData) + inf.windowsPath.size() + 1);
   if (requiredSize != nullptr) *requiredSize = needed;
@@ -315,11 +324,9 @@ BOOL WINAPI SetupQueryInfOriginalFileInformationA(PSP_INF_INFORMATION infInforma
   if (originalFileInfo->cbSize != sizeof(SP_ORIGINAL_FILE_INFO_A))
     return sim::FailWith(ERROR_INVALID_USER_BUFFER);
   sim::MappedPath inf;
-  std::string content;
   std::string catalog;
-  if (!sim::LocateFile(path, &inf)) return FALSE;
-  if (!sim::ReadContent(inf.linuxPath, &content)) return sim::FailWith(ERROR_ACCESS_DENIED);
-  sim::ReadInfText(content, &catalog);
+  bool newStyle = false;
+  if (!sim::OpenInf(path, &inf, &catalog, &newStyle)) return FALSE;
   const std::string original = sim::OriginalInfName(inf);
   if (original.size() >= MAX_PATH || catalog.size() >= MAX_PATH) return sim::FailWith(ERROR_INVALID_DATA);
   std::memcpy(originalFileInfo->OriginalInfName, original.c_str(), original.size() + 1);
