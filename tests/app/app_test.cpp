@@ -1,3 +1,5 @@
+// The pure functions: the command line, bounded text, paths, hexadecimal fields and the
+// plain lookup. Each table row is one case; every failure names its row.
 #include "app/command_tail.h"
 #include "app/options.h"
 #include "devices/hex_field.h"
@@ -7,107 +9,131 @@
 
 namespace {
 
-// Characters compare as unsigned: on a single-byte code page a letter above 127 is no blank.
-TEST(CommandLine, TheTailFollowsTheNameAndOptionsCountOutsideTheInfArgument) {
-  const char* const tails[][2] = {{"\"C:\\Program Files\\q.exe\" /au", "/au"},
-                                  {"\"C:\\q.exe\"/au", "/au"},
-                                  {"\"C:\\q.exe /au", ""},
-                                  {"C:\\B\xfcro/q.exe /au", "/au"},
-                                  {"C:\\q.exe\t\x01\x1f \x7f/u", "\x7f/u"},
-                                  {"", ""}};
-  for (const auto& c : tails) EXPECT_STREQ(CommandTailOf(c[0]), c[1]) << c[0];
+// A quoted program name ends at its closing quote, blanks and all; a quote never closed takes the
+// whole line.
+TEST(CommandLine, TheTailFollowsTheProgramsName) {
+  EXPECT_STREQ(CommandTailOf("\"C:\\Program Files\\q.exe\" /au"), "/au");
+  EXPECT_STREQ(CommandTailOf("\"C:\\q.exe /au"), "");
   EXPECT_STREQ(CommandTailOf(nullptr), "");
-  const std::string a511(511, 'a');
-  const std::string options[] = {
-      "", "default", "x/auto", "record default", "/AU /U /INF=a.inf", "default", "/au /update",
-      "record uninstall", "/u /inf=a.inf", "uninstall", "/inf=a.inf /u", "uninstall",
-      "/inf= \t\r\n\v\fa.inf\tb", "inf a.inf", "/au /inf=  ", "record inf ",
-      "/inf=a.inf\rb /inf=c\nd\ve\ff /au", "record inf a.inf",
-      // The argument is a path: its "/u" and "/au" select nothing.
-      "/inf=C:/updates/audio.inf", "inf C:/updates/audio.inf", "/inf=" + a511 + "b/u/au /au",
-      "record inf " + a511, "/inf=" + a511, "inf " + a511};
-  for (size_t i = 0; i < std::size(options); i += 2) {
-    // The byte after the argument's buffer stays: in RunState no sanitizer would see it.
+}
+
+// A tail, the mode and RecordMode it selects, and the INF argument read in the single-INF mode.
+struct OptionCase {
+  std::string tail;
+  RunMode mode;
+  bool record;
+  std::string infArgument;
+};
+const OptionCase kOptions[] = {
+    // Every blank of the C locale ends the argument, and none belongs to it.
+    {"/inf= \t\r\n\v\fa.inf\tb", RunMode::SingleInf, false, "a.inf"},
+    {"/au /inf=  ", RunMode::SingleInf, true, ""},
+    {"/inf=a.inf /u", RunMode::Uninstall, false, ""},
+    // Without the argument an option counts anywhere in the tail.
+    {"/au /update", RunMode::Uninstall, true, ""},
+};
+
+TEST(CommandLine, OptionsCountOutsideTheInfArgument) {
+  for (const OptionCase& row : kOptions) {
+    SCOPED_TRACE("tail \"" + row.tail.substr(0, 40) + "\"");
+    // The byte after the argument's buffer must stay: in RunState no sanitizer would see it.
     char buffer[513];
     std::memset(buffer, '#', sizeof buffer);
-    const CommandOptions read = ReadCommandOptions(options[i].c_str(), buffer, 512);
-    const std::string mode = read.mode == RunMode::Default     ? "default"
-                             : read.mode == RunMode::Uninstall ? "uninstall"
-                                                               : "inf " + std::string(buffer);
-    EXPECT_EQ((read.recordMode ? "record " : "") + mode + buffer[512], options[i + 1] + "#") << options[i];
+    buffer[511] = '\0';
+    const CommandOptions read = ReadCommandOptions(row.tail.c_str(), buffer, 512);
+    EXPECT_EQ(read.mode, row.mode);
+    EXPECT_EQ(read.recordMode, row.record);
+    if (row.mode == RunMode::SingleInf) {
+      EXPECT_EQ(std::string(buffer), row.infArgument);
+    }
+    EXPECT_EQ(buffer[512], '#');
   }
 }
 
-TEST(BoundedText, RefusesWhatDoesNotFitAndKeepsTheDestination) {
-  char buffer[8] = "keep", unterminated[4] = {'x', 'x', 'x', 'x'};
-  EXPECT_FALSE(TextCopy(buffer, "12345678") || TextCopy(buffer, 0, "") || TextAppend(unterminated, ""));
-  EXPECT_TRUE(TextAppend(buffer, "123") && TextCopy(unterminated, 1, ""));
-  EXPECT_FALSE(TextAppend(buffer, "4") || TextJoin(buffer, "C:", "\\", "pkg\\x"));
-  EXPECT_STREQ(buffer, "keep123");
-  EXPECT_TRUE(TextEndsWith("a.inf", ".inf") && TextEndsWith(".inf", ".inf"));
-  EXPECT_FALSE(TextEndsWith("inf", ".inf") || TextEndsWith("a.pnf", ".inf"));
-  const std::string prefixes[] = {"#####",   "\0####"s, "ab\0##"s, "abc\0#"s,
-                                  "abc\0#"s, "ab\0##"s, "abc\0#"s, "abcd\0"s};
-  const size_t bounds[][2] = {{0, 9}, {1, 9}, {3, 9}, {4, 9},
-                              {4, 4}, {4, 2}, {5, 3}, {5, 9}};  // capacity, limit
-  for (size_t i = 0; i < std::size(prefixes); ++i) {
-    char out[6] = "#####";
-    TextCopyPrefix(out, bounds[i][0], "abcdef", bounds[i][1]);
-    EXPECT_EQ(std::string(out, 5), prefixes[i]) << bounds[i][0] << " " << bounds[i][1];
+TEST(BoundedText, RefusesWhatDoesNotFit) {
+  char buffer[8] = "keep";
+  EXPECT_FALSE(TextCopy(buffer, "12345678"));
+  EXPECT_FALSE(TextCopy(buffer, 0, ""));
+  ASSERT_TRUE(TextAppend(buffer, "123"));
+  EXPECT_FALSE(TextAppend(buffer, "4"));
+  // A buffer without a NUL holds no text to append to; one byte holds the empty text.
+  char unterminated[4] = {'x', 'x', 'x', 'x'};
+  EXPECT_FALSE(TextAppend(unterminated, ""));
+  EXPECT_TRUE(TextCopy(unterminated, 1, ""));
+  // A prefix cut to a capacity of one byte is the empty text; none is written to no capacity.
+  char prefix[3] = "##";
+  TextCopyPrefix(prefix, 0, "abcdef", 9);
+  EXPECT_EQ(std::string(prefix, 2), "##");
+  TextCopyPrefix(prefix, 1, "abcdef", 9);
+  EXPECT_EQ(std::string(prefix, 2), "\0#"s);
+  // A text as long as the suffix ends in it, a shorter one does not.
+  EXPECT_TRUE(TextEndsWith(".inf", ".inf"));
+  EXPECT_FALSE(TextEndsWith("inf", ".inf"));
+}
+
+// Names from the command line and paths from the registry that stay within their folder, and
+// those that climb out of it.
+const char* const kStaying[] = {"net.inf", ".\\net.inf"};
+const char* const kClimbing[] = {". .\\x", "sub/../../net.inf"};
+
+TEST(Paths, NamesThatClimbLeaveTheirFolder) {
+  for (const char* name : kStaying) EXPECT_TRUE(StaysWithinFolder(name)) << name;
+  for (const char* name : kClimbing) EXPECT_FALSE(StaysWithinFolder(name)) << name;
+}
+
+// A path, a folder, and the part of the path below the folder (nullptr: not inside).
+struct WithinCase {
+  const char *path, *folder, *below;
+};
+constexpr const char* kInfFolder = "C:\\Windows\\INF";
+const WithinCase kWithin[] = {{"Z\\a", "z", "a"},
+                              {"a\\b", "A", "b"},
+                              {"C:\\x", "C:\\", "x"},
+                              {"C:\\Windows\\IMF\\x", kInfFolder, nullptr},
+                              {"C:\\Windows\\INF.old\\x", kInfFolder, nullptr},
+                              {"x", "", nullptr},
+                              {"C:\\Windows\\INF\\", kInfFolder, nullptr},
+                              {"[\\x", "{", nullptr}};  // only ASCII letters match without regard to case
+
+TEST(Paths, APathLiesInsideAFolderOnlyBelowIt) {
+  for (const WithinCase& row : kWithin) {
+    SCOPED_TRACE(std::string(row.path) + " in " + row.folder);
+    const char* below = PathWithinFolder(row.path, row.folder);
+    EXPECT_STREQ(below, row.below);
   }
 }
 
-// Names from the command line and paths from the registry must not climb out of their folder.
-TEST(Paths, NamesStayWithinTheirFolderAndPathsLieInsideItOnlyBelowIt) {
-  for (const char* name : {"net.inf", "sub\\net.inf", "..inf", ".\\net.inf", "a..b\\net.inf", "", "a.b.\\x"})
-    EXPECT_TRUE(StaysWithinFolder(name)) << name;
-  for (const char* name :
-       {"..", ". .\\x", "..\\net.inf", "sub/../../net.inf", "sub\\...\\net.inf", "sub\\.."})
-    EXPECT_FALSE(StaysWithinFolder(name)) << name;
-  const char* inf = "C:\\Windows\\INF";
-  const char* const cases[][3] = {{"C:\\Windows\\INF\\oem1.inf", inf, "oem1.inf"},
-                                  {"c:\\WINDOWS\\inf/sub\\x.inf", inf, "sub\\x.inf"},
-                                  {"Z\\a", "z", "a"},
-                                  {"a\\b", "A", "b"},
-                                  {"C:\\x", "C:\\", "x"},
-                                  {"C:\\Windows\\INF.old\\x", inf, nullptr},
-                                  {"C:\\Windows\\INF", inf, nullptr},
-                                  {"C:\\Windows\\IMF\\x", inf, nullptr},
-                                  {"C:\\Windows\\INF\\", inf, nullptr},
-                                  {"C:\\Windows\\INF\\..\\x.inf", inf, nullptr},
-                                  {"[\\x", "{", nullptr},
-                                  {"\xc4\\x", "\xe4", nullptr},
-                                  {"x", "", nullptr}};
-  for (const auto& c : cases) {
-    const char* below = PathWithinFolder(c[0], c[1]);
-    EXPECT_STREQ(below, c[2]) << c[0];
-    EXPECT_TRUE(below == nullptr || below == c[0] + std::strlen(c[0]) - std::strlen(c[2])) << c[0];
-  }
-}
+// A vendor and device, how many entries of kPairs the lookup is given, and whether it matches.
+struct LookupCase {
+  uint32_t vendor, device, count;
+  bool supported;
+};
+const DevicePair kPairs[] = {{1, 2}, {3, 4}};
+const LookupCase kLookups[] = {
+    {1, 2, 1, true},
+    {3, 4, 2, true},
+    {3, 4, 1, false},  // past the count
+    {1, 4, 2, false},
+    {0x1E7C, 0x7D31, 0, true},  // built in
+    {0x1E7D, 0x4C43, 0, false},
+};
 
-TEST(SupportedDevices, HexFieldsAndBothLookupsAnswerAsAPlainModel) {
-  // Field or not, the value (7: untouched), fields of 4 and 2; the digits' neighbours are none.
-  std::string fields;
-  for (const char* text :
-       {"09af", "AFaf", "1E7C9", "0000", "/000", ":000", "`000", "g000", "@000", "G000", "1E7"}) {
-    uint32_t value = 7;
-    const bool field = ReadHexField(text, 4, &value);
-    fields += std::to_string(field) + std::to_string(value) + "/" + std::to_string(ParseHexField(text, 4)) +
-              "/" + std::to_string(ParseHexField(text, 2)) + " ";
+TEST(SupportedDevices, FieldsAreHexDigitsAndTheLookupMatchesBothWithinItsCount) {
+  // Digits in either case make a field, read as four digits or as the first two.
+  uint32_t value = 0;
+  EXPECT_TRUE(ReadHexField("9aFf", 4, &value));
+  EXPECT_EQ(value, 0x9AFFu);
+  EXPECT_EQ(ParseHexField("9aFf", 2), 0x9A);
+  EXPECT_FALSE(ReadHexField("9aFg", 4, &value));
+  for (const LookupCase& row : kLookups) {
+    SCOPED_TRACE(testing::Message() << std::hex << row.vendor << ":" << row.device << " of " << row.count);
+    EXPECT_EQ(IsSupportedDevice(row.vendor, row.device, row.count ? kPairs : nullptr, row.count),
+              row.supported);
   }
-  EXPECT_EQ(fields,
-            "12479/2479/9 144975/44975/175 17804/7804/30 10/0/0 07/0/0 07/0/0 07/0/0 07/0/0 07/0/0 07/0/0 "
-            "07/0/30 ");
-  // The plain lookup, past its count too; the pass holds the sorted one to the list.
-  const DevicePair list[] = {{1, 2}, {3, 4}};
-  EXPECT_TRUE(IsSupportedDevice(1, 2, list, 1) && IsSupportedDevice(3, 4, list, 2) &&
-              IsSupportedDevice(0x1E7C, 0x7D31, nullptr, 0));
-  EXPECT_FALSE(IsSupportedDevice(3, 4, list, 1) || IsSupportedDevice(1, 4, list, 2) ||
-               IsSupportedDevice(3, 2, list, 2) || IsSupportedDevice(0x1E7D, 0x4C43, nullptr, 0) ||
-               IsSupportedDevice(0x1E7C, 0x4C48, list, 2));
-  EXPECT_TRUE(IsSupportedDeviceInSortedList(1, 2, list, 1));
-  EXPECT_FALSE(IsSupportedDeviceInSortedList(1, 2, list, 0) ||
-               IsSupportedDeviceInSortedList(3, 4, nullptr, 2));
+  // The sorted lookup of a list of one, of none.
+  EXPECT_TRUE(IsSupportedDeviceInSortedList(1, 2, kPairs, 1));
+  EXPECT_FALSE(IsSupportedDeviceInSortedList(1, 2, kPairs, 0));
+  EXPECT_FALSE(IsSupportedDeviceInSortedList(1, 2, nullptr, 2));
 }
 
 }  // namespace

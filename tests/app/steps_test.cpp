@@ -1,4 +1,5 @@
-// The steps of a run on a small machine, each under the failure of one call.
+// The steps of a run on a small machine, each under the failure of one call. Each table row
+// is one case; every failure names its row by its input and the call made to fail.
 #include "app/resource_strings.h"
 #include "cleanup/remove_installed_infs.h"
 #include "devices/device_classes.h"
@@ -11,252 +12,264 @@
 
 namespace {
 
-// A recorded install's store, then files beside and outside it, with the attributes of kSeeded.
-const std::string kInf = "C:\\Windows\\INF\\", kSystem = "C:\\Windows\\System32\\",
-                  kDrivers = kSystem + "drivers\\";
-const std::string kCatalog = kSystem + "catroot\\{F750E6C3-38EE-11D1-85E5-00C04FC295EE}\\oem0.cat";
-const std::string kStore[] = {kInf + "oem0.inf",         kInf + "oem0.pnf",   kCatalog,
-                              kInf + "oem1.inf",         kInf + "sub\\z.inf", kInf + "sub\\z.pnf",
-                              kDrivers + "x.inf",        kDrivers + "x.pnf",  "C:\\Program Files\\y.inf",
-                              "C:\\Program Files\\y.pnf"};
-const std::string kSeeded = "1200001414", kList = "SOFTWARE\\Orvix\\Kadrimov\\SupportedDevices\\";
+using Names = std::vector<std::string>;
+
+const std::string kInf = "C:\\Windows\\INF\\", kStored = kInf + "oem0.inf";
+const std::string kCatalog =
+    "C:\\Windows\\System32\\catroot\\{F750E6C3-38EE-11D1-85E5-00C04FC295EE}\\oem0.cat";
+const std::string kList = "SOFTWARE\\Orvix\\Kadrimov\\SupportedDevices\\";
+
+// Kept: there, with the attributes it was given; Cleared: there, its attributes cleared.
+enum FileState { Gone, Kept, Cleared };
+void PrintTo(FileState state, std::ostream* out) {
+  *out << (state == Gone ? "Gone" : state == Kept ? "Kept" : "Cleared");
+}
 
 class StepsTest : public MachineTest {
  protected:
   static std::string Pci(Text v, Text d) { return "PCI\\VEN_" + v + "&DEV_" + d + "&SUBSYS_0&REV_00\\3"; }
   void List(Text v, Text d, size_t data = 0) { SetBytes(kList + v, d, REG_SZ, std::string(data, 'v')); }
-  std::string ReadList() {
-    uint32_t count = 777;
+  using Pairs = std::vector<std::pair<uint32_t, uint32_t>>;
+  static Pairs ReadList() {
+    uint32_t count = 0;
     DevicePair* list = ReadSupportedDeviceList(&count);
-    std::string pairs = list == nullptr ? "none " + std::to_string(count) : "";
+    Pairs pairs;
     for (uint32_t i = 0; list != nullptr && i < count; ++i)
-      pairs += testing::PrintToString(std::make_pair(list[i].vendorId, list[i].deviceId));
+      pairs.emplace_back(list[i].vendorId, list[i].deviceId);
     std::free(list);
     return pairs;
   }
-  static std::string Trace() {
-    std::string trace;
-    for (const auto& [name, detail] : sim::CallLog()) {
-      const size_t style = detail.find(" style=0x0");
-      std::string word = name == "GetProcAddress" ? "lookup" : name == "SetDllDirectoryA" ? "no-cwd" : "";
-      if (name == "SetDefaultDllDirectories" || name == "SetupDiGetClassDevsA") word = detail.substr(0, 9);
-      if (name == "RegQueryValueExA" && detail.find("Parameters:RenamedInf") != std::string::npos)
-        word = "cleanup";
-      if (name == "SHDeleteKeyA") word = "uninstall";
-      if (name == "SetupCopyOEMInfA" && style != std::string::npos)
-        word = detail.substr(detail.rfind('\\') + 1, style - detail.rfind('\\') - 1);
-      if (!word.empty() && trace.find(word) == std::string::npos) trace += word + " ";
-    }
-    return trace;
+  // A row's name: its input (long text by its length) and the call made to fail.
+  static std::string Named(Text input, const Failing& fault) {
+    const std::string shown =
+        input.size() > 60 ? input.substr(0, 30) + "... (" + std::to_string(input.size()) + " characters)"
+                          : input;
+    return "\"" + shown + "\", " +
+           (*fault.call ? "failing "s + fault.call + " on \"" + fault.on + "\"" : "no call failing");
   }
-  // The PNF that the store keeps beside a copy names what it was installed from.
-  static std::string Pnf(Text original) { return "PNF\nSource=C:\\pkg\\" + original + "\n"; }
-  void SeedStore(const std::string& slot0, const std::string& original0 = "net7341a.inf") {
+  // A recorded install's store: oem0.inf read-only, its PNF hidden and naming `from`, its catalog,
+  // and oem1.inf installed from net73417.inf; a folder named folder.inf in the install folder.
+  static std::string Pnf(Text from) { return "PNF\nSource=C:\\pkg\\" + from + "\n"; }
+  void SeedStore(Text slot0, Text from) {
     Open();
-    for (size_t i = 0; i < kSeeded.size(); ++i)
-      Write(kStore[i], i == 1 ? Pnf(original0) : "x", kSeeded[i] - '0');
+    Write(kStored, "x", FILE_ATTRIBUTE_READONLY);
+    Write(kInf + "oem0.pnf", Pnf(from), FILE_ATTRIBUTE_HIDDEN);
+    Write(kCatalog, "x");
+    Write(kInf + "oem1.inf", "x");
     Write(kInf + "oem1.pnf", Pnf("net73417.inf"));
+    std::filesystem::create_directories(Linux(kInstall + "folder.inf"s));
     if (!slot0.empty()) SetBytes(kParameters, "RenamedInf", REG_SZ, slot0);
     // Slot 1 without its NUL: read into the buffer that slot 0 filled, it must not take its tail.
-    SetBytes(kParameters, "RenamedInf1", REG_SZ, "C:\\Windows\\INF\\oem1.inf");
+    SetBytes(kParameters, "RenamedInf1", REG_SZ, kInf + "oem1.inf");
     SetString(kEntry, "DisplayName", "x");
   }
-  std::string Gone() {
-    std::string gone;
-    for (const std::string& path : kStore) gone += Exists(path) ? std::to_string(Attributes(path)) : "-";
-    return gone;
+  static Names Asked() {  // the stored names the system was asked to uninstall
+    Names asked;
+    for (const std::string& call : Calls("SetupUninstallOEMInfA"))
+      asked.push_back(call.substr(0, call.find(' ')));
+    return asked;
+  }
+  FileState State(Text path, DWORD attributes) {
+    if (!Exists(path)) return Gone;
+    return sim::StoredAttributes(Linux(path)) == attributes ? Kept : Cleared;
   }
 };
 
-TEST_F(StepsTest, EveryModeHardensTheDllSearchThenClearsThenRunsItsOwnSteps) {
-  const std::string hardened = "lookup 2048 ", cleared = "{4D36E972 {4D36E97E cleanup ";
-  const std::string both = cleared + "net7341a.inf net73417.inf ";
-  const std::tuple<const char*, Failing, std::string> cases[] = {
-      {"", {}, hardened + both},
-      {"/inf=x.inf", {}, hardened + cleared + "x.inf "},
-      // Without strings the clean-up and the key removal give up; the device passes run.
-      {"/u", {"LoadStringA"}, hardened + "{4D36E972 {4D36E97E "},
-      // Without the system's own call the search leaves out the current folder; the run goes on.
-      {"", {"GetModuleHandleA"}, "no-cwd " + both},
-      {"", {"GetProcAddress"}, "lookup no-cwd " + both},
-      {"", {"SetDefaultDllDirectories"}, hardened + "no-cwd " + both},
-      {"", {"SetDefaultDllDirectories", "", {0, true, 2}}, hardened + both}};
-  for (const auto& [tail, failing, trace] : cases) {
+// Where kernel32 cannot restrict the DLL search to the system's folders, the search leaves out the
+// current folder instead, and the run goes on.
+const char* const kUnhardened[] = {"GetModuleHandleA", "GetProcAddress", "SetDefaultDllDirectories"};
+
+TEST_F(StepsTest, WithoutTheSystemsOwnSearchTheCurrentFolderIsLeftOut) {
+  for (const char* call : kUnhardened) {
+    SCOPED_TRACE(Named("", {call}));
     Open();
     Write("C:\\pkg\\net7341a.inf", InfText("a"));
-    SetString(kParameters, "RenamedInf", "C:\\Windows\\INF\\oem0.inf");
-    Fail(failing);
-    EXPECT_EQ(Run(tail), 1);
-    EXPECT_EQ(Trace(), trace) << tail << " " << failing.call;
-    EXPECT_EQ(Exists("C:\\Windows\\INF\\oem0.inf"), trace.find("net7341a") != std::string::npos);
+    Fail({call});
+    EXPECT_EQ(Run(""), 1);
+    EXPECT_EQ(Calls("SetDllDirectoryA"), Names{""});
+    EXPECT_TRUE(Exists(kStored));
   }
 }
 
+// A failing call, with records or without: the install's result, whether the staged INF, the
+// stored INF and the program's copy in the system folder exist, and the values it leaves.
+struct Record {
+  std::string install, slot, displayName, uninstallString;
+};
+struct InstallCase {
+  Failing fault;
+  bool record, result, staged, stored, selfCopy;
+  Record values;
+};
+
 TEST_F(StepsTest, EachExitOfAnInstallLeavesWhatCameBeforeIt) {
-  // What an install left, in the order it makes things.
-  const auto left = [this](bool result) {
-    std::string made = Bits({result, Exists(kInstall + "net7341a.inf"s), Exists("C:\\Windows\\INF\\oem0.inf"),
-                             Exists(kSelfCopy)});
-    for (const char* value : {"Install", "RenamedInf", "DisplayName", "UninstallString"})
-      made += " " + Str(value[0] == 'I' ? kProduct : value[0] == 'R' ? kParameters : kEntry, value);
-    return made;
-  };
-  const std::string entry = " Orvix adapter installation program qnetprep.exe /u";
-  const std::string recorded = " Success C:\\Windows\\INF\\oem0.inf", none = "    ";
-  const std::tuple<bool, Failing, std::string> cases[] = {
-      {false, {}, "1110" + none},
+  const std::string name = "Orvix adapter installation program", command = "qnetprep.exe /u";
+  const Record none = {}, whole = {"Success", kStored, name, command};
+  const sim::Fault filled = {0, true, MAX_PATH};
+  const InstallCase kCases[] = {
       // Without "SOFTWARE" the install gives up, recorded or not.
-      {false, {"RegOpenKeyExA", "SOFTWARE"}, "0100" + none},
-      {true, {}, "1111" + recorded + entry},
-      {true, {"SetupCopyOEMInfA", "style=0x0"}, "0100 Fail   "},
-      {true, {"RegCreateKeyExA", "Parameters"}, "0100" + none},
-      {true, {"RegSetValueExA", ":RenamedInf"}, "0110 Success   "},
-      {true, {"RegOpenKeyExA", "Uninstall"}, "0110" + recorded + "  "},
-      {true, {"RegCreateKeyExA", "Uninstall"}, "0110" + recorded + "  "},
+      {{"RegOpenKeyExA", "SOFTWARE"}, false, false, true, false, false, none},
+      {{"RegCreateKeyExA", "Parameters"}, true, false, true, false, false, none},
+      {{"RegOpenKeyExA", "Uninstall"}, true, false, true, true, false, {"Success", kStored, "", ""}},
+      {{"RegCreateKeyExA", "Uninstall"}, true, false, true, true, false, {"Success", kStored, "", ""}},
       // Both values of the entry are written whatever the first write did.
-      {true, {"RegSetValueExA", ":DisplayName"}, "0110" + recorded + "  qnetprep.exe /u"},
-      {true,
-       {"RegSetValueExA", ":UninstallString"},
-       "0110" + recorded + " Orvix adapter installation program "},
-      // A current folder, "ProgramFiles" or system folder that fills its buffer is none; a missing
-      // "ProgramFiles" is the usual folder.
-      {true, {"GetCurrentDirectoryA"}, "0000" + none},
-      {true, {"GetCurrentDirectoryA", "", {0, true, MAX_PATH}}, "0000" + none},
-      {true, {"GetEnvironmentVariableA", "ProgramFiles"}, "1111" + recorded + entry},
-      {true, {"GetEnvironmentVariableA", "ProgramFiles", {0, true, MAX_PATH}}, "1111" + recorded + entry},
-      {true, {"GetSystemDirectoryA", "", {0, true, 512}}, "1110" + recorded + entry},
-      {true, {"GetSystemDirectoryA", "", {0, true, 300}}, "1110" + recorded + entry}};
-  for (const auto& [record, failing, expected] : cases) {
+      {{"RegSetValueExA", ":DisplayName"}, true, false, true, true, false, {"Success", kStored, "", command}},
+      // A current folder or "ProgramFiles" that fills its buffer is none; without a current folder
+      // nothing is staged, without "ProgramFiles" the usual folder serves. A system folder that an
+      // install before left (the 300 below) too long to join with the name takes no self-copy.
+      {{"GetCurrentDirectoryA"}, true, false, false, false, false, none},
+      {{"GetCurrentDirectoryA", "", filled}, true, false, false, false, false, none},
+      {{"GetEnvironmentVariableA", "ProgramFiles", filled}, true, true, true, true, true, whole},
+      {{"GetSystemDirectoryA", "", {0, true, 300}}, true, true, true, true, false, whole},
+  };
+  for (const InstallCase& row : kCases) {
+    SCOPED_TRACE(Named(row.record ? "/au" : "", row.fault));
     Open();
-    Write("C:\\pkg\\net7341a.inf", InfText("a", "rx90kw2a.cat")), Write("C:\\pkg\\rx90kw2a.cat", "catalog");
+    Write("C:\\pkg\\net7341a.inf", InfText("a", "rx90kw2a.cat"));
+    Write("C:\\pkg\\rx90kw2a.cat", "catalog");
     Write("C:\\pkg\\qnetprep.exe", "program");
     RunState state{};
-    state.RecordMode = record;
-    // Left by an install before: a folder, or text too long to join with the program's name.
-    const std::string before = failing.fault.result == 300 ? std::string(300, 's') : "C:\\Windows\\System32";
-    std::memcpy(state.SystemFolder, before.c_str(), before.size() + 1);
-    Fail(failing);
+    state.RecordMode = row.record;
+    const std::string before =
+        row.fault.fault.result == 300 ? std::string(300, 's') : "C:\\Windows\\System32";
+    std::strcpy(state.SystemFolder, before.c_str());
+    Fail(row.fault);
     bool installed = false;
     // As a run does it: the staging first, when the strings load.
     OutputOf([&] {
       if (LoadResourceStrings(state)) StagePackage(state);
       installed = InstallInf(state, "net7341a.inf");
     });
-    EXPECT_EQ(left(installed), expected) << failing.call << " " << failing.on;
+    EXPECT_EQ(installed, row.result);
+    EXPECT_EQ(Exists(kInstall + "net7341a.inf"s), row.staged);
+    EXPECT_EQ(Exists(kStored), row.stored);
+    EXPECT_EQ(Exists(kSelfCopy), row.selfCopy);
+    EXPECT_EQ(Str(kProduct, "Install"), row.values.install);
+    EXPECT_EQ(Str(kParameters, "RenamedInf"), row.values.slot);
+    EXPECT_EQ(Str(kEntry, "DisplayName"), row.values.displayName);
+    EXPECT_EQ(Str(kEntry, "UninstallString"), row.values.uninstallString);
   }
+  // With both slots taken a further stored INF could never be removed: none is stored.
   RunState state{};
   state.RecordMode = true;
-  SetString(kParameters, "RenamedInf1", "C:\\Windows\\INF\\oem8.inf");
+  SetString(kParameters, "RenamedInf1", kInf + "oem8.inf");
   Write("C:\\pkg\\net73417.inf", InfText("b"));
-  ASSERT_TRUE(LoadResourceStrings(state) && StagePackage(state));
-  EXPECT_FALSE(InstallInf(state, "net73417.inf") || Exists("C:\\Windows\\INF\\oem1.inf"));
+  ASSERT_TRUE(LoadResourceStrings(state));
+  ASSERT_TRUE(StagePackage(state));
+  EXPECT_FALSE(InstallInf(state, "net73417.inf"));
+  EXPECT_FALSE(Exists(kInf + "oem1.inf"));
 }
 
-// The package on a share reached through an adapter that the clean-up removes: read before it.
-TEST_F(StepsTest, ARunFromAShareThatTheRemovalCutsOffInstallsTheWholePackage) {
-  const std::string adapter = Pci("1E7C", "4C43"), share = "N:\\pkg\\";
-  const struct {
-    const char* tail;
-    bool secondStored, selfCopied;
-  } cases[] = {{"", true, false}, {"/au", true, true}, {"/inf=net73417.inf", false, false}};
-  for (const auto& [tail, secondStored, selfCopied] : cases) {
+// Where the package lies (N: is a share reached through the adapter that the clean-up removes),
+// the length of the "ProgramFiles" folder and the tail; how many INFs the store holds, whether the
+// install folder holds the program, and whether the system folder does.
+struct FolderCase {
+  const char* package;
+  size_t programFiles;
+  const char* tail;
+  int stored;
+  bool stagedProgram, selfCopy;
+};
+
+// What a run stores it read before the removal; a path that would pass MAX_PATH is not made.
+TEST_F(StepsTest, ARunReadsThePackageBeforeTheRemovalAndMakesNoPathThatWouldNotFit) {
+  const std::string adapter = Pci("1E7C", "4C43");
+  const FolderCase kCases[] = {
+      {"N:\\pkg", 16, "", 2, false, false},
+      {"N:\\pkg", 16, "/au", 2, true, true},
+      {"N:\\pkg", 16, "/inf=net73417.inf", 1, false, false},
+      // At 238 characters a.inf fits the install folder, the program does not.
+      {"C:\\pkg", 243, "/au /inf=a.inf", 0, false, false},
+      {"C:\\pkg", 238, "/au /inf=a.inf", 1, false, false},
+      {"C:\\pkg", 231, "/au /inf=a.inf", 1, true, true},
+  };
+  for (const FolderCase& row : kCases) {
+    const std::string package = row.package + "\\"s,
+                      programFiles = "C:\\" + std::string(row.programFiles - 3, 'p');
+    SCOPED_TRACE(Named(package + " " + row.tail, {}) + ", ProgramFiles of " +
+                 std::to_string(row.programFiles));
     Open();
     AddDevice(kNet, adapter);
-    for (const char* inf : {"net7341a.inf", "net73417.inf"}) Write(share + inf, InfText(inf));
-    Write(share + "qnetprep.exe", "program");
-    sim::TheMachine().currentDirectory = "N:\\pkg";
-    sim::ResetSetup("N:\\pkg");
+    for (const char* inf : {"net7341a.inf", "net73417.inf", "a.inf"}) Write(package + inf, InfText(inf));
+    Write(package + "qnetprep.exe", "program");
+    std::filesystem::create_directories(Linux(programFiles));
+    setenv("ProgramFiles", programFiles.c_str(), 1);
+    sim::TheMachine().currentDirectory = row.package;
+    sim::ResetSetup(row.package);
     sim::TheSetup().networkDrive = 'N';
     sim::TheSetup().networkAdapter = adapter;
-    EXPECT_EQ(Run(tail), 1);
-    EXPECT_TRUE(Exists(kInf + "oem0.inf")) << tail;
-    EXPECT_EQ(Exists(kInf + "oem1.inf"), secondStored) << tail;
-    EXPECT_EQ(Read(kSelfCopy) == "program", selfCopied) << tail;
-    // What the run stored it read before: by now the share is out of reach.
-    EXPECT_EQ(Linux(share + "qnetprep.exe"), "") << tail;
+    EXPECT_EQ(Run(row.tail), 1);
+    EXPECT_EQ(Exists(kStored) + Exists(kInf + "oem1.inf"), row.stored);
+    EXPECT_EQ(Exists(programFiles + "\\Orvix\\qnetprep\\qnetprep.exe"), row.stagedProgram);
+    EXPECT_EQ(Slurp(Linux(kSelfCopy)) == "program", row.selfCopy);
+    // By now the share is out of reach.
+    EXPECT_EQ(Linux(package + "qnetprep.exe").empty(), row.package[0] == 'N');
   }
 }
 
+// Slot 0's text and the failing call; what the clean-up leaves of the stored copy oem0.inf
+// (.inf read-only, .pnf hidden, catalog), the result, whether the records and the entry remain,
+// the stored names the system was asked to uninstall, the standard output.
+struct SlotCase {
+  std::string slot;
+  Failing fault;
+  FileState inf, pnf, catalog;
+  bool result, records, entry;
+  Names asked;
+  std::string output;
+};
+
 TEST_F(StepsTest, SlotsNameThePackagesStoredInfsOnlyAndTheSystemUninstallsThem) {
-  const std::string stored = "C:\\Windows\\INF\\oem0.inf", both = "oem0.inf oem1.inf ";
-  const std::string removed = "----001414 " + both, untouched = "120-001414 oem1.inf ",
-                    unread = kSeeded + " ", error = "SetFileAttributes error, error value = ";
-  // Slot ("": none), failing call; what is gone, what the system was asked, result, records, entry.
-  const std::tuple<std::string, Failing, std::string, std::string> cases[] = {
-      {"c:\\windows\\inf\\oem0.inf", {}, removed + "100", ""},
-      // Only ".inf" turns into ".pnf"; a file already gone is not reported.
-      {"C:\\Windows\\INF\\oem0.INF", {}, "----001414 oem0.INF oem1.inf 100", ""},
-      // No stored copy: nothing to ask the system about. (Slots naming files elsewhere, and damaged
-      // or missing slots, are end-to-end scenarios.)
-      {"C:\\Windows\\INF\\oem9.inf", {}, untouched + "100", ""},
+  const Names both = {"oem0.inf", "oem1.inf"}, second = {"oem1.inf"}, upper = {"oem0.INF", "oem1.inf"};
+  const std::string error = "SetFileAttributes error, error value = ";
+  const std::string unterminated = kStored + std::string(512 - kStored.size(), ' ');
+  // The attributes of the stored copy cannot be cleared.
+  const Failing infDenied = {"SetFileAttributesA", "oem0.inf", {ERROR_ACCESS_DENIED}};
+  const SlotCase kCases[] = {
+      // Only ".inf" turns into ".pnf": without the system's uninstall the PNF stays.
+      {kInf + "oem0.INF", {"SetupUninstallOEMInfA"}, Gone, Kept, Kept, true, false, false, upper, ""},
       // A slot 0 that fills its 512 bytes without a NUL names nothing; the record goes all the same.
-      {stored + std::string(512 - stored.size(), ' '), {}, untouched + "000", ""},
-      {stored, {"LoadStringA"}, unread + "011", ""},
-      {stored, {"RegOpenKeyExA", "Uninstall"}, removed + "001", ""},
-      {stored, {"GetWindowsDirectoryA"}, unread + "100", ""},
-      // Without the system's uninstall the catalog stays; the deletions go on.
-      {stored, {"SetupUninstallOEMInfA"}, "--0-001414 " + both + "100", ""},
-      {stored,
-       {"SetFileAttributesA", "oem0.inf", {ERROR_ACCESS_DENIED}},
-       "1-0-001414 " + both + "100",
-       error + "5"},
-      {stored, {"SetFileAttributesA", "oem0.pnf", {0x1F}}, removed + "100", error + "1f"}};
-  for (const auto& [slot0, failing, left, output] : cases) {
-    SeedStore(slot0);
-    Fail(failing);
+      {unterminated, {}, Kept, Kept, Kept, false, false, false, second, ""},
+      {kStored, {"LoadStringA"}, Kept, Kept, Kept, false, true, true, Names{}, ""},
+      {kStored, {"RegOpenKeyExA", "Uninstall"}, Gone, Gone, Gone, false, false, true, both, ""},
+      {kStored, infDenied, Kept, Gone, Kept, true, false, false, both, error + "5"},
+  };
+  for (const SlotCase& row : kCases) {
+    SCOPED_TRACE(Named(row.slot, row.fault));
+    SeedStore(row.slot, "net7341a.inf");
+    Fail(row.fault);
     RunState state{};
     bool result = false;
-    EXPECT_EQ(OutputOf([&] { result = RemoveInstalledInfs(state); }), output) << slot0 << " " << failing.call;
-    std::string asked;
-    for (const std::string& call : Calls("SetupUninstallOEMInfA"))
-      asked += call.substr(0, call.find(" flags=0x1")) + " ";
-    EXPECT_EQ(Gone() + " " + asked + Bits({result, Has(kProduct), Has(kEntry)}), left)
-        << slot0 << " " << failing.call;
+    EXPECT_EQ(OutputOf([&] { result = RemoveInstalledInfs(state); }), row.output);
+    EXPECT_EQ(State(kStored, FILE_ATTRIBUTE_READONLY), row.inf);
+    EXPECT_EQ(State(kInf + "oem0.pnf", FILE_ATTRIBUTE_HIDDEN), row.pnf);
+    EXPECT_EQ(State(kCatalog, 0), row.catalog);
+    EXPECT_EQ(Asked(), row.asked);
+    EXPECT_EQ(result, row.result);
+    EXPECT_EQ(Has(kProduct), row.records);
+    EXPECT_EQ(Has(kEntry), row.entry);
   }
   // A slot 0 of another type names no file, even when its bytes spell one.
-  SeedStore("");
-  SetBytes(kParameters, "RenamedInf", REG_BINARY, stored + '\0');
-  Fail({});
+  SeedStore("", "net7341a.inf");
+  SetBytes(kParameters, "RenamedInf", REG_BINARY, kStored + '\0');
   RunState binary{};
   EXPECT_FALSE(RemoveInstalledInfs(binary));
-  EXPECT_EQ(Gone(), "120-001414");
-  // A path without the ".inf" ending has no PNF: nothing else is deleted for it.
-  SeedStore(kInf + "oem0.INF"), Fail({});
-  RunState state{};
-  RemoveInstalledInfs(state);
-  EXPECT_EQ(Calls("DeleteFileA"),
-            (std::vector<std::string>{kInf + "oem0.INF", kInf + "oem1.inf", kInf + "oem1.pnf"}));
-  // What slot 0's copy was installed from ("": no PNF says), the failing call; whether it is ours.
-  // A single-INF install staged single.inf; the staged copy of gone.inf was deleted.
-  const std::tuple<std::string, Failing, bool> owners[] = {
-      {"NET73417.INF", {}, true},
-      {"gone.inf", {}, false},
-      {"folder.inf", {}, false},
-      // Too long to join with the install folder: no staged copy can bear it.
-      {std::string(240, 'n') + ".inf", {}, false},
-      {"", {}, false},
-      {"..", {}, false},
-      {"single.inf", {"GetEnvironmentVariableA", "ProgramFiles"}, true},
-      {"single.inf", {"GetEnvironmentVariableA", "ProgramFiles", {0, true, MAX_PATH}}, true},
-      {"single.inf", {"GetFileAttributesA"}, false},
-      {"net7341a.inf", {"SetupGetInfInformationA", "oem0"}, false},
-      {"net7341a.inf", {"SetupQueryInfOriginalFileInformationA", "oem0"}, false}};
-  for (const auto& [original, failing, ours] : owners) {
-    SeedStore(kInf + "oem0.inf", original);
-    if (original.empty()) std::filesystem::remove(Linux(kInf + "oem0.pnf"));
-    Write(kInstall + "single.inf"s, "staged");
-    std::filesystem::create_directories(Linux(kInstall + "folder.inf"s));
-    Fail(failing);
-    OutputOf([&] { RemoveInstalledInfs(state); });
-    EXPECT_EQ(Gone()[0], ours ? '-' : '1') << original << " " << failing.call;
-    EXPECT_EQ(Calls("SetupUninstallOEMInfA").size(), ours ? 2u : 1u) << original << " " << failing.call;
+  EXPECT_EQ(State(kStored, FILE_ATTRIBUTE_READONLY), Kept);
+  // Original names, as the copy's PNF says, that make it no INF of the package: one that only
+  // begins as a package INF's, one that climbs, a folder's in the install folder, and one too long
+  // to join with the install folder, which no staged copy can bear.
+  const std::string kNotOurs[] = {"net7341a.inf.old", "..", "folder.inf", std::string(240, 'n') + ".inf"};
+  for (const std::string& from : kNotOurs) {
+    SCOPED_TRACE(Named(from, {}));
+    SeedStore(kStored, from);
+    RunState state{};
+    RemoveInstalledInfs(state);
+    EXPECT_EQ(State(kStored, FILE_ATTRIBUTE_READONLY), Kept);
+    EXPECT_EQ(Asked(), second);
   }
 }
 
 TEST_F(StepsTest, TheListIsReadInRegistryOrderWithinItsCapacitiesAndAsCounted) {
-  EXPECT_EQ(ReadList(), "none 777");
-  List("Notes", "0001"), List("1234", "notes");
-  EXPECT_EQ(ReadList(), "none 777");
   // A vendor name of 128 characters ends the walk, a device name of 512 or data of 513 the vendor.
   for (const std::string& vendor :
        {"0001"s, "ABC"s, "0002x"s, "0003" + std::string(123, 'e'), "FFFE" + std::string(124, 'f'), "FFFF"s})
@@ -264,42 +277,47 @@ TEST_F(StepsTest, TheListIsReadInRegistryOrderWithinItsCapacitiesAndAsCounted) {
   for (const std::string& device :
        {"00"s, "00a1"s, "00A2" + std::string(507, 'x'), "0003" + std::string(508, 'x'), "0004"s})
     List("BEEF", device);
-  List("CAFE", "0001", 511), List("CAFE", "0002", 512), List("CAFE", "0003", 513), List("CAFE", "0004");
-  EXPECT_EQ(ReadList(), "(1, 1)(2, 1)(3, 1)(48879, 161)(48879, 162)(51966, 1)(51966, 2)");
+  List("CAFE", "0001", 511);
+  List("CAFE", "0002", 512);
+  List("CAFE", "0003", 513);
+  List("CAFE", "0004");
+  EXPECT_EQ(ReadList(),
+            (Pairs{{1, 1}, {2, 1}, {3, 1}, {0xBEEF, 0xA1}, {0xBEEF, 0xA2}, {0xCAFE, 1}, {0xCAFE, 2}}));
+  // An entry added after the count (the counting pass enumerates three times) is left out: the
+  // buffer holds what was counted.
   Open();
-  List("1111", "0001"), List("2222", "0002"), List("2222", "0003");
-  // Opens: the list in each view, each vendor to count, then to fill, which fills at most what
-  // was counted.
+  List("1111", "0001");
+  List("2222", "0002");
   Fail({});
-  sim::FailCall("RegOpenKeyExA", {}, 6);
-  EXPECT_EQ(ReadList(), "(4369, 1)");
-  // A vendor's entry that comes after the count (the counting pass enumerates three times).
-  Fail({}), sim::BeforeCall("RegEnumKeyExA", 4, [this] { List("1111", "0009"); });
-  EXPECT_EQ(ReadList(), "(4369, 1)(4369, 9)(8738, 2)");
-  // A 32-bit component keeps its list in the 32-bit view, which 64-bit Windows keeps apart.
-  const std::string list32 = "SOFTWARE\\WOW6432Node\\Orvix\\Kadrimov\\SupportedDevices\\";
-  SetBytes(list32 + "3333", "0003", REG_SZ, ""), Fail({});
-  EXPECT_EQ(ReadList(), "(4369, 1)(4369, 9)(8738, 2)(8738, 3)(13107, 3)");
-  const std::string view = " (32-bit view)", path = "Software\\Orvix\\Kadrimov\\SupportedDevices";
-  EXPECT_EQ(
-      Calls("RegOpenKeyExA"),
-      (std::vector<std::string>{path, path + view, path + "\\1111", path + "\\2222", path + "\\3333" + view,
-                                path + "\\1111", path + "\\2222", path + "\\3333" + view}));
+  sim::BeforeCall("RegEnumKeyExA", 4, [this] { List("1111", "0009"); });
+  EXPECT_EQ(ReadList(), (Pairs{{0x1111, 1}, {0x1111, 9}}));
+  // A 32-bit component keeps its list in the 32-bit view, which only 64-bit Windows keeps apart.
+  SetBytes("SOFTWARE\\WOW6432Node\\Orvix\\Kadrimov\\SupportedDevices\\3333", "0003", REG_SZ, "");
   SetString("SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment", "PROCESSOR_ARCHITECTURE",
             "x86");
-  EXPECT_EQ(ReadList(), "(4369, 1)(4369, 9)(8738, 2)(8738, 3)");
+  EXPECT_EQ(ReadList(), (Pairs{{0x1111, 1}, {0x1111, 9}, {0x2222, 2}}));
   // Without the list's key name nothing is opened, not even by a name left in the buffer.
   Fail({"LoadStringA"});
-  EXPECT_EQ(ReadList(), "none 777");
-  EXPECT_EQ(Calls("RegOpenKeyExA").size(), 0u);
+  EXPECT_EQ(ReadList(), Pairs{});
+  EXPECT_EQ(Calls("RegOpenKeyExA"), Names{});
 }
+
+// A failing call; what the pass returns, how many of the devices it should remove stay, how
+// often the class installer was asked to remove one, and whether the driver's service stays.
+struct PassCase {
+  Failing fault;
+  int32_t removed, left;
+  size_t asked;
+  bool service;
+};
 
 TEST_F(StepsTest, ThePassRemovesWhatEachDevicesOwnIdentifierNamesAndSurvivesFailures) {
   RunState state{};
   ASSERT_TRUE(LoadResourceStrings(state));
   // Listed in an order that the lookup cannot search unsorted.
   for (const char* device : {"0007", "0005", "0003", "0001", "0000"}) List("1E7D", device);
-  List("1E7C", "0000"), List("0000", "0000");
+  List("1E7C", "0000");
+  List("0000", "0000");
   // 4095 characters fit with the NUL; the device field of a short identifier is 0 past its end.
   // Only PCI identifiers count, their labels in any case: other buses have other numbers there.
   const std::string removed[] = {
@@ -314,35 +332,26 @@ TEST_F(StepsTest, ThePassRemovesWhatEachDevicesOwnIdentifierNamesAndSurvivesFail
       "PCI\\VEN_1E7C\\1",          "PCI\\VEN_1E7D&SUB_0000\\1",
       "XYZ\\VEN_1E7C&DEV_4C40\\1", "USB\\VID_1E7C&PID_4C43\\5&1",
       "ROOT\\NET\\0001",           "SWD\\MSRRAS\\MS_NDISWANIP"};
-  // The failing call; what the pass returns; how many that it should remove stay; the service.
-  const std::tuple<Failing, int32_t, int32_t, bool> cases[] = {
-      {{}, 9, 0, false},
-      {{"SetupDiGetClassDevsA"}, 0, 9, true},
-      // Whether the system takes the parameters or not, the class installer removes the device.
-      {{"SetupDiSetClassInstallParamsA"}, 9, 0, false},
-      {{"SetupDiCallClassInstaller", "VEN_1E7D&DEV_0003"}, 8, 1, false}};
-  for (const auto& [failing, counted, left, service] : cases) {
+  const PassCase kCases[] = {
+      {{"SetupDiGetClassDevsA"}, 0, 9, 0, true},
+      {{"SetupDiCallClassInstaller", "VEN_1E7D&DEV_0003"}, 8, 1, 9, false},
+  };
+  for (const PassCase& row : kCases) {
+    SCOPED_TRACE(Named("", row.fault));
     for (const std::string& id : removed)
       AddDevice(kNet, id, id == Pci("1E7C", "4C46") ? std::string(4095, 'd').c_str() : "a");
     for (const std::string& id : kept)
       AddDevice(kNet, id, id == Pci("1E7C", "4C47") ? std::string(4096, 'd').c_str() : "a");
-    AddDevice(kOther, Pci("1E7C", "4C42"));
     AddService("RX90K");
-    Fail(failing);
-    EXPECT_EQ(RemoveDevicesOfClass(state, GUID_DEVCLASS_NET), counted) << failing.call;
+    Fail(row.fault);
+    EXPECT_EQ(RemoveDevicesOfClass(state, GUID_DEVCLASS_NET), row.removed);
     EXPECT_EQ(
         std::count_if(std::begin(removed), std::end(removed), [this](auto& id) { return HasDevice(id); }),
-        left);
+        row.left);
     for (const std::string& id : kept) EXPECT_TRUE(HasDevice(id)) << id.substr(0, 30);
-    EXPECT_TRUE(HasDevice(Pci("1E7C", "4C42")));
     // One removal through the class installer per supported device, none without it.
-    const std::vector<std::string> asked = Calls("SetupDiCallClassInstaller");
-    EXPECT_EQ(asked.size(), failing.call == "SetupDiGetClassDevsA"s ? 0u : 9u) << failing.call;
-    EXPECT_EQ(
-        std::count_if(asked.begin(), asked.end(), [](auto& call) { return call.rfind("0x5 PCI", 0) == 0; }),
-        static_cast<int32_t>(asked.size()));
-    EXPECT_EQ(Calls("SetupDiRemoveDevice").size(), 0u);
-    EXPECT_EQ(Has("SYSTEM\\CurrentControlSet\\Services\\RX90K"), service) << failing.call;
+    EXPECT_EQ(Calls("SetupDiCallClassInstaller").size(), row.asked);
+    EXPECT_EQ(Has("SYSTEM\\CurrentControlSet\\Services\\RX90K"), row.service);
   }
 }
 

@@ -11,55 +11,75 @@
 #include "platform/sim/runtime_start.h"
 
 namespace fs = std::filesystem;
+
+// The field machine: the package's adapters beside others' devices, services, files and values.
+const FieldDevice kOwnDevices[4] = {
+    {kNet, "PCI\\VEN_1E7C&DEV_4C43&SUBSYS_00011E7C&REV_01\\4&1A2B&0&00E0", "Orvix RX90K adapter"},
+    {kOther, "PCI\\VEN_1E7C&DEV_3A02&SUBSYS_00021E7C&REV_02\\4&2B3C&0&00E1", "Ethernet Controller"},
+    {kNet, "PCI\\VEN_ABCD&DEV_1234&SUBSYS_00000000&REV_00\\5&11&0&0010", "Supported through the list"},
+    {kNet, "PCI\\VEN_ABCE&DEV_1235&SUBSYS_00000000&REV_00\\5&12&0&0018", "Listed in the 32-bit view"},
+};
+
 namespace {
 
-// d, D: own and others' devices; s, S: services; F: files with attributes; V: values.
-const struct {
-  char kind;
-  const char *a, *b = nullptr, *c = nullptr;
-  DWORD bits = 0;
-} kField[] = {
-    {'d', kNet, "PCI\\VEN_1E7C&DEV_4C43&SUBSYS_00011E7C&REV_01\\4&1A2B&0&00E0", "Orvix RX90K adapter"},
-    {'d', kOther, "PCI\\VEN_1E7C&DEV_3A02&SUBSYS_00021E7C&REV_02\\4&2B3C&0&00E1", "Ethernet Controller"},
-    {'d', kNet, "PCI\\VEN_ABCD&DEV_1234&SUBSYS_00000000&REV_00\\5&11&0&0010", "Supported through the list"},
-    {'d', kNet, "PCI\\VEN_ABCE&DEV_1235&SUBSYS_00000000&REV_00\\5&12&0&0018", "Listed in the 32-bit view"},
-    {'s', "RX90K"},
-    {'D', kNet, "PCI\\VEN_1E7C&DEV_9999&SUBSYS_00000000&REV_00\\4&44&0&0000", "Unsupported"},
-    {'D', kNet, "USB\\VID_1E7C&PID_4C43\\5&2C1D&0&2", "USB adapter, no PCI fields"},
-    {'D', kOther, "PCI\\VEN_1E7C&DEV_4C44&SUBSYS_00000000&REV_00\\4&66&0&0000", nullptr},
-    {'D', "{4D36E968-E325-11CE-BFC1-08002BE10318}", "PCI\\VEN_1E7C&DEV_4C45&SUBSYS_0&REV_00\\4&7", "Display"},
-    {'S', "RX90K2"},
-    {'F', "C:\\Windows\\INF\\oem3.inf", "[Version]\nClass=Net\n; Lumenet\n", nullptr,
-     FILE_ATTRIBUTE_READONLY},
-    {'F', "C:\\Windows\\INF\\oem3.pnf", "PNF oem3\n", nullptr, FILE_ATTRIBUTE_HIDDEN},
-    {'F', "C:\\Windows\\System32\\kadrimov.exe", "Kadrimov\n", nullptr, FILE_ATTRIBUTE_SYSTEM},
-    {'F', "C:\\Program Files\\Orvix\\qnetprep\\notes.txt", "notes\n", nullptr, FILE_ATTRIBUTE_READONLY},
-    {'V', "SOFTWARE\\Orvix\\qnetprep\\Notes", "Owner", "the administrator"},
-    {'V', "SOFTWARE\\Orvix\\Lumenet\\Parameters", "RenamedInf", "C:\\Windows\\INF\\oem3.inf"},
-    {'V', "SOFTWARE\\Orvix\\qnetprep2", "Install", "Success"},
-    {'V', "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\qnetprep2", "UninstallString", "x /u"},
-    {'V', "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Lumora\\Parts", "Driver", "lumora.sys"},
-    {'V', "SOFTWARE\\Orvix\\Kadrimov\\SupportedDevices\\ABCD", "1234", ""},
-    {'V', "SOFTWARE\\WOW6432Node\\Orvix\\Kadrimov\\SupportedDevices\\ABCE", "1235", ""}};
+// Others' devices: of the maker, in the network class or with no description; no run may remove one.
+const FieldDevice kNeighbourDevices[] = {
+    {kNet, "PCI\\VEN_1E7C&DEV_9999&SUBSYS_00000000&REV_00\\4&44&0&0000", "Unsupported"},
+    {kNet, "USB\\VID_1E7C&PID_4C43\\5&2C1D&0&2", "USB adapter, no PCI fields"},
+    {kOther, "PCI\\VEN_1E7C&DEV_4C44&SUBSYS_00000000&REV_00\\4&66&0&0000", nullptr},
+    {"{4D36E968-E325-11CE-BFC1-08002BE10318}", "PCI\\VEN_1E7C&DEV_4C45&SUBSYS_0&REV_00\\4&7", "Display"},
+};
+// Others' files where the product writes and deletes, with attributes that guard them.
+struct FieldFile {
+  const char *path, *content;
+  DWORD attributes;
+};
+const FieldFile kNeighbourFiles[] = {
+    {"C:\\Windows\\INF\\oem3.inf", "[Version]\nClass=Net\n; Lumenet\n", FILE_ATTRIBUTE_READONLY},
+    {"C:\\Windows\\INF\\oem3.pnf", "PNF oem3\n", FILE_ATTRIBUTE_HIDDEN},
+    {"C:\\Windows\\System32\\kadrimov.exe", "Kadrimov\n", FILE_ATTRIBUTE_SYSTEM},
+    {"C:\\Program Files\\Orvix\\qnetprep\\notes.txt", "notes\n", FILE_ATTRIBUTE_READONLY},
+};
+// Values inside the product's key, beside it under names that begin as its own, and the list
+// of supported devices in both registry views.
+struct FieldValue {
+  const char *key, *name, *text;
+};
+const FieldValue kFieldValues[] = {
+    {"SOFTWARE\\Orvix\\qnetprep\\Notes", "Owner", "the administrator"},
+    {"SOFTWARE\\Orvix\\Lumenet\\Parameters", "RenamedInf", "C:\\Windows\\INF\\oem3.inf"},
+    {"SOFTWARE\\Orvix\\qnetprep2", "Install", "Success"},
+    {"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\qnetprep2", "UninstallString", "x /u"},
+    {"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Lumora\\Parts", "Driver", "lumora.sys"},
+    {"SOFTWARE\\Orvix\\Kadrimov\\SupportedDevices\\ABCD", "1234", ""},
+    {"SOFTWARE\\WOW6432Node\\Orvix\\Kadrimov\\SupportedDevices\\ABCE", "1235", ""},
+};
 
-std::string Escaped(const std::string& text) {
-  return std::regex_replace(text, std::regex(R"([\\^$.|?*+()\[\]{}])"), R"(\$&)");
+// The changes a run may make, as Differences writes them. Others' devices and stored INFs,
+// which these would let go, are held by NamesNeighbour.
+std::regex OwnChanges(const std::string& tail) {
+  const std::string below = R"((\\.*| : .*)?$)";
+  const std::string entries = R"(SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\)";
+  const std::string folder = R"(C:\\Program Files\\Orvix\\qnetprep)";
+  std::string own = R"(\w+: (key|value) SOFTWARE\\Orvix\\qnetprep)" + below;
+  own += R"(|\w+: (key|value) )" + entries + "qnetprep" + below;
+  own += R"(|added: key SOFTWARE\\Orvix$)";
+  own += R"(|removed: (key|value) SYSTEM\\CurrentControlSet\\(Enum|Services\\RX90K))" + below;
+  own += R"(|\w+: (file|attributes) C:\\Windows\\(System32\\qnetprep\.exe|INF\\oem\d+\.[ip]nf)$)";
+  own += R"(|\w+: (file|attributes|folder) C:\\Windows\\System32\\catroot.*)";
+  own += R"(|added: folder C:\\Program Files\\Orvix$)";
+  own += "|added: (file|folder) " + folder + R"((\\.*)?$)";
+  own += "|(removed: attributes|modified: file) " + folder + R"(\\.*)";
+  if (tail.find("/u") != std::string::npos) own += "|removed: (key|value) " + entries + "Lumora" + below;
+  return std::regex(own, std::regex::icase | std::regex::optimize);
 }
 
-// What a run may change. Others' devices and stored INFs are held by the neighbours check.
-std::regex OwnChanges(const std::string& tail, const std::string& installFolder) {
-  const std::string below = R"((\\.*| : .*)?$)",
-                    list = R"(SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\)";
-  std::string own = R"(\w+: (key|value) (SOFTWARE\\Orvix\\|)" + list + ")qnetprep" + below +
-                    R"(|added: key SOFTWARE\\Orvix$)" +
-                    R"(|removed: (key|value) SYSTEM\\CurrentControlSet\\(Enum|Services\\RX90K))" + below +
-                    R"(|\w+: (file|attributes) C:\\Windows\\(System32\\qnetprep\.exe|INF\\oem\d+\.[ip]nf)$)" +
-                    R"(|\w+: (file|attributes|folder) C:\\Windows\\System32\\catroot.*|added: folder )" +
-                    Escaped(installFolder.substr(0, installFolder.rfind('\\'))) + "$|added: (file|folder) " +
-                    Escaped(installFolder) + R"((\\.*)?$|(removed: attributes|modified: file) )" +
-                    Escaped(installFolder) + R"(\\.*)";
-  if (tail.find("/u") != std::string::npos) own += "|removed: (key|value) " + list + "Lumora" + below;
-  return std::regex(own, std::regex::icase | std::regex::optimize);
+bool NamesNeighbour(const std::string& change) {
+  for (const FieldDevice& device : kNeighbourDevices)
+    if (change.find(device.instance) != std::string::npos) return true;
+  for (const FieldFile& file : kNeighbourFiles)
+    if (change.find(file.path) != std::string::npos) return true;
+  return false;
 }
 
 void CaptureKey(const sim::RegKey& key, const std::string& path, MachineState* state) {
@@ -101,8 +121,10 @@ int MachineTest::Run(const std::string& tail) {
   sim::SetCommandLine("qnetprep.exe " + tail);
   RunState state{};
   int result = 0;
-  output_ =
-      OutputOf([&] { HardenDllSearch(), result = RunInstaller(state, CommandTailOf(GetCommandLineA())); });
+  output_ = OutputOf([&] {
+    HardenDllSearch();
+    result = RunInstaller(state, CommandTailOf(GetCommandLineA()));
+  });
   return result;
 }
 
@@ -112,15 +134,21 @@ void MachineTest::PrepareTemplate(const Mode& mode) {
                               : name == "net73417.inf" ? InfText(name, "RX90KW2K.CAT")
                                                        : "package file " + name);
   Write("C:\\pkg\\qnetprep.exe", "program image\n");
-  for (const std::string kinds : {"dDsSFV", mode.afterRecordedInstall ? "ds" : ""}) {
-    if (kinds == "ds") Run("/au");
-    for (const auto& seed : kField) {
-      const char kind = kinds.find(seed.kind) == std::string::npos ? ' ' : seed.kind;
-      if (kind == 'd' || kind == 'D') AddDevice(seed.a, seed.b, seed.c);
-      if (kind == 's' || kind == 'S') AddService(seed.a);
-      if (kind == 'F' || kind == 'V')
-        kind == 'F' ? Write(seed.a, seed.b, seed.bits) : SetString(seed.a, seed.b, seed.c);
-    }
+  const auto addAdapters = [this] {
+    for (const FieldDevice& device : kOwnDevices)
+      AddDevice(device.classGuid, device.instance, device.description);
+    AddService("RX90K");
+  };
+  addAdapters();
+  for (const FieldDevice& device : kNeighbourDevices)
+    AddDevice(device.classGuid, device.instance, device.description);
+  AddService("RX90K2");
+  for (const FieldFile& file : kNeighbourFiles) Write(file.path, file.content, file.attributes);
+  for (const FieldValue& value : kFieldValues) SetString(value.key, value.name, value.text);
+  // The recorded install removed the adapters; Windows finds them again.
+  if (mode.afterRecordedInstall) {
+    Run("/au");
+    addAdapters();
   }
   sim::SaveMachine();
   template_ = folder_;
@@ -147,28 +175,21 @@ MachineState MachineTest::Capture() {
 
 void MachineTest::CheckedRun(const std::string& tail, const std::string& faulted, int failedCloses) {
   const MachineState before = Capture();
-  const int sets = sim::OpenDeviceSetCount(), services = sim::OpenServiceHandleCount();
-  EXPECT_EQ(Run(tail), 1);
-  const int failed = failedCloses >= 0 ? failedCloses : static_cast<int>(Calls(faulted).size());
-  EXPECT_EQ(sim::OpenRegistryKeyCount(), faulted == "RegCloseKey" ? failed : 0);
-  EXPECT_EQ(sim::OpenDeviceSetCount() - sets, faulted == "SetupDiDestroyDeviceInfoList" ? failed : 0);
-  EXPECT_EQ(sim::OpenServiceHandleCount() - services, faulted == "CloseServiceHandle" ? failed : 0);
-  EXPECT_TRUE(
-      std::regex_match(output_, std::regex("((SetFileAttributes|CopyFile) error, error value = [0-9a-f]+)*")))
-      << output_;
-  const MachineState after = Capture();
+  const int sets = sim::OpenDeviceSetCount();
+  const int services = sim::OpenServiceHandleCount();
+  EXPECT_EQ(Run(tail), 1) << "exit code";
+  const int failed = failedCloses == kEveryClose ? static_cast<int>(Calls(faulted).size()) : failedCloses;
+  EXPECT_EQ(sim::OpenRegistryKeyCount(), faulted == "RegCloseKey" ? failed : 0) << "registry keys left open";
+  EXPECT_EQ(sim::OpenDeviceSetCount() - sets, faulted == "SetupDiDestroyDeviceInfoList" ? failed : 0)
+      << "device information sets left open";
+  EXPECT_EQ(sim::OpenServiceHandleCount() - services, faulted == "CloseServiceHandle" ? failed : 0)
+      << "service handles left open";
+  const std::regex errorLines("((SetFileAttributes|CopyFile) error, error value = [0-9a-f]+)*");
+  EXPECT_TRUE(std::regex_match(output_, errorLines)) << "standard output, only error lines: " << output_;
   std::string foreign;
-  const std::regex own = OwnChanges(tail, installFolder_);
-  std::istringstream changes(Differences(before, after));
+  const std::regex own = OwnChanges(tail);
+  std::istringstream changes(Differences(before, Capture()));
   for (std::string change; std::getline(changes, change);)
-    if (!std::regex_match(change, own)) foreign += change + "\n";
-  for (const auto& seed : kField) {
-    const std::string entries[] = {"key SYSTEM\\CurrentControlSet\\Enum\\"s + (seed.b ? seed.b : ""),
-                                   "file "s + seed.a, "attributes "s + seed.a};
-    for (const std::string& entry : entries)
-      if ((seed.kind == 'D' || seed.kind == 'F') &&
-          (before.count(entry) ? before.at(entry) : "-") != (after.count(entry) ? after.at(entry) : "-"))
-        foreign += "neighbour changed: " + entry + "\n";
-  }
-  EXPECT_EQ(foreign, "");
+    if (!std::regex_match(change, own) || NamesNeighbour(change)) foreign += change + "\n";
+  EXPECT_EQ(foreign, "") << "changes outside the product's, or to a neighbour";
 }

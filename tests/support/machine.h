@@ -30,11 +30,6 @@ inline std::string InfText(const std::string& label, const std::string& catalog 
   return "[Version]\nSignature=\"$Windows NT$\"\n" +
          (catalog.empty() ? "" : "CatalogFile=" + catalog + "\n") + "; " + label + "\n";
 }
-inline std::string Bits(std::initializer_list<bool> facts) {
-  std::string bits;
-  for (bool fact : facts) bits += fact ? '1' : '0';
-  return bits;
-}
 
 using MachineState = std::map<std::string, std::string>;
 // Entries "key P", "value P : name", "file/folder/attributes C:\.."; changes "added: entry".
@@ -57,6 +52,12 @@ constexpr Mode kModes[] = {{"Default", "", false},
                            {"RecordOverRecordedInstall", "/au", true},
                            {"SingleInf", "/inf=net7341a.inf", false},
                            {"UninstallAfterRecordedInstall", "/u", true}};
+
+// The field machine's adapters of the package, seeded by PrepareTemplate with its service RX90K.
+struct FieldDevice {
+  const char *classGuid, *instance, *description;
+};
+extern const FieldDevice kOwnDevices[4];
 
 class MachineTest : public testing::Test {
  protected:
@@ -81,7 +82,6 @@ class MachineTest : public testing::Test {
                : "";
   }
   bool Has(Text key) { return sim::FindKeyPath(Root(), key) != nullptr; }
-  bool Has(Text key, const char* value) { return Value(key, value) != nullptr; }
   std::string Linux(Text path) {  // "" for a path the machine refuses
     sim::MappedPath mapped;
     DWORD error = 0;
@@ -97,9 +97,7 @@ class MachineTest : public testing::Test {
     content << std::ifstream(linuxPath, std::ios::binary).rdbuf();
     return content.str();
   }
-  std::string Read(Text path) { return Slurp(Linux(path)); }
   bool Exists(Text path) { return std::filesystem::is_regular_file(Linux(path)); }
-  DWORD Attributes(Text path) { return sim::StoredAttributes(Linux(path)); }
   void AddDevice(const char* classGuid, Text id, const char* description = "adapter") {
     SetString("SYSTEM\\CurrentControlSet\\Enum\\" + id, "ClassGUID", classGuid);
     if (description) SetString("SYSTEM\\CurrentControlSet\\Enum\\" + id, "DeviceDesc", description);
@@ -133,10 +131,11 @@ class MachineTest : public testing::Test {
     sim::OpenMachine(folder_, folder_ + "/drive_c/pkg");
   }
   MachineState Capture();
-  // Exit code 1, no handle left open (but `failedCloses` of a faulted close, -1: all), only
-  // error lines on standard output, neighbours as they were, no change outside the product's.
+  // Exit code 1, no handle left open (but `failedCloses` of a faulted close), only error lines
+  // on standard output, neighbours as they were, no change outside the product's.
+  static constexpr int kEveryClose = -1;  // every call of the faulted name failed
   void CheckedRun(const std::string& tail, const std::string& faulted = "", int failedCloses = 0);
 
-  std::string workspace_, folder_, template_, output_, installFolder_ = "C:\\Program Files\\Orvix\\qnetprep";
+  std::string workspace_, folder_, template_, output_;
   int machines_ = 0;
 };

@@ -1,9 +1,5 @@
-"""e2e.py sim <scenario> | wine <x64|x86> <scenario|footprint|same_bytes> | template <x64|x86> <folder>.
-A scenario of scenarios.py on the simulated machine, or under Wine with that build and on
-the simulated machine, which must agree (under_wow64: the x86 build in the 64-bit prefix of
-QNETPREP_WINE_TEMPLATE, and on a simulated 64-bit Windows); same_bytes: the build again, in another folder,
-gives the same exe. Both are read from Linux: the registry from its file (the prefix's system.reg once the
-server has ended), files from the drives. QNETPREP_KEEP_MACHINE=1 keeps the machine folders for a look."""
+"""e2e.py sim <scenario> | wine <x64|x86> <scenario|footprint|same_bytes> | template <x64|x86> <folder>
+(README: "The end-to-end scenarios"). QNETPREP_KEEP_MACHINE=1 keeps the machine folders for a look."""
 import difflib, filecmp, os, re, shutil, subprocess, sys, tempfile
 from pathlib import Path
 
