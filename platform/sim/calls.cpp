@@ -12,7 +12,6 @@ namespace {
 
 struct NamedFault {
   std::string name;
-  uint32_t occurrence;     // 0: every call of the name
   std::string detailPart;  // when not empty, only calls whose detail holds it
   Fault fault;
 };
@@ -65,16 +64,10 @@ const Fault* EnterCall(const char* name, const std::string& detail) {
   for (const auto& [k, fault] : calls.numberedFaults) {
     if (k == number) return &fault;
   }
-  if (!calls.namedFaults.empty()) {
-    const uint32_t occurrence = OccurrencesSoFar(name);
-    for (const NamedFault& planned : calls.namedFaults) {
-      const bool detailMatches =
-          planned.detailPart.empty() || detail.find(planned.detailPart) != std::string::npos;
-      if (planned.name == name && (planned.occurrence == 0 || planned.occurrence == occurrence) &&
-          detailMatches) {
-        return &planned.fault;
-      }
-    }
+  for (const NamedFault& planned : calls.namedFaults) {
+    const bool detailMatches =
+        planned.detailPart.empty() || detail.find(planned.detailPart) != std::string::npos;
+    if (planned.name == name && detailMatches) return &planned.fault;
   }
   return nullptr;
 }
@@ -89,12 +82,8 @@ void ResetCalls() {
   ClearFaults();
 }
 
-void FailCall(const std::string& name, Fault fault, uint32_t occurrence) {
-  Calls().namedFaults.push_back({name, occurrence, std::string(), fault});
-}
-
 void FailCallOn(const std::string& name, const std::string& detailPart, Fault fault) {
-  Calls().namedFaults.push_back({name, 0, detailPart, fault});
+  Calls().namedFaults.push_back({name, detailPart, fault});
 }
 
 void FailCallNumber(uint32_t k, Fault fault) {

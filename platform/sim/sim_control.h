@@ -42,12 +42,9 @@ struct Fault {
   bool useResult = false;
   int64_t result = 0;
 };
-// Fail the `occurrence`-th call (1-based) of the named function; occurrence 0 fails
-// every call of that name.
-void FailCall(const std::string& name, Fault fault, uint32_t occurrence = 0);
 // Fail every call of the named function whose logged detail (what it acts on, as the
 // call log writes it: "Software\\Orvix\\qnetprep\\Parameters:RenamedInf", a file path)
-// contains `detailPart`.
+// contains `detailPart` ("": every call of the name).
 void FailCallOn(const std::string& name, const std::string& detailPart, Fault fault);
 // Fail the k-th counted platform call of the run (1-based), whatever its name.
 void FailCallNumber(uint32_t k, Fault fault);
