@@ -132,7 +132,7 @@ TEST_F(StepsTest, EachExitOfAnInstallLeavesWhatCameBeforeIt) {
     state.RecordMode = row.record;
     const std::string before =
         row.fault.fault.result == 300 ? std::string(300, 's') : "C:\\Windows\\System32";
-    std::strcpy(state.SystemFolder, before.c_str());
+    before.copy(state.SystemFolder, sizeof state.SystemFolder - 1);
     Fail(row.fault);
     bool installed = false;
     // As a run does it: the staging first, when the strings load.

@@ -75,11 +75,11 @@ std::regex OwnChanges(const std::string& tail) {
 }
 
 bool NamesNeighbour(const std::string& change) {
-  for (const FieldDevice& device : kNeighbourDevices)
-    if (change.find(device.instance) != std::string::npos) return true;
-  for (const FieldFile& file : kNeighbourFiles)
-    if (change.find(file.path) != std::string::npos) return true;
-  return false;
+  const auto names = [&change](const char* text) { return change.find(text) != std::string::npos; };
+  return std::any_of(std::begin(kNeighbourDevices), std::end(kNeighbourDevices),
+                     [&](const FieldDevice& device) { return names(device.instance); }) ||
+         std::any_of(std::begin(kNeighbourFiles), std::end(kNeighbourFiles),
+                     [&](const FieldFile& file) { return names(file.path); });
 }
 
 void CaptureKey(const sim::RegKey& key, const std::string& path, MachineState* state) {
