@@ -202,7 +202,6 @@ TEST_F(StepsTest, ARunReadsThePackageBeforeTheRemovalAndMakesNoPathThatWouldNotF
     EXPECT_EQ(Exists(kStored) + Exists(kInf + "oem1.inf"), row.stored);
     EXPECT_EQ(Exists(programFiles + "\\Orvix\\qnetprep\\qnetprep.exe"), row.stagedProgram);
     EXPECT_EQ(Slurp(Linux(kSelfCopy)) == "program", row.selfCopy);
-    // By now the share is out of reach.
     EXPECT_EQ(Linux(package + "qnetprep.exe").empty(), row.package[0] == 'N');
   }
 }
@@ -223,8 +222,9 @@ TEST_F(StepsTest, SlotsNameThePackagesStoredInfsOnlyAndTheSystemUninstallsThem) 
   const Names both = {"oem0.inf", "oem1.inf"}, second = {"oem1.inf"}, upper = {"oem0.INF", "oem1.inf"};
   const std::string error = "SetFileAttributes error, error value = ";
   const std::string unterminated = kStored + std::string(512 - kStored.size(), ' ');
-  // The attributes of the stored copy cannot be cleared.
+  // The attributes of the stored copy cannot be cleared; its PNF is gone already, which is not told.
   const Failing infDenied = {"SetFileAttributesA", "oem0.inf", {ERROR_ACCESS_DENIED}};
+  const Failing pnfGone = {"SetFileAttributesA", "oem0.pnf", {ERROR_FILE_NOT_FOUND}};
   const SlotCase kCases[] = {
       // Only ".inf" turns into ".pnf": without the system's uninstall the PNF stays.
       {kInf + "oem0.INF", {"SetupUninstallOEMInfA"}, Gone, Kept, Kept, true, false, false, upper, ""},
@@ -233,6 +233,7 @@ TEST_F(StepsTest, SlotsNameThePackagesStoredInfsOnlyAndTheSystemUninstallsThem) 
       {kStored, {"LoadStringA"}, Kept, Kept, Kept, false, true, true, Names{}, ""},
       {kStored, {"RegOpenKeyExA", "Uninstall"}, Gone, Gone, Gone, false, false, true, both, ""},
       {kStored, infDenied, Kept, Gone, Kept, true, false, false, both, error + "5"},
+      {kStored, pnfGone, Gone, Gone, Gone, true, false, false, both, ""},
   };
   for (const SlotCase& row : kCases) {
     SCOPED_TRACE(Named(row.slot, row.fault));
@@ -255,10 +256,10 @@ TEST_F(StepsTest, SlotsNameThePackagesStoredInfsOnlyAndTheSystemUninstallsThem) 
   RunState binary{};
   EXPECT_FALSE(RemoveInstalledInfs(binary));
   EXPECT_EQ(State(kStored, FILE_ATTRIBUTE_READONLY), Kept);
-  // Original names, as the copy's PNF says, that make it no INF of the package: one that only
-  // begins as a package INF's, one that climbs, a folder's in the install folder, and one too long
-  // to join with the install folder, which no staged copy can bear.
-  const std::string kNotOurs[] = {"net7341a.inf.old", "..", "folder.inf", std::string(240, 'n') + ".inf"};
+  // Original names, as the copy's PNF says, that make it no INF of the package: none, one that
+  // only begins as a package INF's, one that climbs, a folder's in the install folder, and one too
+  // long to join with the install folder, which no staged copy can bear.
+  const std::string kNotOurs[] = {"", "net7341a.inf.old", "..", "folder.inf", std::string(240, 'n') + ".inf"};
   for (const std::string& from : kNotOurs) {
     SCOPED_TRACE(Named(from, {}));
     SeedStore(kStored, from);
