@@ -109,6 +109,7 @@ TEST_F(StepsTest, EachExitOfAnInstallLeavesWhatCameBeforeIt) {
   const InstallCase kCases[] = {
       // Without "SOFTWARE" the install gives up, recorded or not.
       {{"RegOpenKeyExA", "SOFTWARE"}, false, false, true, false, false, none},
+      {{"RegCreateKeyExA", "Orvix\\qnetprep"}, true, false, true, false, false, none},
       {{"RegCreateKeyExA", "Parameters"}, true, false, true, false, false, none},
       {{"RegOpenKeyExA", "Uninstall"}, true, false, true, true, false, {"Success", kStored, "", ""}},
       {{"RegCreateKeyExA", "Uninstall"}, true, false, true, true, false, {"Success", kStored, "", ""}},

@@ -133,6 +133,7 @@ TEST_F(BadInputTest, OddTailsFilesInTheWayAndFoldersOfEveryLength) {
   PrepareTemplate(kModes[0]);
   const std::string j228 = std::string(224, 'j') + ".inf";
   const std::string denied = "CopyFile error, error value = 5";
+  const std::string deep = "C:\\" + std::string(200, 'd') + "\\" + std::string(55, 'd');
   const auto packageInf = [this](const std::string& name) {
     return [=] { Write("C:\\pkg\\" + name, InfText(name)); };
   };
@@ -148,10 +149,7 @@ TEST_F(BadInputTest, OddTailsFilesInTheWayAndFoldersOfEveryLength) {
       {"a folder in the self-copy's place", "/au", [this] { fs::create_directories(Linux(kSelfCopy)); },
        "net73417.inf", 1, true, denied + denied},
       // At 259 characters the current folder is read, but no path in it fits.
-      {"a current folder of 259 characters", "",
-       [] {
-         sim::TheMachine().currentDirectory = "C:\\" + std::string(200, 'd') + "\\" + std::string(55, 'd');
-       },
+      {"a current folder of 259 characters", "", [&] { sim::TheMachine().currentDirectory = deep; },
        "net7341a.inf", 0, false, ""},
   };
   for (const BadInputCase& row : cases) {
