@@ -107,8 +107,9 @@ TEST_F(StepsTest, EachExitOfAnInstallLeavesWhatCameBeforeIt) {
   const Record none = {}, whole = {"Success", kStored, name, command};
   const sim::Fault filled = {0, true, MAX_PATH};
   const InstallCase kCases[] = {
-      // Without "SOFTWARE" the install gives up, recorded or not.
+      // Without "SOFTWARE", or without its strings, the install gives up, recorded or not.
       {{"RegOpenKeyExA", "SOFTWARE"}, false, false, true, false, false, none},
+      {{"LoadStringA"}, true, false, false, false, false, none},
       {{"RegCreateKeyExA", "Orvix\\qnetprep"}, true, false, true, false, false, none},
       {{"RegCreateKeyExA", "Parameters"}, true, false, true, false, false, none},
       {{"RegOpenKeyExA", "Uninstall"}, true, false, true, true, false, {"Success", kStored, "", ""}},
