@@ -54,6 +54,7 @@ TEST_P(ModeTest, EveryModeDoesItsOwnWorkAndEveryFailingCallEndsCleanWithinThePro
   // Every mode removes the adapters and their service; the staged package stays.
   for (const FieldDevice& device : kOwnDevices) EXPECT_FALSE(HasDevice(device.instance)) << device.instance;
   EXPECT_FALSE(Has("SYSTEM\\CurrentControlSet\\Services\\RX90K")) << "the service RX90K";
+  EXPECT_EQ(Has(kProduct), mode.tail != "/u"s) << "the product's key, which only the uninstall takes";
   EXPECT_EQ(Exists("C:\\Windows\\INF\\oem0.inf"), mode.tail != "/u"s) << "the stored copy oem0.inf";
   EXPECT_TRUE(Exists(kInstall + "net7341a.inf"s)) << "the staged net7341a.inf";
   for (const Wow64Case& row : kWow64) {
