@@ -139,11 +139,12 @@ bool IsMachineRoot(const sim::RegKey& key) {
 
 }  // namespace
 
-LSTATUS WINAPI RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD /*options*/, REGSAM sam, PHKEY result) {
+LSTATUS WINAPI RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD options, REGSAM sam, PHKEY result) {
   const char* view = (sam & KEY_WOW64_32KEY) != 0 ? " (32-bit view)" : "";
   LSTATUS faulted = ERROR_SUCCESS;
   if (sim::InterceptStatus("RegOpenKeyExA", KeyDetail(key, subKey) + view, &faulted)) return faulted;
-  if (result == nullptr) return ERROR_INVALID_PARAMETER;
+  // Windows passes the options to the kernel, which refuses any but the link option.
+  if (result == nullptr || (options & ~REG_OPTION_OPEN_LINK) != 0) return ERROR_INVALID_PARAMETER;
   // Windows hands back a predefined key itself rather than a new handle to it.
   if (key == HKEY_LOCAL_MACHINE && (subKey == nullptr || subKey[0] == '\0') &&
       sim::TheMachine().localMachine != nullptr) {
@@ -209,10 +210,11 @@ LSTATUS WINAPI RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD reserved, LP
   return result;
 }
 
-LSTATUS WINAPI RegSetValueExA(HKEY key, LPCSTR valueName, DWORD /*reserved*/, DWORD type, const BYTE* data,
+LSTATUS WINAPI RegSetValueExA(HKEY key, LPCSTR valueName, DWORD reserved, DWORD type, const BYTE* data,
                               DWORD dataSize) {
   LSTATUS faulted = ERROR_SUCCESS;
   if (sim::InterceptStatus("RegSetValueExA", ValueDetail(key, valueName), &faulted)) return faulted;
+  if (reserved != 0) return ERROR_INVALID_PARAMETER;
   if (data == nullptr && dataSize != 0) return kErrorNoAccess;
   const KeyHandle* handle = nullptr;
   const LSTATUS status = ResolveKeyWithRights(key, kKeySetValue, &handle);
