@@ -1,7 +1,5 @@
 #include "cleanup/package_inf.h"
 
-#include <cstring>
-
 #include "install/install_folder.h"
 #include "platform/platform.h"
 #include "platform/text.h"
@@ -23,8 +21,7 @@ bool ReadOriginalInfName(const char* storedInfPath, char (&name)[MAX_PATH]) {
                                nullptr)) {
     return false;
   }
-  SP_ORIGINAL_FILE_INFO_A original;
-  std::memset(&original, 0, sizeof original);
+  SP_ORIGINAL_FILE_INFO_A original{};
   original.cbSize = sizeof original;
   if (!SetupQueryInfOriginalFileInformationA(information, 0, nullptr, &original)) return false;
   original.OriginalInfName[MAX_PATH - 1] = '\0';

@@ -42,8 +42,7 @@ uint32_t FieldAt(const char* id, size_t start) {
 // from every hardware profile; their result is not read (Wine refuses them and removes
 // the device all the same).
 bool RemoveThroughClassInstaller(HDEVINFO set, SP_DEVINFO_DATA& device) {
-  SP_REMOVEDEVICE_PARAMS params;
-  std::memset(&params, 0, sizeof params);
+  SP_REMOVEDEVICE_PARAMS params{};
   params.ClassInstallHeader.cbSize = sizeof params.ClassInstallHeader;
   params.ClassInstallHeader.InstallFunction = DIF_REMOVE;
   params.Scope = DI_REMOVEDEVICE_GLOBAL;
@@ -59,14 +58,12 @@ int32_t RemoveSupportedDevicesInSet(HDEVINFO set, const DevicePair* list, uint32
   char instanceId[kDeviceTextCapacity];
   BYTE description[kDeviceTextCapacity];
   for (DWORD index = 0;; ++index) {
-    SP_DEVINFO_DATA device;
-    std::memset(&device, 0, sizeof device);
+    SP_DEVINFO_DATA device{};
     device.cbSize = sizeof device;
     if (!SetupDiEnumDeviceInfo(set, index, &device)) break;
     if (!SetupDiGetDeviceInstanceIdA(set, &device, instanceId, kDeviceTextCapacity, nullptr)) continue;
     // Only whether it has one matters: a device without a description is left alone.
-    DWORD descriptionType = 0;
-    if (!SetupDiGetDeviceRegistryPropertyA(set, &device, SPDRP_DEVICEDESC, &descriptionType, description,
+    if (!SetupDiGetDeviceRegistryPropertyA(set, &device, SPDRP_DEVICEDESC, nullptr, description,
                                            kDeviceTextCapacity, nullptr)) {
       continue;
     }

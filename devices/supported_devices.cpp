@@ -146,7 +146,7 @@ bool IsSupportedDevice(uint32_t vendorId, uint32_t deviceId, const DevicePair* l
 }
 
 void SortSupportedDeviceList(SupportedDeviceList list, uint32_t count) {
-  if (list != nullptr && count > 1) std::qsort(list, count, sizeof *list, ComparePairs);
+  if (list != nullptr) std::qsort(list, count, sizeof *list, ComparePairs);
 }
 
 bool IsSupportedDeviceInSortedList(uint32_t vendorId, uint32_t deviceId, const DevicePair* list,

@@ -7,9 +7,8 @@
 
 LSTATUS CreateRecordKey(HKEY parent, const char* name, HKEY* key) {
   HKEY created = nullptr;
-  DWORD disposition = 0;
   const LSTATUS status = RegCreateKeyExA(parent, name, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
-                                         nullptr, &created, &disposition);
+                                         nullptr, &created, nullptr);
   if (status == ERROR_SUCCESS) *key = created;
   return status;
 }

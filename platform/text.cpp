@@ -1,5 +1,6 @@
 #include "platform/text.h"
 
+#include <algorithm>
 #include <cstring>
 
 bool TextCopy(char* dest, size_t capacity, const char* src) {
@@ -10,8 +11,8 @@ bool TextCopy(char* dest, size_t capacity, const char* src) {
 }
 
 bool TextAppend(char* dest, size_t capacity, const char* src) {
+  // A dest without a NUL within its capacity leaves no room, and nothing fits that.
   const size_t used = strnlen(dest, capacity);
-  if (used >= capacity) return false;
   const size_t length = std::strlen(src);
   if (length >= capacity - used) return false;
   std::memmove(dest + used, src, length + 1);
@@ -20,8 +21,7 @@ bool TextAppend(char* dest, size_t capacity, const char* src) {
 
 void TextCopyPrefix(char* dest, size_t capacity, const char* src, size_t limit) {
   if (capacity == 0) return;
-  size_t length = strnlen(src, limit);
-  if (length > capacity - 1) length = capacity - 1;
+  const size_t length = strnlen(src, std::min(limit, capacity - 1));
   std::memmove(dest, src, length);
   dest[length] = '\0';
 }
