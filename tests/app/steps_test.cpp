@@ -91,8 +91,8 @@ TEST_F(StepsTest, WithoutTheSystemsOwnSearchTheCurrentFolderIsLeftOut) {
   }
 }
 
-// A failing call, with records or without: the install's result, whether the staged INF, the
-// stored INF and the program's copy in the system folder exist, and the values it leaves.
+// A failing call, with records or without: the install's result, whether the staged and stored INF exist,
+// whether the system folder gets this program (over an older, read-only one staged), the values left.
 struct Record {
   std::string install, slot, displayName, uninstallString;
 };
@@ -117,8 +117,9 @@ TEST_F(StepsTest, EachExitOfAnInstallLeavesWhatCameBeforeIt) {
       // Both values of the entry are written whatever the first write did.
       {{"RegSetValueExA", ":DisplayName"}, true, false, true, true, false, {"Success", kStored, "", command}},
       // A current folder or "ProgramFiles" that fills its buffer is none; without a current folder
-      // nothing is staged, without "ProgramFiles" the usual folder serves. A system folder that an
-      // install before left (the 300 below) too long to join with the name takes no self-copy.
+      // nothing is staged, not even from the drive's root; without "ProgramFiles" the usual folder
+      // serves. A system folder that an install before left (the 300 below) too long to join with the
+      // name takes no self-copy.
       {{"GetCurrentDirectoryA"}, true, false, false, false, false, none},
       {{"GetCurrentDirectoryA", "", filled}, true, false, false, false, false, none},
       {{"GetEnvironmentVariableA", "ProgramFiles", filled}, true, true, true, true, true, whole},
@@ -130,6 +131,8 @@ TEST_F(StepsTest, EachExitOfAnInstallLeavesWhatCameBeforeIt) {
     Write("C:\\pkg\\net7341a.inf", InfText("a", "rx90kw2a.cat"));
     Write("C:\\pkg\\rx90kw2a.cat", "catalog");
     Write("C:\\pkg\\qnetprep.exe", "program");
+    Write("C:\\net7341a.inf", InfText("in the root"));
+    Write(kInstall + "qnetprep.exe"s, "older", FILE_ATTRIBUTE_READONLY);
     RunState state{};
     state.RecordMode = row.record;
     const std::string before =
@@ -145,7 +148,7 @@ TEST_F(StepsTest, EachExitOfAnInstallLeavesWhatCameBeforeIt) {
     EXPECT_EQ(installed, row.result);
     EXPECT_EQ(Exists(kInstall + "net7341a.inf"s), row.staged);
     EXPECT_EQ(Exists(kStored), row.stored);
-    EXPECT_EQ(Exists(kSelfCopy), row.selfCopy);
+    EXPECT_EQ(Slurp(Linux(kSelfCopy)) == "program", row.selfCopy);
     EXPECT_EQ(Str(kProduct, "Install"), row.values.install);
     EXPECT_EQ(Str(kParameters, "RenamedInf"), row.values.slot);
     EXPECT_EQ(Str(kEntry, "DisplayName"), row.values.displayName);
@@ -232,7 +235,9 @@ TEST_F(StepsTest, SlotsNameThePackagesStoredInfsOnlyAndTheSystemUninstallsThem) 
       {kInf + "oem0.INF", {"SetupUninstallOEMInfA"}, Gone, Kept, Kept, true, false, false, upper, ""},
       // A slot 0 that fills its 512 bytes without a NUL names nothing; the record goes all the same.
       {unterminated, {}, Kept, Kept, Kept, false, false, false, second, ""},
+      {"", {}, Kept, Kept, Kept, false, false, false, second, ""},
       {kStored, {"LoadStringA"}, Kept, Kept, Kept, false, true, true, Names{}, ""},
+      {kStored, {"RegOpenKeyExA", "Parameters"}, Kept, Kept, Kept, false, true, true, Names{}, ""},
       {kStored, {"RegOpenKeyExA", "Uninstall"}, Gone, Gone, Gone, false, false, true, both, ""},
       {kStored, infDenied, Kept, Gone, Kept, true, false, false, both, error + "5"},
       {kStored, pnfGone, Gone, Gone, Gone, true, false, false, both, ""},
@@ -255,21 +260,24 @@ TEST_F(StepsTest, SlotsNameThePackagesStoredInfsOnlyAndTheSystemUninstallsThem) 
   // A slot 0 of another type names no file, even when its bytes spell one.
   SeedStore("", "net7341a.inf");
   SetBytes(kParameters, "RenamedInf", REG_BINARY, kStored + '\0');
-  RunState binary{};
-  EXPECT_FALSE(RemoveInstalledInfs(binary));
+  RunState state{};
+  EXPECT_FALSE(RemoveInstalledInfs(state));
   EXPECT_EQ(State(kStored, FILE_ATTRIBUTE_READONLY), Kept);
-  // Original names, as the copy's PNF says, that make it no INF of the package: none, one that
-  // only begins as a package INF's, one that climbs, a folder's in the install folder, and one too
-  // long to join with the install folder, which no staged copy can bear.
+  // Original names, as the copy's PNF says, that make it no INF of the package: none, one that only begins
+  // as a package INF's, one that climbs, a folder's in the install folder, one too long to join with the
+  // install folder, which no staged copy can bear; last, any name where "ProgramFiles" leaves no room.
   const std::string kNotOurs[] = {"", "net7341a.inf.old", "..", "folder.inf", std::string(240, 'n') + ".inf"};
   for (const std::string& from : kNotOurs) {
     SCOPED_TRACE(Named(from, {}));
     SeedStore(kStored, from);
-    RunState state{};
     RemoveInstalledInfs(state);
     EXPECT_EQ(State(kStored, FILE_ATTRIBUTE_READONLY), Kept);
     EXPECT_EQ(Asked(), second);
   }
+  SeedStore(kStored, "a.inf");
+  setenv("ProgramFiles", ("C:\\" + std::string(250, 'p')).c_str(), 1);
+  RemoveInstalledInfs(state);
+  EXPECT_EQ(Asked(), second);
 }
 
 TEST_F(StepsTest, TheListIsReadInRegistryOrderWithinItsCapacitiesAndAsCounted) {

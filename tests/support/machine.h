@@ -77,9 +77,8 @@ class MachineTest : public testing::Test {
     return sim::FindKeyPath(Root(), key) ? sim::FindValue(*sim::FindKeyPath(Root(), key), name) : nullptr;
   }
   std::string Str(Text key, Text name) {  // up to its first NUL
-    return Value(key, name)
-               ? std::string(Value(key, name)->data.begin(), Value(key, name)->data.end()).c_str()
-               : "";
+    const sim::RegValue* value = Value(key, name);
+    return value ? std::string(value->data.begin(), value->data.end()).c_str() : "";
   }
   bool Has(Text key) { return sim::FindKeyPath(Root(), key) != nullptr; }
   std::string Linux(Text path) {  // "" for a path the machine refuses
