@@ -14,6 +14,7 @@
 #include "platform/sim/calls.h"
 #include "platform/sim/file_attributes.h"
 #include "platform/sim/machine.h"
+#include "platform/sim/machine_setup.h"
 #include "platform/sim/paths.h"
 
 namespace sim {
@@ -169,9 +170,11 @@ BOOL WINAPI SetDllDirectoryA(LPCSTR pathName) {
   return TRUE;
 }
 
-// The machine's code page is a single-byte one, as on a Western Windows.
-BOOL WINAPI IsDBCSLeadByte(BYTE /*testChar*/) {
-  return FALSE;
+// A Western Windows has a single-byte code page; in code page 932 a double-byte character
+// begins with a byte of 0x81 to 0x9F or 0xE0 to 0xFC.
+BOOL WINAPI IsDBCSLeadByte(BYTE testChar) {
+  if (!sim::TheSetup().japaneseCodePage) return FALSE;
+  return (testChar >= 0x81 && testChar <= 0x9F) || (testChar >= 0xE0 && testChar <= 0xFC);
 }
 
 UINT WINAPI GetWindowsDirectoryA(LPSTR buffer, UINT size) {

@@ -10,10 +10,11 @@
 namespace sim {
 
 struct MachineSetup {
-  std::string programImage;    // the Windows path that GetModuleFileNameA gives
-  bool underWow64 = false;     // a 32-bit program on 64-bit Windows
-  char networkDrive = '\0';    // the letter of a drive on a share; '\0': none
-  std::string networkAdapter;  // the instance id of the adapter that reaches it
+  std::string programImage;       // the Windows path that GetModuleFileNameA gives
+  bool underWow64 = false;        // a 32-bit program on 64-bit Windows
+  char networkDrive = '\0';       // the letter of a drive on a share; '\0': none
+  bool japaneseCodePage = false;  // code page 932 instead of a Western single-byte one
+  std::string networkAdapter;     // the instance id of the adapter that reaches it
 };
 
 MachineSetup& TheSetup();

@@ -4,17 +4,20 @@
 #include "app/options.h"
 #include "devices/hex_field.h"
 #include "devices/supported_devices.h"
+#include "platform/sim/machine_setup.h"
 #include "platform/text.h"
 #include "tests/support/machine.h"
 
 namespace {
 
 // A quoted program name ends at its closing quote, blanks and all; a quote never closed takes the
-// whole line.
+// whole line. In code page 932 the byte after a lead byte belongs to its character, but never a NUL.
 TEST(CommandLine, TheTailFollowsTheProgramsName) {
   EXPECT_STREQ(CommandTailOf("\"C:\\Program Files\\q.exe\" /au"), "/au");
-  EXPECT_STREQ(CommandTailOf("\"C:\\q.exe /au"), "");
   EXPECT_STREQ(CommandTailOf(nullptr), "");
+  sim::TheSetup().japaneseCodePage = true;
+  EXPECT_STREQ(CommandTailOf("\"C:\\\x81\"x\" /au"), "/au");
+  EXPECT_STREQ(CommandTailOf("\"C:\\q\x81\0\" /au"), "");
 }
 
 // A tail, the mode and RecordMode it selects, and the INF argument read in the single-INF mode.

@@ -116,10 +116,9 @@ TEST_F(StepsTest, EachExitOfAnInstallLeavesWhatCameBeforeIt) {
       {{"RegCreateKeyExA", "Uninstall"}, true, false, true, true, false, {"Success", kStored, "", ""}},
       // Both values of the entry are written whatever the first write did.
       {{"RegSetValueExA", ":DisplayName"}, true, false, true, true, false, {"Success", kStored, "", command}},
-      // A current folder or "ProgramFiles" that fills its buffer is none; without a current folder
-      // nothing is staged, not even from the drive's root; without "ProgramFiles" the usual folder
-      // serves. A system folder that an install before left (the 300 below) too long to join with the
-      // name takes no self-copy.
+      // A current folder or "ProgramFiles" that fills its buffer is none; without a current folder nothing is
+      // staged, not even from the drive's root; without "ProgramFiles" the usual folder serves. A system
+      // folder that an install before left (the 300 below) too long to join with the name takes no self-copy.
       {{"GetCurrentDirectoryA"}, true, false, false, false, false, none},
       {{"GetCurrentDirectoryA", "", filled}, true, false, false, false, false, none},
       {{"GetEnvironmentVariableA", "ProgramFiles", filled}, true, true, true, true, true, whole},
