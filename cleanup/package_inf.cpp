@@ -24,8 +24,8 @@ bool ReadOriginalInfName(const char* storedInfPath, char (&name)[MAX_PATH]) {
   SP_ORIGINAL_FILE_INFO_A original{};
   original.cbSize = sizeof original;
   if (!SetupQueryInfOriginalFileInformationA(information, 0, nullptr, &original)) return false;
-  original.OriginalInfName[MAX_PATH - 1] = '\0';
-  return TextCopy(name, original.OriginalInfName);
+  TextCopyPrefix(name, MAX_PATH, original.OriginalInfName, MAX_PATH);
+  return true;
 }
 
 const char* FileNameOf(const char* path) {

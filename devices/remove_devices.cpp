@@ -67,8 +67,7 @@ int32_t RemoveSupportedDevicesInSet(HDEVINFO set, const DevicePair* list, uint32
                                            kDeviceTextCapacity, nullptr)) {
       continue;
     }
-    instanceId[kDeviceTextCapacity - 1] = '\0';
-    const size_t length = std::strlen(instanceId);
+    const size_t length = strnlen(instanceId, kDeviceTextCapacity);
     if (!IsPciInstanceId(instanceId, length)) continue;
     const uint32_t vendorId = FieldAt(instanceId, kVendorFieldStart);
     const uint32_t deviceId = FieldAt(instanceId, kDeviceFieldStart);

@@ -8,7 +8,8 @@
 bool TextCopy(char* dest, size_t capacity, const char* src);
 bool TextAppend(char* dest, size_t capacity, const char* src);
 // Copies at most `limit` characters of src and always terminates; used only where
-// keeping a prefix is the documented behaviour (the INF argument).
+// keeping a prefix is the documented behaviour (the INF argument) and for a fixed-size
+// field of the system's that may lack its NUL.
 void TextCopyPrefix(char* dest, size_t capacity, const char* src, size_t limit);
 bool TextEndsWith(const char* text, const char* suffix);
 // ASCII letters compared without regard to case, every other byte as it is: what a
