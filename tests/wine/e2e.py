@@ -171,10 +171,7 @@ class Wine(Machine):
         self.name, self.parent = f'wine-{arch}', Path(os.environ['QNETPREP_WINE_TEMPLATE']).parent
         super().__init__(program, arch=arch)
         self.helpers = self.program.parent / 'tests' / 'windows'
-        self.env = wine_env(self.root, LC_ALL='C.UTF-8')
-        # The 64-bit loader: "wine" starts the 32-bit one, which looks for system32 programs in syswow64.
-        wine64 = Path(shutil.which('wine64') or '/usr/lib/wine/wine64')
-        self.loader = str(wine64) if arch == 'x64' and wine64.exists() else 'wine'
+        self.env, self.loader = wine_env(self.root, LC_ALL='C.UTF-8'), loader(arch)
 
     def open(self):
         # Linked: no file changes in place but the registry's, which the seeding appends to: copied.
@@ -350,6 +347,11 @@ def output(*command):
     return subprocess.run(command, capture_output=True, text=True).stdout
 
 
+def loader(arch):  # "wine" starts the 32-bit loader, which looks for system32 programs in syswow64
+    wine64 = Path(shutil.which('wine64') or '/usr/lib/wine/wine64')
+    return str(wine64) if arch == 'x64' and wine64.exists() else 'wine'
+
+
 def wine_env(prefix, **more):  # no Mono or Gecko installer to offer: a prefix boots, and runs, unattended
     return dict(os.environ, WINEPREFIX=str(prefix), WINEDLLOVERRIDES='mscoree,mshtml=', **more)
 
@@ -362,7 +364,7 @@ def template(arch, folder):
         return []
     shutil.rmtree(folder, ignore_errors=True)
     env = wine_env(folder, WINEDEBUG='-all', **({'WINEARCH': 'win32'} if arch == 'x86' else {}))
-    boot = subprocess.run(['wineboot', '-i'], env=env, capture_output=True, timeout=300)
+    boot = subprocess.run([loader(arch), 'wineboot', '-i'], env=env, capture_output=True, timeout=300)
     subprocess.run(['wineserver', '-w'], env=env, timeout=120)
     # A 32-bit prefix says so in its registry and has no folder for 32-bit programs on 64 bits.
     win32 = boot.returncode == 0 and '#arch=win32' in (folder / 'system.reg').read_text('latin-1')
