@@ -19,7 +19,7 @@ done
 status=0
 # A kernel may refuse 32-bit programs ("Exec format error"): there the x86 build cannot run under Wine.
 skip32=()
-if wine --version 2>&1 | grep -q "Exec format error"; then
+if [[ "$(wine --version 2>&1)" == *"Exec format error"* ]]; then
   echo "This machine does not run 32-bit programs: the x86 build's Wine tests are left out."
   skip32=(-E '^wine[.]x86[.]')
 fi
