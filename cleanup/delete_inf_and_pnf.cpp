@@ -28,13 +28,13 @@ void ClearAttributes(const char* path) {
 }
 
 // Only the extension turns into ".pnf": a ".inf" elsewhere in the path, in a folder
-// name, would name a file that does not belong to this INF.
-bool ComposePnfPath(const char* infPath, char (&pnfPath)[kTextCapacity]) {
+// name, would name a file that does not belong to this INF. Empty when there is no such PNF.
+void ComposePnfPath(const char* infPath, char (&pnfPath)[kTextCapacity]) {
   constexpr const char kInfExtension[] = ".inf";
   constexpr size_t kExtensionLength = sizeof kInfExtension - 1;
-  if (!TextEndsWith(infPath, kInfExtension) || !TextCopy(pnfPath, infPath)) return false;
+  pnfPath[0] = '\0';
+  if (!TextEndsWith(infPath, kInfExtension) || !TextCopy(pnfPath, infPath)) return;
   std::memcpy(pnfPath + std::strlen(pnfPath) - kExtensionLength, ".pnf", kExtensionLength);
-  return true;
 }
 
 bool HasSeparator(const char* name) {
@@ -51,7 +51,8 @@ void DeleteInfAndPnf(const RunState& state, const char* infPath) {
   if (storedName == nullptr || HasSeparator(storedName) || !IsPackageStoredInf(state, infPath)) return;
 
   char pnfPath[kTextCapacity];
-  const bool hasPnf = ComposePnfPath(infPath, pnfPath);
+  ComposePnfPath(infPath, pnfPath);
+  const bool hasPnf = pnfPath[0] != '\0';
   // A read-only INF or PNF would stop the system's uninstall as well as the deletions.
   ClearAttributes(infPath);
   if (hasPnf) ClearAttributes(pnfPath);

@@ -13,19 +13,20 @@ constexpr const char* kPackageInfs[] = {"net7341a.inf", "net73417.inf"};
 // INF of this package.
 constexpr DWORD kInfInformationCapacity = 4096;
 
-// The name that the system keeps for the INF it stored under another name.
-bool ReadOriginalInfName(const char* storedInfPath, char (&name)[MAX_PATH]) {
+// The name that the system keeps for the INF it stored under another name; empty when the
+// system cannot tell, so that no path reads a name that was never written.
+void ReadOriginalInfName(const char* storedInfPath, char (&name)[MAX_PATH]) {
+  name[0] = '\0';
   alignas(SP_INF_INFORMATION) BYTE buffer[kInfInformationCapacity];
   auto* information = reinterpret_cast<SP_INF_INFORMATION*>(buffer);
   if (!SetupGetInfInformationA(storedInfPath, INFINFO_INF_NAME_IS_ABSOLUTE, information, sizeof buffer,
                                nullptr)) {
-    return false;
+    return;
   }
   SP_ORIGINAL_FILE_INFO_A original{};
   original.cbSize = sizeof original;
-  if (!SetupQueryInfOriginalFileInformationA(information, 0, nullptr, &original)) return false;
-  TextCopyPrefix(name, MAX_PATH, original.OriginalInfName, MAX_PATH);
-  return true;
+  if (SetupQueryInfOriginalFileInformationA(information, 0, nullptr, &original))
+    TextCopyPrefix(name, MAX_PATH, original.OriginalInfName, MAX_PATH);
 }
 
 const char* FileNameOf(const char* path) {
@@ -51,7 +52,7 @@ bool InstallFolderHolds(const RunState& state, const char* name) {
 
 bool IsPackageStoredInf(const RunState& state, const char* storedInfPath) {
   char original[MAX_PATH];
-  if (!ReadOriginalInfName(storedInfPath, original)) return false;
+  ReadOriginalInfName(storedInfPath, original);
   const char* name = FileNameOf(original);
   if (*name == '\0' || !StaysWithinFolder(name)) return false;
   for (const char* packageInf : kPackageInfs) {
