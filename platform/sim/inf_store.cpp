@@ -12,6 +12,9 @@
 // the stored INF, its PNF and that catalog, as Windows documents. (Wine keeps the
 // catalog's own name there, and its uninstall deletes the INF alone.)
 //
+// With SP_COPY_NOOVERWRITE an INF already stored fails the call with ERROR_FILE_EXISTS,
+// and its stored name is handed back all the same, as Microsoft documents it.
+//
 // With SP_COPY_OEMINF_CATALOG_ONLY only the catalog is installed: the store gains
 // nothing, and the stored name is handed back only when the INF is already there.
 // Wine ignores that style and stores the INF at the first call; after the second call
@@ -198,8 +201,12 @@ BOOL WINAPI SetupCopyOEMInfA(PCSTR sourceInfFileName, PCSTR /*oemSourceMediaLoca
     storedFile.append("/").append(name);
     if (sim::ReadContent(storedFile, &storedContent) && storedContent == content) {
       if (!sim::InstallCatalog(catalogPath.linuxPath, number)) return sim::FailWith(ERROR_ACCESS_DENIED);
-      return sim::ReportStoredPath(std::string(sim::kStoreFolder) + "\\" + name, destinationInfFileName,
-                                   destinationInfFileNameSize, requiredSize, destinationInfFileNameComponent);
+      const BOOL reported =
+          sim::ReportStoredPath(std::string(sim::kStoreFolder) + "\\" + name, destinationInfFileName,
+                                destinationInfFileNameSize, requiredSize, destinationInfFileNameComponent);
+      // As documented: the call fails, yet hands back the name of the copy that is there.
+      if (reported && (copyStyle & SP_COPY_NOOVERWRITE) != 0) return sim::FailWith(ERROR_FILE_EXISTS);
+      return reported;
     }
   }
   if ((copyStyle & SP_COPY_OEMINF_CATALOG_ONLY) != 0) return TRUE;
