@@ -9,10 +9,9 @@
 #include "devices/remove_devices.h"
 #include "install/install_inf.h"
 #include "install/stage_package.h"
+#include "package/package_files.h"
 
 namespace {
-
-constexpr const char* kDefaultInfs[] = {"net7341a.inf", "net73417.inf"};
 
 // Every mode clears what an earlier install left, before anything is installed.
 void ClearEarlierInstall(RunState& state) {

@@ -1,13 +1,10 @@
 #include "cleanup/package_inf.h"
 
-#include "install/install_folder.h"
+#include "package/install_folder.h"
 #include "platform/platform.h"
 #include "platform/text.h"
 
 namespace {
-
-// The INFs that every default install pre-installs.
-constexpr const char* kPackageInfs[] = {"net7341a.inf", "net73417.inf"};
 
 // The version data of an INF is a few hundred bytes; one that does not fit here is no
 // INF of this package.
@@ -37,17 +34,6 @@ const char* FileNameOf(const char* path) {
   return name;
 }
 
-// Whether <Program Files>\Orvix\<product>\<name> is a file, the folder composed as
-// staging composes it, but not created: an uninstall must not make it.
-bool InstallFolderHolds(const RunState& state, const char* name) {
-  char path[MAX_PATH];
-  if (!ComposeVendorFolder(path) || !JoinPath(path, path, state.ProductName) || !JoinPath(path, path, name)) {
-    return false;
-  }
-  const DWORD attributes = GetFileAttributesA(path);
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
-}
-
 }  // namespace
 
 bool IsPackageStoredInf(const RunState& state, const char* storedInfPath) {
@@ -55,7 +41,7 @@ bool IsPackageStoredInf(const RunState& state, const char* storedInfPath) {
   ReadOriginalInfName(storedInfPath, original);
   const char* name = FileNameOf(original);
   if (*name == '\0' || !StaysWithinFolder(name)) return false;
-  for (const char* packageInf : kPackageInfs) {
+  for (const char* packageInf : kDefaultInfs) {
     if (TextEqualsIgnoringAsciiCase(name, packageInf)) return true;
   }
   return InstallFolderHolds(state, name);

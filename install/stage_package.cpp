@@ -1,7 +1,7 @@
 #include "install/stage_package.h"
 
-#include "install/install_folder.h"
-#include "install/package_files.h"
+#include "package/install_folder.h"
+#include "package/package_files.h"
 #include "install/self_copy.h"
 #include "platform/platform.h"
 #include "platform/text.h"

@@ -7,7 +7,7 @@
 #include "app/command_tail.h"
 #include "app/dll_search.h"
 #include "app/run_installer.h"
-#include "install/package_files.h"
+#include "package/package_files.h"
 #include "platform/sim/runtime_start.h"
 
 namespace fs = std::filesystem;

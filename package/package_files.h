@@ -1,7 +1,5 @@
-// What the package consists of and where it is staged.
+// What the package consists of and where it is staged: every step may reach this.
 #pragma once
-
-#include <cstddef>
 
 // The install folder is <Program Files>\Orvix\<product name>\.
 constexpr const char* kProgramFilesVariable = "ProgramFiles";
@@ -15,4 +13,6 @@ constexpr const char* kPackageFiles[] = {
     "RX90KW2K.CAT", "RX90K.CAT",    "RX90KA.CAT",   "RX90K.SYS",    "RX90KNT.SYS",  "RX90KNT5.SYS",
     "PRBQ410.EXE",  "WKE736.VXD",   "Kadrimov.exe", "OrvixNic.dll", "rx90kodi.com",
 };
-constexpr size_t kPackageFileCount = sizeof kPackageFiles / sizeof kPackageFiles[0];
+
+// The INFs that the default mode pre-installs, in this order; their record slots follow it.
+constexpr const char* kDefaultInfs[] = {"net7341a.inf", "net73417.inf"};
