@@ -11,6 +11,8 @@
 #define WIN32_LEAN_AND_MEAN
 #endif
 #include <windows.h>
+#include <aclapi.h>
+#include <sddl.h>
 #include <setupapi.h>
 #include <shlwapi.h>
 #include <winsvc.h>

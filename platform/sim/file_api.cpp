@@ -13,6 +13,7 @@
 
 #include "platform/sim/calls.h"
 #include "platform/sim/file_attributes.h"
+#include "platform/sim/folder_security.h"
 #include "platform/sim/machine.h"
 #include "platform/sim/machine_setup.h"
 #include "platform/sim/paths.h"
@@ -207,18 +208,29 @@ UINT WINAPI GetSystemDirectoryA(LPSTR buffer, UINT size) {
   return sim::CopyOut(sim::kSystemDirectory, buffer, size);
 }
 
-BOOL WINAPI CreateDirectoryA(LPCSTR path, LPSECURITY_ATTRIBUTES /*security*/) {
+BOOL WINAPI CreateDirectoryA(LPCSTR path, LPSECURITY_ATTRIBUTES security) {
   BOOL faulted = FALSE;
   if (sim::Intercept("CreateDirectoryA", sim::Detail(path), FALSE, ERROR_ACCESS_DENIED, &faulted))
     return faulted;
   Target target;
   if (!sim::Locate(path, &target)) return FALSE;
   if (target.kind != Kind::kMissing) return sim::FailWith(ERROR_ALREADY_EXISTS);
+  sim::Security given;
+  bool hasOwner = false;
+  if (security != nullptr && !sim::DecodeDescriptor(security->lpSecurityDescriptor, &given, &hasOwner))
+    return sim::FailWith(ERROR_INVALID_SECURITY_DESCR);
+  if (security != nullptr && hasOwner && !sim::MayOwn(given.owner)) return sim::FailWith(ERROR_INVALID_OWNER);
   // Only one level is created: the folder that holds it must be there.
   if (sim::MissingPathError(target.path) == ERROR_PATH_NOT_FOUND) return sim::FailWith(ERROR_PATH_NOT_FOUND);
   // The machine's own folder failing under it (a full disk, permissions) reads as access denied.
   if (::mkdir(target.path.linuxPath.c_str(), 0777) != 0) return sim::FailWith(ERROR_ACCESS_DENIED);
   sim::StoreAttributes(target.path.linuxPath, 0);
+  if (security == nullptr) {
+    sim::InheritSecurity(target.path.linuxPath, true);
+  } else {
+    if (!hasOwner) given.owner = sim::kAdministrators;  // an elevated administrator's default owner
+    sim::StoreSecurity(target.path.linuxPath, given);
+  }
   return TRUE;
 }
 
@@ -231,7 +243,8 @@ DWORD WINAPI GetFileAttributesA(LPCSTR path) {
   if (!sim::LocateExisting(path, &target)) return INVALID_FILE_ATTRIBUTES;
   // Like Wine, every plain file reports the archive bit.
   const DWORD kind = target.kind == Kind::kFolder ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE;
-  return kind | sim::StoredAttributes(target.path.linuxPath);
+  const DWORD link = sim::IsFolderLink(target.path.linuxPath) ? FILE_ATTRIBUTE_REPARSE_POINT : 0;
+  return kind | link | sim::StoredAttributes(target.path.linuxPath);
 }
 
 BOOL WINAPI SetFileAttributesA(LPCSTR path, DWORD attributes) {
@@ -279,6 +292,8 @@ BOOL WINAPI CopyFileA(LPCSTR existing, LPCSTR destination, BOOL failIfExists) {
                              std::filesystem::copy_options::overwrite_existing, error);
   if (error) return sim::FailWith(ERROR_ACCESS_DENIED);
   sim::StoreAttributes(target.path.linuxPath, sourceAttributes);
+  // A new file takes the folder's inheritable entries; one copied over keeps its own.
+  if (target.kind == Kind::kMissing) sim::InheritSecurity(target.path.linuxPath, false);
   return TRUE;
 }
 
@@ -293,5 +308,6 @@ BOOL WINAPI DeleteFileA(LPCSTR path) {
   }
   if (::unlink(target.path.linuxPath.c_str()) != 0) return sim::FailWith(ERROR_ACCESS_DENIED);
   sim::StoreAttributes(target.path.linuxPath, 0);
+  sim::ForgetSecurity(target.path.linuxPath);
   return TRUE;
 }

@@ -12,6 +12,7 @@
 #include <sstream>
 
 #include "platform/sim/file_attributes.h"
+#include "platform/sim/folder_security.h"
 #include "platform/sim/handle_table.h"
 #include "platform/sim/machine_setup.h"
 #include "platform/sim/paths.h"
@@ -122,6 +123,13 @@ void OpenMachine(const std::string& folder, const std::string& linuxCurrentDirec
     }
   }
 
+  ClearSecurity();
+  const std::string securityFile = absolute + "/" + kSecurityFileName;
+  if (ReadWholeFile(securityFile, &text)) {
+    std::string why;
+    if (!ParseSecurityFile(text, absolute, &why)) StopOnDamagedMachine(securityFile, why);
+  }
+
   machine.currentDirectory = MapLinuxPath(linuxCurrentDirectory);
   ResetSetup(machine.currentDirectory);
   ResetCalls();
@@ -141,6 +149,7 @@ void SaveMachine() {
   machine.fileAttributes = present;
   WriteFileAtomically(machine.folder + "/" + kAttributesFileName,
                       FormatAttributesFile(present, machine.folder));
+  WriteFileAtomically(machine.folder + "/" + kSecurityFileName, FormatSecurityFile(machine.folder));
 }
 
 std::string DefaultMachineFolder() {

@@ -33,6 +33,9 @@ const std::vector<CallRecord>& CallLog();
 int OpenRegistryKeyCount();
 int OpenDeviceSetCount();
 int OpenServiceHandleCount();
+int OpenTokenHandleCount();
+// Memory that a call handed out for the caller to free with LocalFree.
+int LocalAllocationCount();
 
 // A fault replaces the result of one platform call. With `useResult` the call
 // returns `result` as is (for example SetupDiCallClassInstaller returning 2); otherwise it

@@ -57,8 +57,48 @@ struct FILETIME {
 };
 using PFILETIME = FILETIME*;
 
-struct SECURITY_ATTRIBUTES;
+// Security: the documented binary layouts, read by the program and built by the machine.
+using PSID = void*;
+using PSECURITY_DESCRIPTOR = void*;
+using HLOCAL = void*;
+using PHANDLE = HANDLE*;
+using LPBOOL = BOOL*;
+using PULONG = ULONG*;
+using ACCESS_MASK = DWORD;
+using SECURITY_INFORMATION = DWORD;
+struct SECURITY_ATTRIBUTES {
+  DWORD nLength;
+  LPVOID lpSecurityDescriptor;
+  BOOL bInheritHandle;
+};
 using LPSECURITY_ATTRIBUTES = SECURITY_ATTRIBUTES*;
+struct ACL {
+  BYTE AclRevision;
+  BYTE Sbz1;
+  WORD AclSize;
+  WORD AceCount;
+  WORD Sbz2;
+};
+using PACL = ACL*;
+struct ACE_HEADER {
+  BYTE AceType;
+  BYTE AceFlags;
+  WORD AceSize;
+};
+struct ACCESS_ALLOWED_ACE {
+  ACE_HEADER Header;
+  ACCESS_MASK Mask;
+  DWORD SidStart;
+};
+struct SID_AND_ATTRIBUTES {
+  PSID Sid;
+  DWORD Attributes;
+};
+struct TOKEN_USER {
+  SID_AND_ATTRIBUTES User;
+};
+enum SE_OBJECT_TYPE { SE_UNKNOWN_OBJECT_TYPE = 0, SE_FILE_OBJECT = 1 };
+enum TOKEN_INFORMATION_CLASS { TokenUser = 1 };
 
 struct SP_DEVINFO_DATA {
   DWORD cbSize;
@@ -141,6 +181,9 @@ constexpr DWORD ERROR_BADKEY = 1010;
 constexpr DWORD ERROR_CANTOPEN = 1011;
 constexpr DWORD ERROR_DATABASE_DOES_NOT_EXIST = 1065;
 constexpr DWORD ERROR_INVALID_USER_BUFFER = 1784;
+constexpr DWORD ERROR_INVALID_OWNER = 1307;
+constexpr DWORD ERROR_INVALID_SID = 1337;
+constexpr DWORD ERROR_INVALID_SECURITY_DESCR = 1338;
 constexpr DWORD ERROR_EXPECTED_SECTION_NAME = 0xE0000000u;
 constexpr DWORD ERROR_BAD_SECTION_NAME_LINE = 0xE0000001u;
 constexpr DWORD ERROR_SECTION_NAME_TOO_LONG = 0xE0000002u;
@@ -175,7 +218,32 @@ constexpr DWORD FILE_ATTRIBUTE_SYSTEM = 0x4;
 constexpr DWORD FILE_ATTRIBUTE_DIRECTORY = 0x10;
 constexpr DWORD FILE_ATTRIBUTE_ARCHIVE = 0x20;
 constexpr DWORD FILE_ATTRIBUTE_NORMAL = 0x80;
+constexpr DWORD FILE_ATTRIBUTE_REPARSE_POINT = 0x400;
 constexpr DWORD INVALID_FILE_ATTRIBUTES = 0xFFFFFFFFu;
+
+// Access rights, access entries and security descriptors.
+constexpr ACCESS_MASK FILE_WRITE_DATA = 0x2;
+constexpr ACCESS_MASK FILE_APPEND_DATA = 0x4;
+constexpr ACCESS_MASK FILE_DELETE_CHILD = 0x40;
+constexpr ACCESS_MASK DELETE = 0x10000;
+constexpr ACCESS_MASK READ_CONTROL = 0x20000;
+constexpr ACCESS_MASK WRITE_DAC = 0x40000;
+constexpr ACCESS_MASK WRITE_OWNER = 0x80000;
+constexpr ACCESS_MASK FILE_ALL_ACCESS = 0x1F01FF;
+constexpr ACCESS_MASK GENERIC_ALL = 0x10000000;
+constexpr ACCESS_MASK GENERIC_WRITE = 0x40000000;
+constexpr BYTE ACCESS_ALLOWED_ACE_TYPE = 0;
+constexpr BYTE ACCESS_DENIED_ACE_TYPE = 1;
+constexpr BYTE ACCESS_ALLOWED_CALLBACK_ACE_TYPE = 9;
+constexpr BYTE OBJECT_INHERIT_ACE = 0x1;
+constexpr BYTE CONTAINER_INHERIT_ACE = 0x2;
+constexpr BYTE INHERIT_ONLY_ACE = 0x8;
+constexpr BYTE INHERITED_ACE = 0x10;
+constexpr SECURITY_INFORMATION OWNER_SECURITY_INFORMATION = 0x1;
+constexpr SECURITY_INFORMATION DACL_SECURITY_INFORMATION = 0x4;
+constexpr SECURITY_INFORMATION PROTECTED_DACL_SECURITY_INFORMATION = 0x80000000u;
+constexpr DWORD SDDL_REVISION_1 = 1;
+constexpr DWORD TOKEN_QUERY = 0x8;
 
 // Loader.
 constexpr DWORD LOAD_LIBRARY_SEARCH_SYSTEM32 = 0x800;
@@ -221,6 +289,8 @@ DWORD WINAPI GetFileAttributesA(LPCSTR path);
 BOOL WINAPI SetFileAttributesA(LPCSTR path, DWORD attributes);
 BOOL WINAPI CopyFileA(LPCSTR existing, LPCSTR destination, BOOL failIfExists);
 BOOL WINAPI DeleteFileA(LPCSTR path);
+BOOL WINAPI CloseHandle(HANDLE object);
+HLOCAL WINAPI LocalFree(HLOCAL memory);
 
 // USER32
 int WINAPI LoadStringA(HINSTANCE instance, UINT id, LPSTR buffer, int bufferMax);
@@ -242,6 +312,25 @@ LSTATUS WINAPI RegCloseKey(HKEY key);
 
 // SHLWAPI
 LSTATUS WINAPI SHDeleteKeyA(HKEY key, LPCSTR subKey);
+
+// ADVAPI32: security
+BOOL WINAPI OpenProcessToken(HANDLE process, DWORD access, PHANDLE token);
+BOOL WINAPI GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS informationClass, LPVOID information,
+                                DWORD length, PDWORD returnLength);
+DWORD WINAPI GetNamedSecurityInfoA(LPCSTR objectName, SE_OBJECT_TYPE objectType,
+                                   SECURITY_INFORMATION information, PSID* owner, PSID* group, PACL* dacl,
+                                   PACL* sacl, PSECURITY_DESCRIPTOR* descriptor);
+DWORD WINAPI SetNamedSecurityInfoA(LPSTR objectName, SE_OBJECT_TYPE objectType,
+                                   SECURITY_INFORMATION information, PSID owner, PSID group, PACL dacl,
+                                   PACL sacl);
+BOOL WINAPI ConvertStringSecurityDescriptorToSecurityDescriptorA(LPCSTR text, DWORD revision,
+                                                                 PSECURITY_DESCRIPTOR* descriptor,
+                                                                 PULONG size);
+BOOL WINAPI GetSecurityDescriptorOwner(PSECURITY_DESCRIPTOR descriptor, PSID* owner, LPBOOL defaulted);
+BOOL WINAPI GetSecurityDescriptorDacl(PSECURITY_DESCRIPTOR descriptor, LPBOOL present, PACL* dacl,
+                                      LPBOOL defaulted);
+BOOL WINAPI GetAce(PACL acl, DWORD index, LPVOID* ace);
+BOOL WINAPI EqualSid(PSID first, PSID second);
 
 // ADVAPI32: service control manager
 SC_HANDLE WINAPI OpenSCManagerA(LPCSTR machineName, LPCSTR databaseName, DWORD access);

@@ -1,0 +1,89 @@
+// Who owns the machine's files and folders and who may write them: an owner, a protected
+// flag and access entries per path, the Linux folder links that read as reparse points, and
+// the binary forms that the security calls hand over. Linux has no place for descriptors, so
+// the machine keeps those it was given, per path, in a text file in the machine folder, as
+// SDDL. A path without one reads as Wine 8 makes one from the Linux mode (see SecurityOf).
+#pragma once
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "platform/sim/win32_api.h"
+
+namespace sim {
+
+constexpr const char* kSecurityFileName = "security.txt";
+
+// Accounts by SID.
+constexpr const char* kLocalSystem = "S-1-5-18";
+constexpr const char* kAdministrators = "S-1-5-32-544";
+constexpr const char* kUsers = "S-1-5-32-545";
+constexpr const char* kEveryone = "S-1-1-0";
+constexpr const char* kAnonymous = "S-1-5-7";
+// The user that runs the program, elevated: Wine's own user.
+constexpr const char* kRunningUser = "S-1-5-21-0-0-0-1000";
+
+struct AccessEntry {
+  BYTE type = ACCESS_ALLOWED_ACE_TYPE;
+  BYTE flags = 0;
+  ACCESS_MASK mask = 0;
+  std::string sid;
+};
+
+struct Security {
+  std::string owner;
+  bool hasDacl = true;  // without one, everyone has full control
+  bool isProtected = false;
+  std::vector<AccessEntry> entries;
+};
+
+// The descriptor of what `linuxPath` names, through links: the one kept, else Wine's reading of
+// the Linux mode: owner the running user (Anonymous for a file of another Linux user), full
+// control for SYSTEM and the owner, and Everyone with the rights of the mode's bits for others.
+Security SecurityOf(const std::string& linuxPath);
+void StoreSecurity(const std::string& linuxPath, const Security& security);
+// The path's own record, not its target's: a deleted link takes its own.
+void ForgetSecurity(const std::string& linuxPath);
+// What a new file or folder gets when it is created without a descriptor: the folder's
+// inheritable entries, marked inherited, and the creator's owner (Administrators, as for an
+// elevated administrator); nothing kept when the folder has no record either.
+void InheritSecurity(const std::string& linuxPath, bool isFolder);
+
+// As Wine reads a Linux symbolic link to a folder: a reparse point. One to a file reads as a file.
+bool IsFolderLink(const std::string& linuxPath);
+
+// Whether the running process may set the owner (WRITE_OWNER granted to one of its accounts)
+// and the access entries (WRITE_DAC granted, or owner rights) of `current`. Deny entries of
+// its accounts take their rights away, whatever their order.
+bool MaySetOwner(const Security& current);
+bool MaySetEntries(const Security& current);
+// The accounts that the process may make the owner of what it creates or takes.
+bool MayOwn(const std::string& sid);
+
+// SDDL, as far as the machine's files and the program need it: "O:<sid>", "D:NO_ACCESS_CONTROL"
+// (no DACL) or "D:[P]" with entries "(A|D|XA;[OI][CI][IO][ID];FA|GA|GW|0x<hex>;;;<sid>)", SIDs as "S-1-..."
+// or SY, BA, BU, WD.
+bool ParseSddl(const std::string& text, Security* security);
+std::string FormatSddl(const Security& security);
+
+// The self-relative descriptor, with an owner and a DACL when there are; and back, where a
+// descriptor handed to the machine must have a DACL.
+std::vector<BYTE> EncodeDescriptor(const Security& security);
+std::vector<BYTE> EncodeSid(const std::string& sid);
+// False when the bytes are not a SID, an ACL or a self-relative descriptor of this form.
+bool DecodeSid(const void* sid, std::string* text);
+bool DecodeAcl(const ACL* acl, std::vector<AccessEntry>* entries);
+bool DecodeDescriptor(const void* descriptor, Security* security, bool* hasOwner);
+// The offsets of the owner and the DACL in a self-relative descriptor; 0: none.
+bool DescriptorOffsets(const void* descriptor, DWORD* owner, DWORD* dacl);
+
+// The machine's file: one line per path, "<SDDL> <path>", the path relative to the machine folder
+// when it lies inside it. Parsing replaces what is kept; formatting drops the paths that are gone.
+void ClearSecurity();
+bool ParseSecurityFile(const std::string& text, const std::string& machineFolder, std::string* error);
+std::string FormatSecurityFile(const std::string& machineFolder);
+// The records kept, by Linux path, for tests to look at.
+const std::map<std::string, Security>& KeptSecurity();
+
+}  // namespace sim
