@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "install/stage_package.h"
 #include "platform/platform.h"
 #include "platform/text.h"
 
@@ -23,8 +24,7 @@ void StageOwnImage(RunState& state) {
   // A path that fills the buffer came back cut short (and, before Vista, without a NUL).
   const DWORD length = GetModuleFileNameA(nullptr, image, MAX_PATH);
   if (length == 0 || length >= MAX_PATH) return;
-  SetFileAttributesA(destination, FILE_ATTRIBUTE_NORMAL);
-  CopyFileA(image, destination, FALSE);
+  CopyAsNewFile(image, destination);
 }
 
 void CopySelfToSystemFolder(RunState& state) {

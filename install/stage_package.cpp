@@ -1,24 +1,23 @@
 #include "install/stage_package.h"
 
+#include "install/self_copy.h"
+#include "package/folder_security.h"
 #include "package/install_folder.h"
 #include "package/package_files.h"
-#include "install/self_copy.h"
 #include "platform/platform.h"
 #include "platform/text.h"
 
 namespace {
 
-// Creates <Program Files>\Orvix\<product>\ level by level and leaves its path, with
-// the trailing backslash, in state.InstallFolder (empty when it cannot be composed).
-// An existing folder is fine; one that cannot be created makes the copies fail.
+// Makes <Program Files>\Orvix\<product>\ the program's own (PrepareInstallFolder) and leaves
+// its path, with the trailing backslash, in state.InstallFolder; empty when the path cannot be
+// composed or a folder is refused, so that nothing is staged and no INF is taken from there.
 void CreateInstallFolder(RunState& state) {
   state.InstallFolder[0] = '\0';
+  char vendorFolder[kTextCapacity];
   char folder[kTextCapacity];
-  if (!ComposeVendorFolder(folder)) return;
-  CreateDirectoryA(folder, nullptr);
-  if (!JoinPath(folder, folder, state.ProductName)) return;
-  CreateDirectoryA(folder, nullptr);
-  if (!TextAppend(folder, "\\")) return;
+  if (!ComposeVendorFolder(vendorFolder) || !JoinPath(folder, vendorFolder, state.ProductName)) return;
+  if (!PrepareInstallFolder(vendorFolder, folder) || !TextAppend(folder, "\\")) return;
   TextCopy(state.InstallFolder, folder);
 }
 
@@ -59,13 +58,14 @@ void StagePackageFiles(RunState& state) {
 void CopyPackageFile(const char* installFolder, const char* sourcePrefix, const char* fileName) {
   if (!StaysWithinFolder(fileName)) return;
   char destination[MAX_PATH];
-  if (!TextJoin(destination, installFolder, fileName)) return;
-  // Read-only, hidden or system would make the copy fail. The copy replaces a file
-  // staged before, so that the install folder holds the package that the run was
-  // started from, never the older files of an earlier install or files planted there.
-  SetFileAttributesA(destination, FILE_ATTRIBUTE_NORMAL);
-
   char source[MAX_PATH];
-  if (!TextJoin(source, sourcePrefix, fileName)) return;
-  CopyFileA(source, destination, FALSE);
+  if (!TextJoin(destination, installFolder, fileName) || !TextJoin(source, sourcePrefix, fileName)) return;
+  CopyAsNewFile(source, destination);
+}
+
+void CopyAsNewFile(const char* source, const char* destination) {
+  // Read-only, hidden or system would stop the deletion.
+  SetFileAttributesA(destination, FILE_ATTRIBUTE_NORMAL);
+  if (!DeleteFileA(destination) && GetLastError() != ERROR_FILE_NOT_FOUND) return;
+  CopyFileA(source, destination, TRUE);
 }

@@ -8,15 +8,20 @@
 // when the current folder cannot be read whole.
 bool StagePackage(RunState& state);
 
-// Creates the install folder under Program Files, leaves its path (with a trailing
-// backslash) in state.InstallFolder, and copies the package files into it from
-// state.SourceFolder: first the INF argument of the single-INF mode, then the fixed
-// list. A file already staged is replaced. When the install folder's path
-// cannot be composed, state.InstallFolder is left empty and nothing is copied.
+// Makes the install folder under Program Files the program's own (PrepareInstallFolder), leaves
+// its path (with a trailing backslash) in state.InstallFolder, and copies the package files into
+// it from state.SourceFolder: first the INF argument of the single-INF mode, then the fixed list.
+// When the install folder's path cannot be composed, or a folder is refused,
+// state.InstallFolder is left empty and nothing is copied.
 void StagePackageFiles(RunState& state);
 
-// Copies sourcePrefix + fileName to installFolder + fileName, replacing the file there;
-// clears the destination's read-only, hidden and system attributes first. Silent: a
-// missing source, a file that cannot be replaced (in use) or a path that does not fit
+// Copies sourcePrefix + fileName to installFolder + fileName as a new file (CopyAsNewFile).
+// Silent: a missing source, a file that cannot be deleted (in use) or a path that does not fit
 // just copies nothing.
 void CopyPackageFile(const char* installFolder, const char* sourcePrefix, const char* fileName);
+
+// Replaces `destination` with a new file copied from `source`: clears its attributes, deletes
+// it, and copies only when it is gone. A file left there before keeps its owner and access
+// entries through a copy over it, and its owner could change it between the staging and the
+// self-copy; a new file takes the folder's entries. A link is deleted, not what it names.
+void CopyAsNewFile(const char* source, const char* destination);

@@ -14,7 +14,8 @@
 void ReadProgramFilesFolder(char (&folder)[MAX_PATH]);
 
 // Whether <Program Files>\Orvix\<product>\<name> is a file, the folder composed as
-// staging composes it, but not created: an uninstall must not make it.
+// staging composes it, but not created: an uninstall must not make it. A folder that is not
+// trusted (FolderIsTrusted), the vendor's or the product's, holds nothing of ours.
 bool InstallFolderHolds(const RunState& state, const char* name);
 
 // <Program Files>\Orvix, the folder that holds the product's; false, and `vendorPath`

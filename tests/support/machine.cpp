@@ -69,7 +69,8 @@ std::regex OwnChanges(const std::string& tail) {
   own += R"(|\w+: (file|attributes|folder) C:\\Windows\\System32\\catroot.*)";
   own += R"(|added: folder C:\\Program Files\\Orvix$)";
   own += "|added: (file|folder) " + folder + R"((\\.*)?$)";
-  own += "|(removed: attributes|modified: file) " + folder + R"(\\.*)";
+  own += "|(removed: (attributes|file)|modified: file) " + folder + R"(\\.*)";
+  own += R"(|added: security C:\\Program Files\\Orvix$|\w+: security )" + folder + R"((\\.*)?$)";
   if (tail.find("/u") != std::string::npos) own += "|removed: (key|value) " + entries + "Lumora" + below;
   return std::regex(own, std::regex::icase | std::regex::optimize);
 }
@@ -170,6 +171,8 @@ MachineState MachineTest::Capture() {
     if (const DWORD bits = sim::StoredAttributes(entry.path().string()))
       state["attributes " + name] = std::to_string(bits);
   }
+  for (const auto& [path, security] : sim::KeptSecurity())
+    state["security " + sim::MapLinuxPath(path)] = sim::FormatSddl(security);
   return state;
 }
 
@@ -184,6 +187,8 @@ void MachineTest::CheckedRun(const std::string& tail, const std::string& faulted
       << "device information sets left open";
   EXPECT_EQ(sim::OpenServiceHandleCount() - services, faulted == "CloseServiceHandle" ? failed : 0)
       << "service handles left open";
+  EXPECT_EQ(sim::OpenTokenHandleCount(), faulted == "CloseHandle" ? failed : 0) << "tokens left open";
+  EXPECT_EQ(sim::LocalAllocationCount(), faulted == "LocalFree" ? failed : 0) << "memory left unfreed";
   const std::regex errorLines("((SetFileAttributes|CopyFile) error, error value = [0-9a-f]+)*");
   EXPECT_TRUE(std::regex_match(output_, errorLines)) << "standard output, only error lines: " << output_;
   std::string foreign;

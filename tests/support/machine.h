@@ -11,6 +11,7 @@
 #include <sstream>
 
 #include "platform/sim/file_attributes.h"
+#include "platform/sim/folder_security.h"
 #include "platform/sim/machine.h"
 #include "platform/sim/paths.h"
 #include "platform/sim/registry_tree.h"
