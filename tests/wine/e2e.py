@@ -277,6 +277,16 @@ def play(m, steps):
             m.linux(args[0]).parent.mkdir(parents=True, exist_ok=True)
             m.linux(args[0]).write_bytes(args[1])
             m.set_attributes(m.linux(args[0]), sum(b for b, c in BITS if c in args[2]))
+        elif op == 'symlink':  # a Linux link to a folder, which both machines read as a reparse point
+            m.linux(args[1]).mkdir(parents=True, exist_ok=True)
+            m.linux(args[0]).parent.mkdir(parents=True, exist_ok=True)
+            m.linux(args[0]).symlink_to(m.linux(args[1]), target_is_directory=True)
+        elif op == 'hard link':  # a second name of an existing file
+            m.linux(args[0]).parent.mkdir(parents=True, exist_ok=True)
+            os.link(m.linux(args[1]), m.linux(args[0]))
+        elif op == 'chmod':  # a folder's Linux mode, which both machines read as its access entries
+            m.linux(args[0]).mkdir(parents=True, exist_ok=True)
+            m.linux(args[0]).chmod(args[1])
         elif op == 'slot':  # the stored INF that a record names, changed by another program
             named = text_of(read_registry(m.registry_file, m.wine)[PARAMS.lower()][1], args[0])
             path = m.linux(named)

@@ -6,8 +6,10 @@ folder, tail | whole command line, standard output, package INFs whose stored co
 uninstall), each ending with exit code 1, also as ('started', program, folder, tail, ...) and as ('traced
 run', ..., lines that count the DIF_REMOVE and SetupDiRemoveDevice calls that the program made), which also
 checks that no package file is read after the first device removal; ('program', path) copies the program
-there; ('state', expected lines, extra items); ('same content',); ('first calls', folder, calls). EXE stands
-for the size of the program; a line that starts with "x64: " or "x86: " is expected of that build only."""
+there; ('state', expected lines, extra items); ('same content',); ('first calls', folder, calls);
+('symlink', path, folder) a link to a folder; ('hard link', path, file) a second name of a file; ('chmod',
+folder, mode). EXE stands for the size of the program; a line that starts with "x64: " or "x86: " is expected
+of that build only."""
 import sys
 from pathlib import Path
 
