@@ -108,6 +108,14 @@ NOT_OURS_LEFT = ('state', NOTHING_RECORDED + NOT_STAGED + [r'dir {INF store}\sub
     [('file', INF + r'\sub\net7341a.inf')])
 ORVIX2 = f'file {FOLDER}\\orvix2.inf size={(SAMPLE / "net73417.inf").stat().st_size} attr=-'
 
+# A folder of someone else's that a link may lead the install to, with a file that must stay its only one;
+# what a refused install folder leaves: "Fail", no slot, entry or self-copy, and nothing staged.
+ELSEWHERE = r'C:\elsewhere'
+KEPT = ('file', ELSEWHERE + r'\kept.txt', b'not ours\r\n', '')
+KEPT_LEFT = r'file C:\elsewhere\kept.txt size=10 attr=-'
+REFUSED = [*NOTHING_RECORDED, f'key HKLM\\{PRODUCT}', v512(PRODUCT, 'Install', 'Fail'), f'key HKLM\\{PARAMS}',
+           NO_SELF_COPY]
+
 SCENARIOS = {
     # No options: devices and service cleared, package staged, INFs stored, only the vendor key.
     'first_default_run': STANDARD + [
@@ -226,6 +234,25 @@ SCENARIOS = {
     'dll_search_hardened_first': [PACKAGE, ('first calls', PKG, [
         'GetModuleHandleA kernel32.dll', 'GetProcAddress SetDefaultDllDirectories',
         'SetDefaultDllDirectories 0x800'])],
+    # The install folder is the program's alone: where it goes a link to another folder (which Wine reads as
+    # a reparse point), as the product folder or as the vendor's, or a vendor folder that everyone may write,
+    # nothing is staged or written through the link, and no INF is pre-installed.
+    'install_folder_linked_elsewhere': STANDARD + [
+        PACKAGE, KEPT, ('symlink', FOLDER, ELSEWHERE), ('run', PKG, '/au', '', []),
+        ('state', devices(LEFT) + REFUSED + [f'dir {FOLDER}', f'file {FOLDER}\\kept.txt size=10 attr=-',
+                                             KEPT_LEFT], [('files', ELSEWHERE)])],
+    'vendor_folder_linked_elsewhere': STANDARD + [
+        PACKAGE, KEPT, ('symlink', PF + r'\Orvix', ELSEWHERE), ('run', PKG, '/au', '', []),
+        ('state', devices(LEFT) + REFUSED + [f'file {PF}\\Orvix\\kept.txt size=10 attr=-',
+                                             f'nofolder {FOLDER}', KEPT_LEFT], [('files', ELSEWHERE)])],
+    'vendor_folder_everyone_may_write': STANDARD + [
+        PACKAGE, ('chmod', PF + r'\Orvix', 0o777), ('run', PKG, '/au', '', []),
+        ('state', devices(LEFT) + REFUSED + [f'nofolder {FOLDER}'])],
+    # A staged file that is a second name of another file is deleted, not copied over: the other file keeps
+    # its bytes, and the staged one is a new file with the package's.
+    'staged_file_hard_linked_elsewhere': [
+        PACKAGE, KEPT, ('hard link', FOLDER + r'\RX90K.SYS', ELSEWHERE + r'\kept.txt'), FIRST_INSTALL,
+        ('same content',), ('state', RECORDED + [KEPT_LEFT], [('files', ELSEWHERE)])],
 }
 
 # The 32-bit program on 64-bit Windows: not in SCENARIOS, it runs in a 64-bit prefix (e2e.py wow64). Devices,
