@@ -210,6 +210,90 @@ TEST_F(StepsTest, ARunReadsThePackageBeforeTheRemovalAndMakesNoPathThatWouldNotF
   }
 }
 
+// What lies where the vendor folder and the product folder go before a recorded install (nothing, a link
+// to C:\elsewhere, or a folder with the descriptor given as SDDL), and the call made to fail; whether the
+// package is staged, and the product folder's descriptor after the run ("": none kept).
+struct TakeOverCase {
+  std::string vendor, product;
+  Failing fault;
+  bool staged;
+  std::string descriptor;
+};
+
+TEST_F(StepsTest, TheInstallFolderIsTakenOnlyWhereNoOneElseMayWrite) {
+  const std::string other = "S-1-5-21-7-7-7-1001", vendor = "C:\\Program Files\\Orvix";
+  const std::string ours =
+      "O:S-1-5-32-544D:P(A;OICI;0x1f01ff;;;S-1-5-18)(A;OICI;0x1f01ff;;;S-1-5-32-544)"
+      "(A;OICI;0x1200a9;;;S-1-5-32-545)";
+  const std::string othersOnly = "O:" + other + "D:(A;OICI;0x1f01ff;;;" + other + ")";
+  const TakeOverCase kCases[] = {
+      {"", "", {}, true, ours},
+      {"", "O:" + other + "D:(A;OICI;FA;;;WD)", {}, true, ours},
+      // Without WRITE_OWNER granted it is not taken; nor where the system refuses.
+      {"", othersOnly, {}, false, othersOnly},
+      {"",
+       "O:BAD:(A;OICI;FA;;;BA)",
+       {"SetNamedSecurityInfoA"},
+       false,
+       "O:S-1-5-32-544D:(A;OICI;0x1f01ff;;;S-1-5-32-544)"},
+      {"", "link", {}, false, ""},
+      {"link", "", {}, false, ""},
+      // An existing vendor folder stays as it is: used with the owner and writers Windows gives it, and
+      // entries that grant others nothing on it; refused with another owner or another writer.
+      {"O:S-1-5-80-956008885-3425003120-1813128437-2779224233-3052453580D:(A;OICIIO;FA;;;BU)(D;OICI;FA;;;WD)"
+       "(A;OICI;0x1200a9;;;WD)",
+       "",
+       {},
+       true,
+       ours},
+      {"O:" + other + "D:(A;OICI;0x1200a9;;;WD)", "", {}, false, ""},
+      {"O:BAD:(A;OICI;0x1301ff;;;WD)", "", {}, false, ""},
+      {"O:SYD:(A;OICI;GW;;;BU)", "", {}, false, ""},
+      {"O:SYD:(XA;OICI;0x1200a9;;;WD)", "", {}, false, ""},
+      {"O:SYD:NO_ACCESS_CONTROL", "", {}, false, ""},
+  };
+  for (const TakeOverCase& row : kCases) {
+    SCOPED_TRACE(Named("vendor " + row.vendor + ", product " + row.product, row.fault));
+    Open();
+    Write("C:\\pkg\\net7341a.inf", InfText("a", "rx90kw2a.cat"));
+    Write("C:\\pkg\\rx90kw2a.cat", "catalog");
+    Write("C:\\pkg\\qnetprep.exe", "program");
+    std::filesystem::create_directories(Linux("C:\\elsewhere"));
+    const auto seed = [this](Text path, Text what) {
+      std::filesystem::create_directories(sim::LinuxParent(Linux(path)));
+      if (what == "link") std::filesystem::create_directory_symlink(Linux("C:\\elsewhere"), Linux(path));
+      if (what.empty() || what == "link") return;
+      sim::Security security;
+      ASSERT_TRUE(sim::ParseSddl(what, &security));
+      std::filesystem::create_directories(Linux(path));
+      sim::StoreSecurity(Linux(path), security);
+    };
+    seed(vendor, row.vendor);
+    seed(kInstall, row.product);
+    Fail(row.fault);
+    EXPECT_EQ(Run("/au /inf=net7341a.inf"), 1);
+    EXPECT_EQ(Exists(kInstall + "net7341a.inf"s), row.staged);
+    EXPECT_EQ(Str(kProduct, "Install"), row.staged ? "Success" : "Fail");
+    EXPECT_EQ(Exists(kSelfCopy), row.staged);
+    EXPECT_TRUE(std::filesystem::is_empty(Linux("C:\\elsewhere"))) << "written through a link";
+    const auto kept = sim::KeptSecurity().find(Linux(kInstall));
+    EXPECT_EQ(kept == sim::KeptSecurity().end() ? "" : sim::FormatSddl(kept->second), row.descriptor);
+  }
+  // A program image planted by another account, which it could change after a copy over it, is deleted:
+  // the staged image is a new file, with the folder's entries.
+  Open();
+  Write("C:\\pkg\\qnetprep.exe", "program");
+  Write(kInstall + "qnetprep.exe"s, "planted", FILE_ATTRIBUTE_READONLY);
+  sim::Security planted;
+  ASSERT_TRUE(sim::ParseSddl("O:" + other + "D:(A;;FA;;;" + other + ")", &planted));
+  sim::StoreSecurity(Linux(kInstall + "qnetprep.exe"s), planted);
+  Run("/au");
+  EXPECT_EQ(Slurp(Linux(kInstall + "qnetprep.exe"s)), "program");
+  EXPECT_EQ(sim::FormatSddl(sim::SecurityOf(Linux(kInstall + "qnetprep.exe"s))),
+            "O:S-1-5-32-544D:(A;ID;0x1f01ff;;;S-1-5-18)(A;ID;0x1f01ff;;;S-1-5-32-544)(A;ID;0x1200a9;;;S-1-5-"
+            "32-545)");
+}
+
 // Slot 0's text and the failing call; what the clean-up leaves of the stored copy oem0.inf
 // (.inf read-only, .pnf hidden, catalog), the result, whether the records and the entry remain,
 // the stored names the system was asked to uninstall, the standard output.
