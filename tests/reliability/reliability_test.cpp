@@ -3,6 +3,7 @@
 #include <sys/wait.h>
 
 #include <cstdlib>
+#include <regex>
 #include <set>
 
 #include "platform/sim/machine_setup.h"
@@ -31,6 +32,19 @@ class ModeTest : public MachineTest, public testing::WithParamInterface<Mode> {
   std::vector<std::string> calls_;
 };
 
+// The changes of a failed install that are not its own: it may stage, create the vendor and product
+// keys and say "Fail"; the catalog database's folders, which every Windows has, may appear.
+std::string FailedInstallChanges(const std::string& changes) {
+  const std::regex own(R"((added|modified): value SOFTWARE\\Orvix\\qnetprep : Install)"
+                       R"(|added: key SOFTWARE\\Orvix(\\qnetprep)?|\w+: \w+ C:\\Program Files\\Orvix.*)"
+                       R"(|added: folder C:\\Windows\\System32\\catroot.*)");
+  std::string foreign;
+  std::istringstream lines(changes);
+  for (std::string change; std::getline(lines, change);)
+    if (!std::regex_match(change, own)) foreign += change + "\n";
+  return foreign;
+}
+
 // Under WOW64 a run changes nothing; where Windows cannot tell, the run goes on as elsewhere.
 struct Wow64Case {
   const char* name;
@@ -51,6 +65,11 @@ TEST_P(ModeTest, EveryModeDoesItsOwnWorkAndEveryFailingCallEndsCleanWithinThePro
   CheckedRun(mode.tail);
   const std::vector<sim::CallRecord> calls = sim::CallLog();
   const MachineState left = Capture();
+  // An install puts every INF into the store before it removes the first device.
+  std::vector<std::string> called;
+  for (const sim::CallRecord& call : calls) called.push_back(call.name);
+  const auto firstRemoval = std::find(called.begin(), called.end(), "SetupDiCallClassInstaller");
+  EXPECT_EQ(std::find(firstRemoval, called.end(), "SetupCopyOEMInfA"), called.end()) << "a copy after a removal";
   // Every mode removes the adapters and their service; the staged package stays.
   for (const FieldDevice& device : kOwnDevices) EXPECT_FALSE(HasDevice(device.instance)) << device.instance;
   EXPECT_FALSE(Has("SYSTEM\\CurrentControlSet\\Services\\RX90K")) << "the service RX90K";
@@ -81,8 +100,13 @@ TEST_P(ModeTest, EveryModeDoesItsOwnWorkAndEveryFailingCallEndsCleanWithinThePro
       SCOPED_TRACE("call " + std::to_string(k) + " " + call.name + " " + call.detail +
                    (fault.useResult ? ", filling its buffer" : ", failing"));
       OpenCopy();
+      const MachineState before = Capture();
       sim::FailCallNumber(k, fault);
       CheckedRun(mode.tail, call.name, 1);
+      // The store refusing an INF fails the install: nothing but its own "Install" and staging change.
+      if (call.name == "SetupCopyOEMInfA" && call.detail.find("style=0x0") != std::string::npos) {
+        EXPECT_EQ(FailedInstallChanges(Differences(before, Capture())), "");
+      }
     }
   }
   for (const std::string& name : names) {
