@@ -26,4 +26,8 @@ struct RunState {
   char SourceInfPath[kTextCapacity];  // also receives the record slots during clean-up
   char SystemFolder[kTextCapacity];
   char ExecutableName[kTextCapacity];
+
+  // What the install put into the system's INF store, by the slot that each INF's record
+  // takes: the clean-up must leave these copies, and a failed install takes its own out.
+  StoredInf StoredInfs[kInfSlotCount];
 };

@@ -1,8 +1,8 @@
 #include "cleanup/delete_inf_and_pnf.h"
 
-#include <cstdio>
 #include <cstring>
 
+#include "app/error_lines.h"
 #include "cleanup/package_inf.h"
 #include "platform/platform.h"
 #include "platform/text.h"
@@ -21,9 +21,7 @@ void ClearAttributes(const char* path) {
   if (!SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL)) {
     const DWORD error = GetLastError();
     // A file that is already gone is what a clean-up expects.
-    if (error != ERROR_FILE_NOT_FOUND) {
-      std::printf("SetFileAttributes error, error value = %x", static_cast<unsigned>(error));
-    }
+    if (error != ERROR_FILE_NOT_FOUND) ReportSetFileAttributesError(error);
   }
 }
 
@@ -37,19 +35,16 @@ void ComposePnfPath(const char* infPath, char (&pnfPath)[kTextCapacity]) {
   std::memcpy(pnfPath + std::strlen(pnfPath) - kExtensionLength, ".pnf", kExtensionLength);
 }
 
-bool HasSeparator(const char* name) {
-  return std::strpbrk(name, "\\/") != nullptr;
+// A stored copy lies directly in the INF folder, under the name the system gave it; nullptr
+// for any other path. The name points into `infPath`.
+const char* StoredNameOf(const char* infPath) {
+  char infStore[MAX_PATH];
+  if (!ReadInfStoreFolder(infStore)) return nullptr;
+  const char* storedName = PathWithinFolder(infPath, infStore);
+  return storedName == nullptr || std::strpbrk(storedName, "\\/") != nullptr ? nullptr : storedName;
 }
 
-}  // namespace
-
-void DeleteInfAndPnf(const RunState& state, const char* infPath) {
-  char infStore[MAX_PATH];
-  if (!ReadInfStoreFolder(infStore)) return;
-  // A stored copy lies directly in the INF folder, under the name the system gave it.
-  const char* storedName = PathWithinFolder(infPath, infStore);
-  if (storedName == nullptr || HasSeparator(storedName) || !IsPackageStoredInf(state, infPath)) return;
-
+void RemoveFromStore(const char* infPath, const char* storedName) {
   char pnfPath[kTextCapacity];
   ComposePnfPath(infPath, pnfPath);
   const bool hasPnf = pnfPath[0] != '\0';
@@ -61,4 +56,16 @@ void DeleteInfAndPnf(const RunState& state, const char* infPath) {
   SetupUninstallOEMInfA(storedName, SUOI_FORCEDELETE, nullptr);
   DeleteFileA(infPath);
   if (hasPnf) DeleteFileA(pnfPath);
+}
+
+}  // namespace
+
+void DeleteInfAndPnf(const RunState& state, const char* infPath) {
+  const char* storedName = StoredNameOf(infPath);
+  if (storedName != nullptr && IsPackageStoredInf(state, infPath)) RemoveFromStore(infPath, storedName);
+}
+
+void RemoveStoredInf(const char* infPath) {
+  const char* storedName = StoredNameOf(infPath);
+  if (storedName != nullptr) RemoveFromStore(infPath, storedName);
 }

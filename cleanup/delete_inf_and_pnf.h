@@ -14,3 +14,7 @@
 // entirely. Otherwise attributes are cleared first (a failure other than "not found" is
 // reported on standard output).
 void DeleteInfAndPnf(const RunState& state, const char* infPath);
+
+// The removal itself, for a stored copy that is known to be the package's: one that this run
+// made. A path that is not directly in the system's INF folder is still left alone.
+void RemoveStoredInf(const char* infPath);

@@ -1,10 +1,14 @@
 #include "cleanup/remove_installed_infs.h"
 
+#include <algorithm>
 #include <cstring>
+#include <iterator>
 
 #include "app/resource_strings.h"
 #include "cleanup/delete_inf_and_pnf.h"
 #include "platform/platform.h"
+#include "platform/text.h"
+#include "records/record_keys.h"
 #include "records/records.h"
 
 namespace {
@@ -17,11 +21,7 @@ struct RecordKeys {
 };
 
 void CloseRecordKeys(RecordKeys& keys) {
-  HKEY* const innermostFirst[] = {&keys.parameters, &keys.product, &keys.vendor};
-  for (HKEY* key : innermostFirst) {
-    if (*key != nullptr) RegCloseKey(*key);
-    *key = nullptr;
-  }
+  CloseKeysInOrder({&keys.parameters, &keys.product, &keys.vendor});
 }
 
 bool OpenKey(HKEY parent, const char* path, HKEY* key) {
@@ -50,6 +50,19 @@ bool ReadSlot(HKEY parameters, const char* valueName, char (&path)[kRecordValueL
   return type == REG_SZ && std::memchr(path, '\0', sizeof path) != nullptr;
 }
 
+// Run again with the same package, Windows hands back the copies that are stored already, and
+// a record may name one of them: the clean-up must not take out what the run just put in.
+bool IsThisRunsCopy(const RunState& state, const char* path) {
+  return std::any_of(std::begin(state.StoredInfs), std::end(state.StoredInfs), [path](const StoredInf& stored) {
+    return stored.path[0] != '\0' && TextEqualsIgnoringAsciiCase(stored.path, path);
+  });
+}
+
+// The stored INF that a slot names, unless this run's install uses it.
+void DeleteRecordedInf(const RunState& state, const char* path) {
+  if (!IsThisRunsCopy(state, path)) DeleteInfAndPnf(state, path);
+}
+
 }  // namespace
 
 bool RemoveInstalledInfs(RunState& state) {
@@ -62,9 +75,9 @@ bool RemoveInstalledInfs(RunState& state) {
   // A record whose slot 0 is missing or names no file is still a record: skipping it
   // would leave its slots taken, and the next install could not record both INFs.
   const bool slot0Read = ReadSlot(keys.parameters, state.RenamedInf, state.SourceInfPath);
-  if (slot0Read) DeleteInfAndPnf(state, state.SourceInfPath);
+  if (slot0Read) DeleteRecordedInf(state, state.SourceInfPath);
   if (ReadSlot(keys.parameters, state.RenamedInf1, state.SourceInfPath)) {
-    DeleteInfAndPnf(state, state.SourceInfPath);
+    DeleteRecordedInf(state, state.SourceInfPath);
   }
 
   // One level at a time: a product key that holds anything besides Parameters stays.

@@ -71,7 +71,7 @@ int32_t RemoveSupportedDevicesInSet(HDEVINFO set, const DevicePair* list, uint32
     if (!IsPciInstanceId(instanceId, length)) continue;
     const uint32_t vendorId = FieldAt(instanceId, kVendorFieldStart);
     const uint32_t deviceId = FieldAt(instanceId, kDeviceFieldStart);
-    if (!IsSupportedDeviceInSortedList(vendorId, deviceId, list, listCount)) continue;
+    if (!IsSupportedDevice(vendorId, deviceId, list, listCount)) continue;
     if (RemoveThroughClassInstaller(set, device)) ++removed;
   }
   return removed;

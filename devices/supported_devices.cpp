@@ -136,21 +136,11 @@ SupportedDeviceList ReadSupportedDeviceList(uint32_t* count) {
   return entries;
 }
 
-bool IsSupportedDevice(uint32_t vendorId, uint32_t deviceId, const DevicePair* list, uint32_t count) {
-  if (IsBuiltInDevice(vendorId, deviceId)) return true;
-  if (list == nullptr) return false;
-  for (uint32_t i = 0; i < count; ++i) {
-    if (list[i].vendorId == vendorId && list[i].deviceId == deviceId) return true;
-  }
-  return false;
-}
-
 void SortSupportedDeviceList(SupportedDeviceList list, uint32_t count) {
   if (list != nullptr) std::qsort(list, count, sizeof *list, ComparePairs);
 }
 
-bool IsSupportedDeviceInSortedList(uint32_t vendorId, uint32_t deviceId, const DevicePair* list,
-                                   uint32_t count) {
+bool IsSupportedDevice(uint32_t vendorId, uint32_t deviceId, const DevicePair* list, uint32_t count) {
   if (IsBuiltInDevice(vendorId, deviceId)) return true;
   const DevicePair wanted{vendorId, deviceId};
   return list != nullptr && count != 0 &&

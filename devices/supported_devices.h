@@ -23,14 +23,10 @@ using SupportedDeviceList = DevicePair*;
 // missing, empty or cannot be allocated; otherwise sets `count` to the entries filled.
 SupportedDeviceList ReadSupportedDeviceList(uint32_t* count);
 
-// True for the built-in devices, and for any pair among the first `count` entries of
-// `list` (which may be nullptr).
-bool IsSupportedDevice(uint32_t vendorId, uint32_t deviceId, const DevicePair* list, uint32_t count);
-
-// Orders a list for IsSupportedDeviceInSortedList; a list of no entries, or none, is fine.
+// Orders a list for IsSupportedDevice; a list of no entries, or none, is fine.
 void SortSupportedDeviceList(SupportedDeviceList list, uint32_t count);
 
-// IsSupportedDevice over a list ordered by SortSupportedDeviceList. The same answer in
+// True for the built-in devices, and for any pair among the first `count` entries of `list`
+// (which may be nullptr), a list ordered by SortSupportedDeviceList: the lookup takes
 // logarithmic time, so that a removal pass costs devices plus entries, not their product.
-bool IsSupportedDeviceInSortedList(uint32_t vendorId, uint32_t deviceId, const DevicePair* list,
-                                   uint32_t count);
+bool IsSupportedDevice(uint32_t vendorId, uint32_t deviceId, const DevicePair* list, uint32_t count);

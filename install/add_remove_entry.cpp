@@ -14,12 +14,13 @@ bool WriteAddRemoveEntry(const RunState& state) {
     RegCloseKey(list);
     return false;
   }
-  // Both values are written whatever the first write did: an entry without its
-  // uninstall command would be one that the list cannot remove.
+  // Every value is written whatever the one before did: an entry without its uninstall
+  // command would be one that the list cannot remove.
   const bool displayNameWritten = SetEntryText(entry, kDisplayNameValue, state.DisplayName) == ERROR_SUCCESS;
   const bool uninstallStringWritten =
       SetEntryText(entry, kUninstallStringValue, state.UninstallCommand) == ERROR_SUCCESS;
+  const bool versionWritten = SetEntryVersion(entry, state.Version) == ERROR_SUCCESS;
   RegCloseKey(entry);
   RegCloseKey(list);
-  return displayNameWritten && uninstallStringWritten;
+  return displayNameWritten && uninstallStringWritten && versionWritten;
 }

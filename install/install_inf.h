@@ -2,10 +2,20 @@
 
 #include "app/run_state.h"
 
-// Pre-installs one INF file from the install folder, which StagePackage filled before
-// the clean-up, into the system's INF store; in RecordMode also records the outcome
-// and the stored INF's path in a free slot, writes the Add/Remove entry and copies the
-// program into the system folder. Returns whether the INF was pre-installed (and, in
-// RecordMode, recorded with its Add/Remove entry); false at once when the strings
-// cannot be loaded or the staging could not read the current folder.
-bool InstallInf(RunState& state, const char* infName);
+// An install in two halves, so that nothing of an earlier install is removed before every INF of the
+// run is in the system's INF store: the pre-install before the clean-up, the records after it.
+
+// Pre-installs one INF from the install folder, which StagePackage filled, into the INF store and
+// keeps the stored copy's path in state.StoredInfs[slot], with whether this run made the copy. False
+// when the current folder was not read, the INF's path cannot be composed, the install's record keys
+// (the vendor key; in RecordMode the product key) cannot be created, or the system refuses the INF.
+bool PreInstallInf(RunState& state, InfSlot slot, const char* infName);
+
+// After the clean-up, in RecordMode: records the INF pre-installed into `slot` ("Install",
+// "reboot", "Version", the slot value), writes the Add/Remove entry and copies the program into
+// the system folder. False when a record key, the slot value or the entry cannot be written.
+bool RecordInstalledInf(RunState& state, InfSlot slot);
+
+// What a failed install leaves in the registry: the vendor key, and in RecordMode "Install" =
+// "Fail" in the product key. Every other record stays as the earlier install left it.
+void RecordFailedInstall(const RunState& state);

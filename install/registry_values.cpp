@@ -24,6 +24,7 @@ LSTATUS SetEntryText(HKEY key, const char* valueName, const char* text) {
                         static_cast<DWORD>(std::strlen(text)));
 }
 
-bool ValueExists(HKEY key, const char* valueName) {
-  return RegQueryValueExA(key, valueName, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+LSTATUS SetEntryVersion(HKEY key, const char* version) {
+  return RegSetValueExA(key, kDisplayVersionValue, 0, REG_SZ, reinterpret_cast<const BYTE*>(version),
+                        static_cast<DWORD>(std::strlen(version) + 1));
 }

@@ -15,5 +15,5 @@ LSTATUS SetRecordText(HKEY key, const char* valueName, const char* text);
 // Add/Remove list's entries are kept.
 LSTATUS SetEntryText(HKEY key, const char* valueName, const char* text);
 
-// True when the value exists, whatever its type or size.
-bool ValueExists(HKEY key, const char* valueName);
+// Stores the version as REG_SZ with its NUL ("DisplayVersion"), as Windows writes text values.
+LSTATUS SetEntryVersion(HKEY key, const char* version);

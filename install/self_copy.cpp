@@ -1,7 +1,6 @@
 #include "install/self_copy.h"
 
-#include <cstdio>
-
+#include "app/error_lines.h"
 #include "install/stage_package.h"
 #include "platform/platform.h"
 #include "platform/text.h"
@@ -36,7 +35,7 @@ void CopySelfToSystemFolder(RunState& state) {
   if (!JoinPath(destination, state.SystemFolder, state.ExecutableName)) return;
 
   if (!SetFileAttributesA(destination, FILE_ATTRIBUTE_NORMAL)) {
-    std::printf("SetFileAttributes error, error value = %x", static_cast<unsigned>(GetLastError()));
+    ReportSetFileAttributesError(GetLastError());
   }
   // The source is the image that the staging copied: the package folder may be out of
   // reach by now, and a name relative to the current folder could be another program.
@@ -45,7 +44,7 @@ void CopySelfToSystemFolder(RunState& state) {
   if (!CopyFileA(source, destination, FALSE)) {
     const DWORD error = GetLastError();
     if (error != ERROR_FILE_NOT_FOUND) {
-      std::printf("CopyFile error, error value = %x", static_cast<unsigned>(error));
+      ReportCopyFileError(error);
     }
   }
 }

@@ -23,12 +23,24 @@ constexpr const char* kVersionValue = "Version";
 // the text, its NUL, then NUL bytes. Readers of the slots depend on it.
 constexpr unsigned kRecordValueLength = 512;
 
-// The two record slots of the Parameters key.
+// The two record slots of the Parameters key: the first INF of a mode takes slot 0, the
+// second slot 1.
 enum InfSlot { kInfSlot0 = 0, kInfSlot1 = 1 };
+constexpr int kInfSlotCount = 2;
+
+// A copy in the system's INF store that this run's pre-install named (path "" when none),
+// and whether the run made it: a copy that was in the store before the run is not its own.
+struct StoredInf {
+  char path[kRecordValueLength];
+  bool own;
+};
 
 // Values of the product's Add/Remove entry, stored with the text's length and no NUL.
 constexpr const char* kDisplayNameValue = "DisplayName";
 constexpr const char* kUninstallStringValue = "UninstallString";
+// The entry's version, what deployment tools detect an upgrade by: the text of IDS_VERSION,
+// stored with its NUL, as Windows keeps the values that it writes itself.
+constexpr const char* kDisplayVersionValue = "DisplayVersion";
 
 // The Add/Remove list and the second entry that the uninstall removes by a fixed name.
 constexpr const char* kUninstallKeyPath = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall";

@@ -5,9 +5,10 @@
 #include "devices/device_classes.h"
 #include "devices/remove_devices.h"
 #include "devices/supported_devices.h"
-#include "install/install_inf.h"
+#include "install/self_copy.h"
 #include "install/stage_package.h"
 #include "platform/sim/machine_setup.h"
+#include "platform/text.h"
 #include "tests/support/machine.h"
 
 namespace {
@@ -84,6 +85,7 @@ TEST_F(StepsTest, WithoutTheSystemsOwnSearchTheCurrentFolderIsLeftOut) {
     SCOPED_TRACE(Named("", {call}));
     Open();
     Write("C:\\pkg\\net7341a.inf", InfText("a"));
+    Write("C:\\pkg\\net73417.inf", InfText("b"));
     Fail({call});
     EXPECT_EQ(Run(""), 1);
     EXPECT_EQ(Calls("SetDllDirectoryA"), Names{""});
@@ -91,77 +93,81 @@ TEST_F(StepsTest, WithoutTheSystemsOwnSearchTheCurrentFolderIsLeftOut) {
   }
 }
 
-// A failing call, with records or without: the install's result, whether the staged and stored INF exist,
-// whether the system folder gets this program (over an older, read-only one staged), the values left.
-struct Record {
-  std::string install, slot, displayName, uninstallString;
-};
+// A failing call during an install over an earlier recorded one (an older package, its adapter back):
+// whether the earlier install was cleared (its adapter removed), what "Install" says, which package the
+// stored copy in slot 0 holds, whether the Add/Remove entry carries the version and the system folder
+// gets the program (over an older, read-only one staged).
+enum Earlier { EarlierKept, EarlierCleared };
+enum SelfCopy { NoSelfCopy, Copied };
 struct InstallCase {
   Failing fault;
-  bool record, result, staged, stored, selfCopy;
-  Record values;
+  const char* tail;
+  Earlier earlier;
+  std::string install, slot0;  // slot0: "old", "new", "" (no slot)
+  bool version;
+  SelfCopy selfCopy;
 };
 
-TEST_F(StepsTest, EachExitOfAnInstallLeavesWhatCameBeforeIt) {
-  const std::string name = "Orvix adapter installation program", command = "qnetprep.exe /u";
-  const Record none = {}, whole = {"Success", kStored, name, command};
+TEST_F(StepsTest, NothingOfTheEarlierInstallGoesBeforeEveryInfIsInTheStore) {
   const sim::Fault filled = {0, true, MAX_PATH};
+  const Failing second = {"SetupCopyOEMInfA", "net73417.inf style=0x0"};
   const InstallCase kCases[] = {
-      // Without "SOFTWARE", or without its strings, the install gives up, recorded or not.
-      {{"RegOpenKeyExA", "SOFTWARE"}, false, false, true, false, false, none},
-      {{"LoadStringA"}, true, false, false, false, false, none},
-      {{"RegCreateKeyExA", "Orvix\\qnetprep"}, true, false, true, false, false, none},
-      {{"RegCreateKeyExA", "Parameters"}, true, false, true, false, false, none},
-      {{"RegOpenKeyExA", "Uninstall"}, true, false, true, true, false, {"Success", kStored, "", ""}},
-      {{"RegCreateKeyExA", "Uninstall"}, true, false, true, true, false, {"Success", kStored, "", ""}},
-      // Both values of the entry are written whatever the first write did.
-      {{"RegSetValueExA", ":DisplayName"}, true, false, true, true, false, {"Success", kStored, "", command}},
-      // A current folder or "ProgramFiles" that fills its buffer is none; without a current folder nothing is
-      // staged, not even from the drive's root; without "ProgramFiles" the usual folder serves. A system
-      // folder that an install before left (the 300 below) too long to join with the name takes no self-copy.
-      {{"GetCurrentDirectoryA"}, true, false, false, false, false, none},
-      {{"GetCurrentDirectoryA", "", filled}, true, false, false, false, false, none},
-      {{"GetEnvironmentVariableA", "ProgramFiles", filled}, true, true, true, true, true, whole},
-      {{"GetSystemDirectoryA", "", {0, true, 300}}, true, true, true, true, false, whole},
+      // The new package's INFs go in: the earlier install is replaced.
+      {{}, "/au", EarlierCleared, "Success", "new", true, Copied},
+      // Without "SOFTWARE", its strings, the product key or the current folder nothing goes into the store;
+      // where the product key can be made, "Install" says so.
+      {{"RegOpenKeyExA", "SOFTWARE"}, "/au", EarlierKept, "Success", "old", true, NoSelfCopy},
+      {{"LoadStringA"}, "/au", EarlierKept, "Success", "old", true, NoSelfCopy},
+      {{"RegCreateKeyExA", "Orvix\\qnetprep"}, "/au", EarlierKept, "Success", "old", true, NoSelfCopy},
+      {{"GetCurrentDirectoryA"}, "/au", EarlierKept, "Fail", "old", true, NoSelfCopy},
+      {{"GetCurrentDirectoryA", "", filled}, "/au", EarlierKept, "Fail", "old", true, NoSelfCopy},
+      // The second INF refused: the first, new to the store, leaves it again; outside RecordMode no trace.
+      {second, "/au", EarlierKept, "Fail", "old", true, NoSelfCopy},
+      {second, "", EarlierKept, "Success", "old", true, NoSelfCopy},
+      // Past the clean-up a record that cannot be written is missing; the rest of the entry is written.
+      // An Add/Remove list that cannot be opened keeps the earlier entry.
+      {{"RegCreateKeyExA", "Parameters"}, "/au", EarlierCleared, "", "", false, NoSelfCopy},
+      {{"RegOpenKeyExA", "Uninstall"}, "/au", EarlierCleared, "Success", "new", true, NoSelfCopy},
+      {{"RegSetValueExA", ":DisplayName"}, "/au", EarlierCleared, "Success", "new", true, NoSelfCopy},
+      // Without "ProgramFiles" the usual folder serves.
+      {{"GetEnvironmentVariableA", "ProgramFiles", filled}, "/au", EarlierCleared, "Success", "new", true,
+       Copied},
+  };
+  const std::string adapter = Pci("1E7C", "4C43");
+  const auto package = [this](Text label) {
+    Write("C:\\pkg\\net7341a.inf", InfText("a " + label, "rx90kw2a.cat"));
+    Write("C:\\pkg\\net73417.inf", InfText("b " + label));
+    Write("C:\\pkg\\qnetprep.exe", "program " + label);
   };
   for (const InstallCase& row : kCases) {
-    SCOPED_TRACE(Named(row.record ? "/au" : "", row.fault));
+    SCOPED_TRACE(Named(row.tail, row.fault));
     Open();
-    Write("C:\\pkg\\net7341a.inf", InfText("a", "rx90kw2a.cat"));
     Write("C:\\pkg\\rx90kw2a.cat", "catalog");
-    Write("C:\\pkg\\qnetprep.exe", "program");
     Write("C:\\net7341a.inf", InfText("in the root"));
+    package("old");
+    ASSERT_EQ(Run("/au"), 1);
+    AddDevice(kNet, adapter);
     Write(kInstall + "qnetprep.exe"s, "older", FILE_ATTRIBUTE_READONLY);
-    RunState state{};
-    state.RecordMode = row.record;
-    const std::string before =
-        row.fault.fault.result == 300 ? std::string(300, 's') : "C:\\Windows\\System32";
-    before.copy(state.SystemFolder, sizeof state.SystemFolder - 1);
+    package("new");
     Fail(row.fault);
-    bool installed = false;
-    // As a run does it: the staging first, when the strings load.
-    OutputOf([&] {
-      if (LoadResourceStrings(state)) StagePackage(state);
-      installed = InstallInf(state, "net7341a.inf");
-    });
-    EXPECT_EQ(installed, row.result);
-    EXPECT_EQ(Exists(kInstall + "net7341a.inf"s), row.staged);
-    EXPECT_EQ(Exists(kStored), row.stored);
-    EXPECT_EQ(Slurp(Linux(kSelfCopy)) == "program", row.selfCopy);
-    EXPECT_EQ(Str(kProduct, "Install"), row.values.install);
-    EXPECT_EQ(Str(kParameters, "RenamedInf"), row.values.slot);
-    EXPECT_EQ(Str(kEntry, "DisplayName"), row.values.displayName);
-    EXPECT_EQ(Str(kEntry, "UninstallString"), row.values.uninstallString);
+    EXPECT_EQ(Run(row.tail), 1);
+    EXPECT_EQ(HasDevice(adapter) ? EarlierKept : EarlierCleared, row.earlier);
+    EXPECT_EQ(Str(kProduct, "Install"), row.install);
+    const std::string slot0 = Slurp(Linux(Str(kParameters, "RenamedInf")));
+    EXPECT_EQ(slot0.empty() ? "" : slot0.find("; a new") != std::string::npos ? "new" : "old", row.slot0);
+    EXPECT_EQ(Str(kEntry, "DisplayVersion") == "0.0.3.6", row.version);
+    EXPECT_EQ(Slurp(Linux(kSelfCopy)) == "program new" ? Copied : NoSelfCopy, row.selfCopy);
+    // The new copies stay in the store only once the earlier install is cleared.
+    EXPECT_EQ(Exists(kInf + "oem2.inf"), row.earlier == EarlierCleared);
   }
-  // With both slots taken a further stored INF could never be removed: none is stored.
+  // A system folder too long to join with the program's name takes no self-copy.
   RunState state{};
-  state.RecordMode = true;
-  SetString(kParameters, "RenamedInf1", kInf + "oem8.inf");
-  Write("C:\\pkg\\net73417.inf", InfText("b"));
   ASSERT_TRUE(LoadResourceStrings(state));
-  ASSERT_TRUE(StagePackage(state));
-  EXPECT_FALSE(InstallInf(state, "net73417.inf"));
-  EXPECT_FALSE(Exists(kInf + "oem1.inf"));
+  std::string(300, 's').copy(state.SystemFolder, sizeof state.SystemFolder - 1);
+  TextCopy(state.InstallFolder, kInstall);
+  Fail({"GetSystemDirectoryA", "", {0, true, 300}});
+  CopySelfToSystemFolder(state);
+  EXPECT_EQ(Calls("CopyFileA"), Names{});
 }
 
 // Where the package lies (N: is a share reached through the adapter that the clean-up removes),

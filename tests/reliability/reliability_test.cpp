@@ -3,6 +3,7 @@
 #include <sys/wait.h>
 
 #include <cstdlib>
+#include <regex>
 #include <set>
 
 #include "platform/sim/machine_setup.h"
@@ -31,6 +32,26 @@ class ModeTest : public MachineTest, public testing::WithParamInterface<Mode> {
   std::vector<std::string> calls_;
 };
 
+// The changes of a failed install that are not its own: it may stage, create the vendor and product
+// keys and say "Fail"; the catalog database's folders, which every Windows has, may appear. Stopped
+// before its take-out, it may leave its new copy (`newCopies`, counted).
+std::string FailedInstallChanges(const std::string& changes, int* newCopies = nullptr) {
+  const std::regex own(R"((added|modified): value SOFTWARE\\Orvix\\qnetprep : Install)"
+                       R"(|added: key SOFTWARE\\Orvix(\\qnetprep)?|\w+: \w+ C:\\Program Files\\Orvix.*)"
+                       R"(|added: folder C:\\Windows\\System32\\catroot.*)");
+  const std::regex copy(R"(added: file C:\\Windows\\(INF\\oem\d+\.[ip]nf|System32\\catroot\\.*\.cat))");
+  std::string foreign;
+  std::istringstream lines(changes);
+  for (std::string change; std::getline(lines, change);) {
+    if (newCopies != nullptr && std::regex_match(change, copy)) {
+      *newCopies += change.find(".inf") != std::string::npos ? 1 : 0;
+    } else if (!std::regex_match(change, own)) {
+      foreign += change + "\n";
+    }
+  }
+  return foreign;
+}
+
 // Under WOW64 a run changes nothing; where Windows cannot tell, the run goes on as elsewhere.
 struct Wow64Case {
   const char* name;
@@ -51,6 +72,11 @@ TEST_P(ModeTest, EveryModeDoesItsOwnWorkAndEveryFailingCallEndsCleanWithinThePro
   CheckedRun(mode.tail);
   const std::vector<sim::CallRecord> calls = sim::CallLog();
   const MachineState left = Capture();
+  // An install puts every INF into the store before it removes the first device.
+  std::vector<std::string> called;
+  for (const sim::CallRecord& call : calls) called.push_back(call.name);
+  const auto firstRemoval = std::find(called.begin(), called.end(), "SetupDiCallClassInstaller");
+  EXPECT_EQ(std::find(firstRemoval, called.end(), "SetupCopyOEMInfA"), called.end()) << "a copy after a removal";
   // Every mode removes the adapters and their service; the staged package stays.
   for (const FieldDevice& device : kOwnDevices) EXPECT_FALSE(HasDevice(device.instance)) << device.instance;
   EXPECT_FALSE(Has("SYSTEM\\CurrentControlSet\\Services\\RX90K")) << "the service RX90K";
@@ -81,8 +107,13 @@ TEST_P(ModeTest, EveryModeDoesItsOwnWorkAndEveryFailingCallEndsCleanWithinThePro
       SCOPED_TRACE("call " + std::to_string(k) + " " + call.name + " " + call.detail +
                    (fault.useResult ? ", filling its buffer" : ", failing"));
       OpenCopy();
+      const MachineState before = Capture();
       sim::FailCallNumber(k, fault);
       CheckedRun(mode.tail, call.name, 1);
+      // The store refusing an INF fails the install: nothing but its own "Install" and staging change.
+      if (call.name == "SetupCopyOEMInfA" && call.detail.find("style=0x0") != std::string::npos) {
+        EXPECT_EQ(FailedInstallChanges(Differences(before, Capture())), "");
+      }
     }
   }
   for (const std::string& name : names) {
@@ -111,6 +142,33 @@ TEST_P(ModeTest, ARunStoppedAtAnyCallAndRunAgainEndsAsAnUninterruptedRun) {
     sim::OpenMachine(folder_, folder_ + "/drive_c/pkg");
     EXPECT_EQ(Differences(uninterrupted, Capture()), "") << "against the uninterrupted run";
   }
+}
+
+// A package whose last INF was cut short in transit: the store refuses it, and a first INF new to the store
+// leaves it again. Stopped at any call, the run leaves what a failed install leaves, and at most its new
+// copy, unrecorded (stopped after the store took it and before its take-out ended).
+TEST_P(ModeTest, AFailingInstallStoppedAtAnyCallLeavesAtMostItsNewCopy) {
+  if (GetParam().tail == "/u"s) GTEST_SKIP() << "an uninstall installs nothing";
+  SCOPED_TRACE("mode "s + GetParam().name);
+  PrepareTemplate(GetParam());
+  const bool single = std::strstr(GetParam().tail, "/inf=") != nullptr;
+  fs::resize_file(folder_ + "/drive_c/pkg/" + (single ? "net7341a.inf" : "net73417.inf"), 20);
+  const MachineState before = Capture();
+  ASSERT_EQ(Spawn(CopyTemplate("failed")), 1) << "exit code";
+  const std::vector<std::string> calls = calls_;
+  int stopsLeavingACopy = 0;
+  for (uint32_t k = 1; k <= calls.size(); ++k) {
+    SCOPED_TRACE("stopped at call " + std::to_string(k) + ": " + calls[k - 1]);
+    folder_ = CopyTemplate("interrupted");
+    ASSERT_EQ(Spawn(folder_, k), sim::kCrashExitCode) << "exit code of the stopped run";
+    sim::OpenMachine(folder_, folder_ + "/drive_c/pkg");
+    int copies = 0;
+    EXPECT_EQ(FailedInstallChanges(Differences(before, Capture()), &copies), "");
+    EXPECT_LE(copies, 1) << "new copies left";
+    stopsLeavingACopy += copies;
+  }
+  std::cout << GetParam().name << ": " << stopsLeavingACopy << " of " << calls.size()
+            << " stops leave the new copy\n";
 }
 
 INSTANTIATE_TEST_SUITE_P(Modes, ModeTest, testing::ValuesIn(kModes),
