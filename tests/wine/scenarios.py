@@ -109,12 +109,12 @@ NOT_OURS_LEFT = ('state', NOTHING_RECORDED + NOT_STAGED + [r'dir {INF store}\sub
 ORVIX2 = f'file {FOLDER}\\orvix2.inf size={(SAMPLE / "net73417.inf").stat().st_size} attr=-'
 
 # A folder of someone else's that a link may lead the install to, with a file that must stay its only one;
-# what a refused install folder leaves: "Fail", no slot, entry or self-copy, and nothing staged.
+# what a refused install folder leaves: "Fail", nothing staged, stored or removed.
 ELSEWHERE = r'C:\elsewhere'
 KEPT = ('file', ELSEWHERE + r'\kept.txt', b'not ours\r\n', '')
 KEPT_LEFT = r'file C:\elsewhere\kept.txt size=10 attr=-'
-REFUSED = [*NOTHING_RECORDED, f'key HKLM\\{PRODUCT}', v512(PRODUCT, 'Install', 'Fail'), f'key HKLM\\{PARAMS}',
-           NO_SELF_COPY]
+REFUSED = [*devices(SUPPORTED + LEFT), 'service RX90K present', f'key HKLM\\{VENDOR}', *NO_ENTRIES,
+           f'key HKLM\\{PRODUCT}', v512(PRODUCT, 'Install', 'Fail'), NO_SELF_COPY]
 
 SCENARIOS = {
     # No options: devices and service cleared, package staged, INFs stored, only the vendor key.
@@ -239,20 +239,22 @@ SCENARIOS = {
     # nothing is staged or written through the link, and no INF is pre-installed.
     'install_folder_linked_elsewhere': STANDARD + [
         PACKAGE, KEPT, ('symlink', FOLDER, ELSEWHERE), ('run', PKG, '/au', '', []),
-        ('state', devices(LEFT) + REFUSED + [f'dir {FOLDER}', f'file {FOLDER}\\kept.txt size=10 attr=-',
-                                             KEPT_LEFT], [('files', ELSEWHERE)])],
+        ('state', REFUSED + [f'dir {FOLDER}', f'file {FOLDER}\\kept.txt size=10 attr=-', KEPT_LEFT],
+         [('files', ELSEWHERE)])],
     'vendor_folder_linked_elsewhere': STANDARD + [
         PACKAGE, KEPT, ('symlink', PF + r'\Orvix', ELSEWHERE), ('run', PKG, '/au', '', []),
-        ('state', devices(LEFT) + REFUSED + [f'file {PF}\\Orvix\\kept.txt size=10 attr=-',
-                                             f'nofolder {FOLDER}', KEPT_LEFT], [('files', ELSEWHERE)])],
+        ('state', REFUSED + [f'file {PF}\\Orvix\\kept.txt size=10 attr=-', f'nofolder {FOLDER}', KEPT_LEFT],
+         [('files', ELSEWHERE)])],
     'vendor_folder_everyone_may_write': STANDARD + [
         PACKAGE, ('chmod', PF + r'\Orvix', 0o777), ('run', PKG, '/au', '', []),
-        ('state', devices(LEFT) + REFUSED + [f'nofolder {FOLDER}'])],
+        ('state', REFUSED + [f'nofolder {FOLDER}'])],
     # A staged file that is a second name of another file is deleted, not copied over: the other file keeps
     # its bytes, and the staged one is a new file with the package's.
     'staged_file_hard_linked_elsewhere': [
-        PACKAGE, KEPT, ('hard link', FOLDER + r'\RX90K.SYS', ELSEWHERE + r'\kept.txt'), FIRST_INSTALL,
-        ('same content',), ('state', RECORDED + [KEPT_LEFT], [('files', ELSEWHERE)])],
+        PACKAGE, KEPT, ('hard link', FOLDER + r'\RX90K.SYS', ELSEWHERE + r'\kept.txt'),
+        ('run', PKG, '', '', []), ('same content',),
+        ('state', NOTHING_RECORDED + staged('qnetprep.exe') + stored(*BOTH) + [NO_SELF_COPY, KEPT_LEFT],
+         [('files', ELSEWHERE)])],
 }
 
 # The 32-bit program on 64-bit Windows: not in SCENARIOS, it runs in a 64-bit prefix (e2e.py wow64). Devices,
