@@ -130,7 +130,12 @@ TEST_F(StepsTest, NothingOfTheEarlierInstallGoesBeforeEveryInfIsInTheStore) {
       {{"RegOpenKeyExA", "Uninstall"}, "/au", EarlierCleared, "Success", "new", true, NoSelfCopy},
       {{"RegSetValueExA", ":DisplayName"}, "/au", EarlierCleared, "Success", "new", true, NoSelfCopy},
       // Without "ProgramFiles" the usual folder serves.
-      {{"GetEnvironmentVariableA", "ProgramFiles", filled}, "/au", EarlierCleared, "Success", "new", true,
+      {{"GetEnvironmentVariableA", "ProgramFiles", filled},
+       "/au",
+       EarlierCleared,
+       "Success",
+       "new",
+       true,
        Copied},
   };
   const std::string adapter = Pci("1E7C", "4C43");
@@ -218,7 +223,8 @@ TEST_F(StepsTest, ARunReadsThePackageBeforeTheRemovalAndMakesNoPathThatWouldNotF
 
 // What lies where the vendor folder and the product folder go before a recorded install (nothing, a link
 // to C:\elsewhere, or a folder with the descriptor given as SDDL), and the call made to fail; whether the
-// package is staged, and the product folder's descriptor after the run ("": none kept).
+// package is staged (and with it the INF stored and the adapter removed), and the product folder's descriptor
+// after the run ("": none kept).
 struct TakeOverCase {
   std::string vendor, product;
   Failing fault;
@@ -264,6 +270,7 @@ TEST_F(StepsTest, TheInstallFolderIsTakenOnlyWhereNoOneElseMayWrite) {
     Write("C:\\pkg\\net7341a.inf", InfText("a", "rx90kw2a.cat"));
     Write("C:\\pkg\\rx90kw2a.cat", "catalog");
     Write("C:\\pkg\\qnetprep.exe", "program");
+    AddDevice(kNet, Pci("1E7C", "4C43"));
     std::filesystem::create_directories(Linux("C:\\elsewhere"));
     const auto seed = [this](Text path, Text what) {
       std::filesystem::create_directories(sim::LinuxParent(Linux(path)));
@@ -281,6 +288,8 @@ TEST_F(StepsTest, TheInstallFolderIsTakenOnlyWhereNoOneElseMayWrite) {
     EXPECT_EQ(Exists(kInstall + "net7341a.inf"s), row.staged);
     EXPECT_EQ(Str(kProduct, "Install"), row.staged ? "Success" : "Fail");
     EXPECT_EQ(Exists(kSelfCopy), row.staged);
+    EXPECT_EQ(HasDevice(Pci("1E7C", "4C43")), !row.staged)
+        << "the adapter, removed only once the INF is stored";
     EXPECT_TRUE(std::filesystem::is_empty(Linux("C:\\elsewhere"))) << "written through a link";
     const auto kept = sim::KeptSecurity().find(Linux(kInstall));
     EXPECT_EQ(kept == sim::KeptSecurity().end() ? "" : sim::FormatSddl(kept->second), row.descriptor);
