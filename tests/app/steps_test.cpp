@@ -222,9 +222,9 @@ TEST_F(StepsTest, ARunReadsThePackageBeforeTheRemovalAndMakesNoPathThatWouldNotF
 }
 
 // What lies where the vendor folder and the product folder go before a recorded install (nothing, a link
-// to C:\elsewhere, or a folder with the descriptor given as SDDL), and the call made to fail; whether the
-// package is staged (and with it the INF stored and the adapter removed), and the product folder's descriptor
-// after the run ("": none kept).
+// to C:\elsewhere, a file, or a folder with the descriptor given as SDDL), and the call made to fail;
+// whether the package is staged (and with it the INF stored and the adapter removed), and the product
+// folder's descriptor after the run ("": none kept).
 struct TakeOverCase {
   std::string vendor, product;
   Failing fault;
@@ -263,6 +263,7 @@ TEST_F(StepsTest, TheInstallFolderIsTakenOnlyWhereNoOneElseMayWrite) {
       {"O:SYD:(A;OICI;GW;;;BU)", "", {}, false, ""},
       {"O:SYD:(XA;OICI;0x1200a9;;;WD)", "", {}, false, ""},
       {"O:SYD:NO_ACCESS_CONTROL", "", {}, false, ""},
+      {"file", "", {}, false, ""},
   };
   for (const TakeOverCase& row : kCases) {
     SCOPED_TRACE(Named("vendor " + row.vendor + ", product " + row.product, row.fault));
@@ -273,9 +274,11 @@ TEST_F(StepsTest, TheInstallFolderIsTakenOnlyWhereNoOneElseMayWrite) {
     AddDevice(kNet, Pci("1E7C", "4C43"));
     std::filesystem::create_directories(Linux("C:\\elsewhere"));
     const auto seed = [this](Text path, Text what) {
+      if (what.empty()) return;
       std::filesystem::create_directories(sim::LinuxParent(Linux(path)));
       if (what == "link") std::filesystem::create_directory_symlink(Linux("C:\\elsewhere"), Linux(path));
-      if (what.empty() || what == "link") return;
+      if (what == "file") Write(path, "a file where the folder goes");
+      if (what == "link" || what == "file") return;
       sim::Security security;
       ASSERT_TRUE(sim::ParseSddl(what, &security));
       std::filesystem::create_directories(Linux(path));
@@ -371,6 +374,16 @@ TEST_F(StepsTest, SlotsNameThePackagesStoredInfsOnlyAndTheSystemUninstallsThem) 
     RemoveInstalledInfs(state);
     EXPECT_EQ(State(kStored, FILE_ATTRIBUTE_READONLY), Kept);
     EXPECT_EQ(Asked(), second);
+  }
+  // A staged a.inf in a folder that another account owns, the vendor's or the product's, is none of ours.
+  for (const std::string folder : {"C:\\Program Files\\Orvix", kInstall}) {
+    SeedStore(kStored, "a.inf");
+    Write(kInstall + "a.inf"s, "x");
+    sim::Security others;
+    ASSERT_TRUE(sim::ParseSddl("O:S-1-5-21-7-7-7-1001D:(A;OICI;0x1200a9;;;WD)", &others));
+    sim::StoreSecurity(Linux(folder), others);
+    RemoveInstalledInfs(state);
+    EXPECT_EQ(Asked(), second) << "a.inf in a folder of another's: " << folder;
   }
   for (const size_t length : {250, 255}) {  // too long for the product's folder, or the vendor's
     SeedStore(kStored, "a.inf");
