@@ -64,6 +64,9 @@ void CopyPackageFile(const char* installFolder, const char* sourcePrefix, const 
 }
 
 void CopyAsNewFile(const char* source, const char* destination) {
+  // Started from the install folder, the package there is the one to stage, and deleting it
+  // would lose it.
+  if (TextEqualsIgnoringAsciiCase(source, destination)) return;
   // Read-only, hidden or system would stop the deletion.
   SetFileAttributesA(destination, FILE_ATTRIBUTE_NORMAL);
   if (!DeleteFileA(destination) && GetLastError() != ERROR_FILE_NOT_FOUND) return;

@@ -23,5 +23,6 @@ void CopyPackageFile(const char* installFolder, const char* sourcePrefix, const 
 // Replaces `destination` with a new file copied from `source`: clears its attributes, deletes
 // it, and copies only when it is gone. A file left there before keeps its owner and access
 // entries through a copy over it, and its owner could change it between the staging and the
-// self-copy; a new file takes the folder's entries. A link is deleted, not what it names.
+// self-copy; a new file takes the folder's entries. A link is deleted, not what it names. A
+// file is not copied onto itself (the same path, ASCII letters in any case).
 void CopyAsNewFile(const char* source, const char* destination);

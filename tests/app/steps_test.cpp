@@ -297,6 +297,18 @@ TEST_F(StepsTest, TheInstallFolderIsTakenOnlyWhereNoOneElseMayWrite) {
     const auto kept = sim::KeptSecurity().find(Linux(kInstall));
     EXPECT_EQ(kept == sim::KeptSecurity().end() ? "" : sim::FormatSddl(kept->second), row.descriptor);
   }
+  // Started again from the install folder, with its path in other capitals, the run deletes nothing that it
+  // would stage from there.
+  Open();
+  Write("C:\\pkg\\net7341a.inf", InfText("a"));
+  Write("C:\\pkg\\qnetprep.exe", "program");
+  Run("/au /inf=net7341a.inf");
+  const std::string from = "C:\\PROGRAM FILES\\orvix\\QNETPREP";
+  sim::TheMachine().currentDirectory = from;
+  sim::ResetSetup(from);
+  Run("/au /inf=net7341a.inf");
+  EXPECT_EQ(Slurp(Linux(kInstall + "qnetprep.exe"s)), "program");
+  EXPECT_TRUE(Exists(kInstall + "net7341a.inf"s));
   // A program image planted by another account, which it could change after a copy over it, is deleted:
   // the staged image is a new file, with the folder's entries.
   Open();
