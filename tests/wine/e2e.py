@@ -6,16 +6,14 @@ from pathlib import Path
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 sys.path.insert(0, str(Path(__file__).resolve().parents[2] / 'scripts'))
 from machine_state import BITS, FOLDER, NET, OTHER, SAMPLE, MachineView, read_registry, text_of, unescape
-from scenarios import (PARAMS, SCENARIOS, UNDER_WOW64, Device, File, FirstCalls, Key, Package, Run,
-                       SameContent, State, StoredInf)
+from scenarios import PARAMS, SCENARIOS, UNDER_WOW64, Device, File, FirstCalls, Key, Package, Run, State
+from scenarios import SameContent, StoredInf
 
 ROOT = Path(__file__).resolve().parents[2]
 SIM_EXE = os.environ.get('QNETPREP_SIM_EXE') or str(ROOT / 'build/native/qnetprep')
 
 
-# Wine's Windows folder is "C:\windows" ("C:\windows\system32", "C:\windows\inf"): lines of both machines
-# name the folders that the system hands the installer as these. Stored INF names and PNFs are the system's
-# (observe); what else Wine shows apart is marked on the state that shows it (scenarios.py, WineDifference).
+# Wine's "C:\windows" folders, as the simulated machine's; what else Wine shows apart is a WineDifference.
 SYSTEM_FOLDERS = {'system32': '{system folder}', 'inf': '{INF store}'}
 
 
@@ -250,9 +248,8 @@ def for_arch(lines, arch):
     return [x.removeprefix(f'{arch}: ') for x in lines if x[:5] not in others]
 
 
-def named(step):  # as a failure names a step: its kind, and its tail or first field when that is text
-    first = step.command_line or step.tail if isinstance(step, Run) else step[0] if step else None
-    return type(step).__name__ + (f' {first!r}' if isinstance(first, (str, bytes)) else '')
+def named(step):  # as a failure names a step: its kind, and a run's tail or command line
+    return type(step).__name__ + (f' {step.command_line or step.tail!r}' if isinstance(step, Run) else '')
 
 
 def play(m, steps):
@@ -316,11 +313,11 @@ def play_run(m, run):
 
 def play_state(m, state):  # with the lines that Wine shows beyond it, all still shown, but in the transcript
     actual = sorted(normalised(m.observe(state.also)))
-    differences = state.wine_differs if m.wine else ()
-    wine_lines = [x for d in differences for x in d.lines]
+    wine_lines = [x for d in state.wine_differs for x in d.lines] if m.wine else []
     m.transcript += ['== state'] + [x for x in actual if x not in wine_lines]
-    gone = [f'"{d.name}" ({d.reason}): {x}' for d in differences for x in d.lines if x not in actual]
-    assert not gone, 'Wine no longer shows ' + '; '.join(gone) + ': the mark has to go'
+    for d in state.wine_differs if m.wine else ():
+        gone = [x for x in d.lines if x not in actual]
+        assert not gone, f'Wine no longer shows "{d.name}" ({d.reason}): {gone} not seen; the mark has to go'
     exe_size = f'size={m.program.stat().st_size}'
     expected = [x.replace('size=EXE', exe_size) for x in for_arch(state.lines, m.arch)] + wine_lines
     expect('state', sorted(normalised(expected)), actual)

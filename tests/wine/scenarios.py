@@ -1,6 +1,5 @@
-"""The end-to-end scenarios, data that both machines play (e2e.py): each a list of steps, the records below.
-In expected lines EXE stands for the size of the program; a line that starts with "x64: " or "x86: " is
-expected of that build only."""
+"""The end-to-end scenarios that e2e.py plays on both machines: their steps, records (README: "The
+end-to-end scenarios"), and what each expects."""
 import sys
 from collections import namedtuple
 from pathlib import Path
@@ -11,26 +10,19 @@ from machine_state import ENTRY_KEY, FOLDER, PF, PRODUCT, SAMPLE, UNINSTALL, VEN
 PKG, SYS, BUERO = r'C:\pkg', r'C:\Windows\System32', 'C:\\pkg\\B\xfcro\\updates'
 
 
-# The steps, played in order on a new machine. Seeds:
-Device = namedtuple('Device', 'kind instance desc', defaults=[None])  # present, of class 'net' or 'other'
-Key = namedtuple('Key', 'path values')  # a key below HKLM with REGEDIT4 value lines
-Package = namedtuple('Package', 'folder left_out', defaults=[()])  # the sample's files, and the program
+# The steps; StoredInf: another program changes the stored INF that a record slot names.
+Device = namedtuple('Device', 'kind instance desc', defaults=[None])  # kind 'net' or 'other'
+Key = namedtuple('Key', 'path values')  # below HKLM, REGEDIT4 value lines
+Package = namedtuple('Package', 'folder left_out', defaults=[()])
 File = namedtuple('File', 'path content attributes', defaults=[''])  # attributes among 'RHS'
-# Another program changes the stored INF that a record slot names: appends to it, sets its attributes, or
-# writes the slot's name in capitals but for the extension.
 StoredInf = namedtuple('StoredInf', 'slot append attributes capitals', defaults=[b'', '', False])
-# <folder>\qnetprep.exe <tail>, or a copy at `program` <tail>, or the exact `command_line`, run from the
-# folder: exit code 1, standard output, the package INFs whose stored copy the system is asked to uninstall.
-# Traced, no package file is read after the first device removal, and `removals` count the program's
-# DIF_REMOVE and SetupDiRemoveDevice calls.
 Run = namedtuple('Run', 'folder tail stdout uninstalled command_line program traced removals',
                  defaults=['', '', (), None, None, False, ()])
-# The machine's state (e2e.py observe) with the items `also` observed, and the differences Wine shows there.
 State = namedtuple('State', 'lines also wine_differs', defaults=[(), ()])
-SameContent = namedtuple('SameContent', '')  # the staged files and the self-copy: the package's, the program
-FirstCalls = namedtuple('FirstCalls', 'folder calls')  # the program's first calls, run with "/u"
-# Lines that Wine shows beyond the simulated machine (which does what Windows does), and why. Once Wine stops
-# showing them, the state that carries the mark fails: the mark has to go.
+SameContent = namedtuple('SameContent', '')
+FirstCalls = namedtuple('FirstCalls', 'folder calls')
+# Lines that Wine shows beyond the simulated machine (which does what Windows does), and why: once Wine stops
+# showing them, the state that carries the mark fails, and the mark has to go.
 WineDifference = namedtuple('WineDifference', 'name reason lines')
 
 WOW6432, LIST = r'Software\Wow6432Node', VENDOR + r'\Kadrimov\SupportedDevices'
@@ -50,24 +42,22 @@ def catalogs_stay(*infs):
 
 
 # Devices that every install clears, then those it leaves: no description, another vendor, unlisted; the
-# removal scenario lists the Gigabit one, and the Intel one in the 32-bit view.
-SUPPORTED_NET = Device('net', r'PCI\VEN_1E7C&DEV_4C43&SUBSYS_73411E7C&REV_10\4&2B8260C3&0&00E4',
-                       'Orvix RX90K PCI Fast Ethernet Adapter')
-SUPPORTED_OTHER = Device('other', r'PCI\VEN_1E7C&DEV_7D31&SUBSYS_00000000&REV_02\4&2B8260C3&0&18E4',
-                         'Ethernet Controller')
-SUPPORTED = [SUPPORTED_NET, SUPPORTED_OTHER]
+# removal scenario lists the Gigabit one, and IN_LIST32 in the 32-bit view.
+SUPPORTED = SUPPORTED_NET, SUPPORTED_OTHER = [
+    Device('net', r'PCI\VEN_1E7C&DEV_4C43&SUBSYS_73411E7C&REV_10\4&2B8260C3&0&00E4',
+           'Orvix RX90K PCI Fast Ethernet Adapter'),
+    Device('other', r'PCI\VEN_1E7C&DEV_7D31&SUBSYS_00000000&REV_02\4&2B8260C3&0&18E4', 'Ethernet Controller')]
 GIGABIT = Device('net', r'PCI\VEN_1E7C&DEV_4C60&SUBSYS_00000000&REV_01\4&2B8260C3&0&20E4',
                  'Orvix RX90K Gigabit Adapter')
-INTEL = Device('other', r'PCI\VEN_8086&DEV_100E&SUBSYS_001E8086&REV_02\3&267A616A&0&18',
+IN_LIST32 = Device('other', r'PCI\VEN_8086&DEV_100E&SUBSYS_001E8086&REV_02\3&267A616A&0&18',
                'Ethernet Controller')
 UNLISTED = [Device('net', r'PCI\VEN_1E7C&DEV_3A02&SUBSYS_00000000&REV_01\4&2B8260C3&0&08E4'),
             Device('net', r'PCI\VEN_10EC&DEV_8139&SUBSYS_813910EC&REV_10\4&2B8260C3&0&10E4',
                    'Fast Ethernet NIC'),
             Device('other', r'PCI\VEN_1E7C&DEV_4C47&SUBSYS_00000000&REV_02\4&2B8260C3&0&28E4')]
-LEFT = UNLISTED + [GIGABIT, INTEL]
-SERVICE = Key(r'SYSTEM\CurrentControlSet\Services\RX90K', (
-    '"Type"=dword:00000001', '"Start"=dword:00000003', '"ErrorControl"=dword:00000001',
-    r'"ImagePath"="C:\\Windows\\System32\\drivers\\RX90K.SYS"'))
+LEFT = UNLISTED + [GIGABIT, IN_LIST32]
+SERVICE = Key(r'SYSTEM\CurrentControlSet\Services\RX90K', ['"Type"=dword:00000001', '"Start"=dword:00000003',
+              '"ErrorControl"=dword:00000001', r'"ImagePath"="C:\\Windows\\System32\\drivers\\RX90K.SYS"'])
 STANDARD = SUPPORTED + LEFT + [SERVICE]
 
 
@@ -195,7 +185,7 @@ SCENARIOS = {
         Run(PKG, '/u', traced=True, removals=['x64: SetupDiCallClassInstaller(DIF_REMOVE) calls 5',
                                               'x86: SetupDiCallClassInstaller(DIF_REMOVE) calls 4',
                                               'SetupDiRemoveDevice calls 0']),
-        State(devices(UNLISTED + NOT_PCI + [ROOT_ADAPTER]) + [f'x86: {line}' for line in devices([INTEL])] + [
+        State(devices(UNLISTED + NOT_PCI + [ROOT_ADAPTER]) + ['x86: ' + x for x in devices([IN_LIST32])] + [
             *NOTHING_RECORDED, *NOT_STAGED, f'key HKLM\\{VENDOR}\\Kadrimov', f'key HKLM\\{LIST}'] + [
             x for k, v in LISTED
             for x in (f'key HKLM\\{LIST}\\{k}', f'value HKLM\\{LIST}\\{k} "{v}" REG_SZ len=1 ""+NUL*1')])],
