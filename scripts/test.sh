@@ -30,7 +30,7 @@ tests/fuzz/run.sh build/fuzz 20 || status=1
 scripts/coverage.sh || status=1
 # The C++ sources as .clang-format writes them, and no finding of .clang-tidy's checks in the logic.
 git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run --Werror || status=1
-git ls-files app devices install cleanup records platform/text.cpp | grep '[.]cpp$' |
+git ls-files app devices install cleanup package records platform/text.cpp | grep '[.]cpp$' |
   xargs -P "$jobs" -n 4 clang-tidy -p build/native --quiet 2> >(grep -v ' warnings\? generated[.]$' >&2) ||
   status=1
 # Tests and scripts keep the 110 columns of .clang-format, as the code does.
