@@ -3,7 +3,6 @@
 import difflib, filecmp, os, re, shutil, subprocess, sys, tempfile
 from pathlib import Path
 
-sys.path.insert(0, str(Path(__file__).resolve().parent))
 sys.path.insert(0, str(Path(__file__).resolve().parents[2] / 'scripts'))
 from machine_state import BITS, FOLDER, NET, OTHER, SAMPLE, MachineView, read_registry, text_of, unescape
 from scenarios import PARAMS, SCENARIOS, UNDER_WOW64, Device, File, FirstCalls, Key, Package, Run, State

@@ -1,5 +1,4 @@
-"""The end-to-end scenarios that e2e.py plays on both machines: their steps, records (README: "The
-end-to-end scenarios"), and what each expects."""
+"""The end-to-end scenarios that e2e.py plays on both machines (README: "The end-to-end scenarios")."""
 import sys
 from collections import namedtuple
 from pathlib import Path
@@ -30,9 +29,8 @@ VENDOR32, LIST32 = WOW6432 + r'\Orvix', WOW6432 + r'\Orvix\Kadrimov\SupportedDev
 ENTRY_KEY32 = WOW6432 + r'\Microsoft\Windows\CurrentVersion\Uninstall\qnetprep'
 PARAMS = PRODUCT + r'\Parameters'
 FIRST_SELF_COPY = 'SetFileAttributes error, error value = 2'
-NET7341A, NET73417 = 'net7341a.inf', 'net73417.inf'
+BOTH = NET7341A, NET73417 = 'net7341a.inf', 'net73417.inf'
 CATALOG = {NET7341A: 'rx90kw2a.cat', NET73417: 'RX90KW2K.CAT'}  # of each package INF
-BOTH = (NET7341A, NET73417)
 
 
 def catalogs_stay(*infs):
