@@ -12,8 +12,7 @@ ROOT = Path(__file__).resolve().parents[2]
 SIM_EXE = os.environ.get('QNETPREP_SIM_EXE') or str(ROOT / 'build/native/qnetprep')
 
 
-# Wine's "C:\windows" folders, as the simulated machine's; what else Wine shows apart is a WineDifference.
-SYSTEM_FOLDERS = {'system32': '{system folder}', 'inf': '{INF store}'}
+SYSTEM_FOLDERS = {'system32': '{system folder}', 'inf': '{INF store}'}  # Wine's "C:\windows" ones too
 
 
 def normalised(lines):
@@ -97,12 +96,8 @@ class Machine(MachineView):  # and its way of running qnetprep
                             for e in self.linux(self.inf_store).iterdir() if e.suffix.lower() == '.inf'
                             for s in SAMPLE.glob('*.inf') if e.read_bytes().startswith(s.read_bytes())})
 
-    def run(self, run):
-        """Runs as scenarios.Run says; traced, also gives the program's calls as (function, arguments)."""
+    def run(self, run):  # as scenarios.Run says; traced, also the program's calls as (function, arguments)
         self.label_stored()
-        if run.program:
-            self.linux(run.program).parent.mkdir(parents=True, exist_ok=True)
-            shutil.copy(self.program, self.linux(run.program))
         status, out, asked, calls = self.start(run)
         self.label_stored()  # before another program changes a stored INF
         store = self.inf_store.lower() + '\\'
@@ -132,8 +127,7 @@ class Sim(Machine):
     def start(self, run):
         settings = {b'QNETPREP_COMMAND_LINE': run.command_line} if run.command_line else {}
         settings.update({b'QNETPREP_PROGRAM': run.program.encode('latin-1')} if run.program else {})
-        args = [] if run.command_line else run.tail.split()
-        status, out, calls = self.call(settings, args, self.linux(run.folder))
+        status, out, calls = self.call(settings, run.tail.split(), self.linux(run.folder))
         asked = [re.split(' (?:flags=)?', c)[1:3] for c in calls if c.startswith('SetupUninstallOEMInfA ')]
         return status, out, asked, [c.partition(' ')[::2] for c in calls] if run.traced else []
 
@@ -270,7 +264,7 @@ def play(m, steps):
                     shutil.copy(f, m.linux(folder) / ('qnetprep.exe' if f == m.program else f.name))
             case File(path, content, attributes):
                 m.linux(path).parent.mkdir(parents=True, exist_ok=True)
-                m.linux(path).write_bytes(content)
+                m.linux(path).write_bytes(m.program.read_bytes() if content is None else content)
                 m.set_attributes(m.linux(path), sum(b for b, c in BITS if c in attributes))
             case StoredInf(slot, append, attributes, capitals):
                 inf = text_of(read_registry(m.registry_file, m.wine)[PARAMS.lower()][1], slot)
@@ -286,8 +280,7 @@ def play(m, steps):
             case State():
                 play_state(m, step)
             case SameContent():
-                staged = m.linux(FOLDER)
-                self_copy = m.linux(m.system_folder + r'\qnetprep.exe')
+                staged, self_copy = m.linux(FOLDER), m.linux(m.system_folder + r'\qnetprep.exe')
                 for copy, source in [(staged / f.name, f) for f in SAMPLE.iterdir()] + [
                         (self_copy, m.program), (staged / 'qnetprep.exe', m.program)]:
                     same = not copy.exists() or filecmp.cmp(copy, source, False)

@@ -13,7 +13,7 @@ PKG, SYS, BUERO = r'C:\pkg', r'C:\Windows\System32', 'C:\\pkg\\B\xfcro\\updates'
 Device = namedtuple('Device', 'kind instance desc', defaults=[None])  # kind 'net' or 'other'
 Key = namedtuple('Key', 'path values')  # below HKLM, REGEDIT4 value lines
 Package = namedtuple('Package', 'folder left_out', defaults=[()])
-File = namedtuple('File', 'path content attributes', defaults=[''])  # attributes among 'RHS'
+File = namedtuple('File', 'path content attributes', defaults=[None, ''])  # no content: the program
 StoredInf = namedtuple('StoredInf', 'slot append attributes capitals', defaults=[b'', '', False])
 Run = namedtuple('Run', 'folder tail stdout uninstalled command_line program traced removals',
                  defaults=['', '', (), None, None, False, ()])
@@ -115,12 +115,12 @@ OUTSIDE_LEFT = State(NOTHING_RECORDED + NOT_STAGED + [
     f'file {p.replace(SYS, "{system folder}")} size=11 attr={a or "-"}' for p, a in OUTSIDE.items()],
     also=[('file', p) for p in OUTSIDE])
 
-# Devices of the network class that are no PCI devices, and the list entries of the removal scenario.
+# Devices that are no PCI devices, and the list entries of the removal scenario.
 NOT_PCI = [Device('net', r'USB\VID_1E7C&PID_4C43\5&2C1D3E4F&0&2', 'USB Fast Ethernet Adapter'),
            Device('net', r'ROOT\NET\0001', 'WAN Miniport (IP)'),
-           Device('net', r'SWD\MSRRAS\MS_NDISWANIP', 'WAN Miniport')]
+           Device('net', r'SWD\MSRRAS\MS_NDISWANIP', 'WAN Miniport'),
+           Device('other', r'ROOT\NETADAPTER\X4C61', 'Virtual adapter')]
 LISTED = (('10ec', '8168'), ('1E7C', '4c60xyz'), ('WXYZ', '4C61'), ('0000', '0000'))
-ROOT_ADAPTER = Device('other', r'ROOT\NETADAPTER\X4C61', 'Virtual adapter')
 # What a slot may name in the INF store that is not the package's; contents and attributes.
 INF, VERSION = r'C:\Windows\INF', b'[Version]\r\nSignature="$Windows NT$"\r\n'
 NOT_OURS = {INF + r'\oem7.inf': (VERSION + b'; Lumenet\r\n', 'R'),
@@ -178,12 +178,12 @@ SCENARIOS = {
     'device_removal_with_list': STANDARD + [
         Device('net', r'PCI\VEN_10EC&DEV_8168&SUBSYS_816810EC&REV_06\4&1F7DBC9F&0&00E1',
                'PCIe GbE Controller'),
-        ROOT_ADAPTER, *NOT_PCI, PACKAGE] + [Key(f'{LIST}\\{k}', [f'"{v}"=""']) for k, v in LISTED] + [
+        *NOT_PCI, PACKAGE] + [Key(f'{LIST}\\{k}', [f'"{v}"=""']) for k, v in LISTED] + [
         Key(LIST32 + r'\8086', ['"100e"=""']),
         Run(PKG, '/u', traced=True, removals=['x64: SetupDiCallClassInstaller(DIF_REMOVE) calls 5',
                                               'x86: SetupDiCallClassInstaller(DIF_REMOVE) calls 4',
                                               'SetupDiRemoveDevice calls 0']),
-        State(devices(UNLISTED + NOT_PCI + [ROOT_ADAPTER]) + ['x86: ' + x for x in devices([IN_LIST32])] + [
+        State(devices(UNLISTED + NOT_PCI) + ['x86: ' + x for x in devices([IN_LIST32])] + [
             *NOTHING_RECORDED, *NOT_STAGED, f'key HKLM\\{VENDOR}\\Kadrimov', f'key HKLM\\{LIST}'] + [
             x for k, v in LISTED
             for x in (f'key HKLM\\{LIST}\\{k}', f'value HKLM\\{LIST}\\{k} "{v}" REG_SZ len=1 ""+NUL*1')])],
@@ -237,7 +237,7 @@ SCENARIOS = {
     # The self-copy is the running program, started under another name from another folder than
     # the current one, which holds some other qnetprep.exe.
     'self_copy_is_the_running_image': [
-        PACKAGE, File(PKG + r'\qnetprep.exe', b'another program\r\n'), 
+        PACKAGE, File(PKG + r'\qnetprep.exe', b'another program\r\n'), File(r'C:\tools\setup.exe'),
         Run(PKG, '/au', FIRST_SELF_COPY, program=r'C:\tools\setup.exe'), SameContent(), State(RECORDED)],
     # Before anything can load a DLL by name, the DLL search leaves out the program's folder.
     'dll_search_hardened_first': [PACKAGE, FirstCalls(PKG, [
