@@ -5,8 +5,8 @@ from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parents[2] / 'scripts'))
 from machine_state import BITS, FOLDER, NET, OTHER, SAMPLE, MachineView, read_registry, text_of, unescape
-from scenarios import PARAMS, SCENARIOS, UNDER_WOW64, Device, File, FirstCalls, Key, Package, Run, State
-from scenarios import SameContent, StoredInf
+from scenarios import NEW_COPY, PARAMS, SCENARIOS, UNDER_WOW64, Device, File, FirstCalls, Key, Package, Run
+from scenarios import SameContent, State, StoredInf
 
 ROOT = Path(__file__).resolve().parents[2]
 SIM_EXE = os.environ.get('QNETPREP_SIM_EXE') or str(ROOT / 'build/native/qnetprep')
@@ -37,14 +37,15 @@ def in_folder(path, folder):  # a relative name is in the current folder
     return path.lower().startswith(folder.lower() + '\\') or not re.match(r'[a-z]:[\\/]|[\\/]{2}', path, re.I)
 
 
-def package_reads_after_removal(calls, folder):
-    """The calls, (name, [path arguments]) in order, that name a file of the package folder after the
-    first device removal."""
+def late_calls(calls, folder):
+    """The calls, (name, [path arguments]) in order, that come too late after the first device removal: one
+    that names a file of the package folder, and any pre-install into the INF store."""
     first = next((i for i, (name, _) in enumerate(calls) if name in REMOVALS), None)
     if first is None:
         return ['no device removed']
     late = [f'read after the removal: {name} {p}' for name, paths in calls[first + 1:] if name in FILE_CALLS
             for p in paths if in_folder(p, folder)]
+    late += [f'stored after the removal: {p}' for name, p in calls[first + 1:] if name == 'SetupCopyOEMInfA']
     return ['a device removed first'] + late
 
 
@@ -101,7 +102,9 @@ class Machine(MachineView):  # and its way of running qnetprep
         status, out, asked, calls = self.start(run)
         self.label_stored()  # before another program changes a stored INF
         store = self.inf_store.lower() + '\\'
-        asked = [f'{{stored {self.labels.get(store + n.lower(), n)}}} {int(f, 16):#x}' for n, f in asked]
+        # A copy that no state showed was stored and taken out by this run.
+        asked = [f'{{stored {self.labels.get(store + n.lower(), NEW_COPY)}}} {int(f, 16):#x}'
+                 for n, f in asked]
         return status, out, asked, calls
 
 
@@ -299,7 +302,7 @@ def play_run(m, run):
     asked_for = [f'uninstall asked {{stored {inf}}} 0x1' for inf in run.uninstalled]
     expect('run', ['exit 1', f'stdout [{run.stdout}]', *asked_for, *for_arch(run.removals, m.arch)], record)
     if run.traced:
-        order = package_reads_after_removal([(f, m.paths(a)) for f, a in calls], run.folder)
+        order = late_calls([(f, m.paths(a)) for f, a in calls], run.folder)
         m.transcript += ['== order'] + order
         expect('order', ['a device removed first'], order)
 

@@ -63,8 +63,8 @@ def devices(left):
     return [f'device {d.kind} {d.instance} ' + (f'desc="{d.desc}"' if d.desc else 'desc=none') for d in left]
 
 
-def staged(*left_out):  # a recorded install also stages the running program
-    sizes = {f.name: f.stat().st_size for f in SAMPLE.iterdir()} | {'qnetprep.exe': 'EXE'}
+def staged(*left_out, changed=None):  # a recorded install also stages the running program
+    sizes = {f.name: f.stat().st_size for f in SAMPLE.iterdir()} | {'qnetprep.exe': 'EXE'} | (changed or {})
     return [f'dir {FOLDER}'] + [f'file {FOLDER}\\{n} size={size} attr=-' for n, size in sizes.items()
                                 if n not in left_out]
 
@@ -97,14 +97,27 @@ NO_SELF_COPY = r'nofile {system folder}\qnetprep.exe'
 NO_ENTRIES = [f'nokey HKLM\\{ENTRY_KEY}', f'nokey HKLM\\{UNINSTALL}\\Lumora']
 NOTHING_RECORDED = ['service RX90K absent', f'key HKLM\\{VENDOR}'] + NO_ENTRIES
 NOT_STAGED = [f'nofolder {PF}\\Orvix', f'nofolder {FOLDER}', NO_SELF_COPY]
+# The version is written with its NUL; it reads as the other two do.
 ENTRY = [f'key HKLM\\{ENTRY_KEY}', vtext('UninstallString', 'qnetprep.exe /u'),
-         vtext('DisplayName', 'Orvix adapter installation program'), f'nokey HKLM\\{UNINSTALL}\\Lumora',
-         'service RX90K absent', f'key HKLM\\{VENDOR}']
-RECORDED = [*product('Success'), slot('RenamedInf', NET7341A), slot('RenamedInf1', NET73417), *ENTRY,
-            *staged(), *stored(*BOTH), SELF_COPY]
-# A recorded install whose pre-install failed: "Fail", no slot, entry or self-copy.
-FAILED = [*NOTHING_RECORDED, f'key HKLM\\{PRODUCT}', v512(PRODUCT, 'Install', 'Fail'), f'key HKLM\\{PARAMS}',
-          *staged(), NO_SELF_COPY]
+         vtext('DisplayName', 'Orvix adapter installation program'), vtext('DisplayVersion', '0.0.3.6'),
+         f'nokey HKLM\\{UNINSTALL}\\Lumora', f'key HKLM\\{VENDOR}']
+SLOTS = [slot('RenamedInf', NET7341A), slot('RenamedInf1', NET73417)]
+RECORDED = [*product('Success'), *SLOTS, *ENTRY, 'service RX90K absent', *staged(), *stored(*BOTH), SELF_COPY]
+# A first recorded install whose pre-install failed: "Fail", and no Parameters key, slot, entry or self-copy.
+FAILED = [*NOTHING_RECORDED, f'key HKLM\\{PRODUCT}', v512(PRODUCT, 'Install', 'Fail'), NO_SELF_COPY]
+# A failed install over a recorded one whose adapters and service came back: all as it stood, but "Install".
+BACK = STANDARD + [Package(PKG), Run(PKG, '/au', FIRST_SELF_COPY), *SUPPORTED, SERVICE]
+
+
+def kept(staged_lines):
+    return devices(SUPPORTED + LEFT) + [*product('Fail'), *SLOTS, *ENTRY, 'service RX90K present',
+                                        *stored(*BOTH), SELF_COPY, *staged_lines]
+
+
+# Package INFs cut short in transit, and a newer first INF that names a catalog of its own.
+CUT = {NET7341A: (SAMPLE / NET7341A).read_bytes()[:20], NET73417: (SAMPLE / NET73417).read_bytes()[:20]}
+NEWER = (SAMPLE / NET7341A).read_bytes().replace(b'rx90kw2a.cat', b'RX90KA.CAT') + b'; newer\r\n'
+NEW_COPY = 'new copy'  # a copy that the run stored and took out again: no state shows it
 # The package in place, and its first recorded install: the first self-copy reports that none was there.
 PACKAGE, FIRST_INSTALL = Package(PKG), Run(PKG, '/au', FIRST_SELF_COPY)
 RECORD_INSTALL = [PACKAGE, FIRST_INSTALL]
@@ -145,19 +158,21 @@ SCENARIOS = {
     # a device and service that came back, and records the same install again, silently.
     'repeated_recorded_run': STANDARD + RECORD_INSTALL + [
         StoredInf('RenamedInf', append=b'; changed after the install\r\n'), SUPPORTED_NET, SERVICE,
-        Run(PKG, '/au', uninstalled=BOTH), State(devices(LEFT) + RECORDED)],
+        Run(PKG, '/au', uninstalled=[NET7341A]), State(devices(LEFT) + RECORDED)],
     # "/inf=" with a bare name from the package: only that INF, into slot 0.
     'single_inf_recorded': STANDARD + [
         PACKAGE, Run(PKG, '/au /inf=net73417.inf', FIRST_SELF_COPY),
-        State(devices(LEFT) + product('Success') + [slot('RenamedInf', NET73417), *ENTRY, *staged(),
-                                                    *stored(NET73417), SELF_COPY])],
+        State(devices(LEFT) + product('Success') + [slot('RenamedInf', NET73417), *ENTRY,
+                                                    'service RX90K absent', *staged(), *stored(NET73417),
+                                                    SELF_COPY])],
     # "/inf=" with nothing after it names the install folder itself: the pre-install fails.
-    'empty_inf_argument': [PACKAGE, Run(PKG, '/au /inf='), State(FAILED)],
-    # Without its catalog net73417.inf is refused: "Fail" beside what the first install recorded.
+    'empty_inf_argument': [PACKAGE, Run(PKG, '/au /inf='), State(FAILED + staged())],
+    # Without its catalog net73417.inf is refused: net7341a.inf, stored first, leaves the store again.
     'partial_package': [
-        Package(PKG, ('RX90KW2K.CAT', 'RX90K.SYS', 'PRBQ410.EXE')), FIRST_INSTALL, SameContent(),
-        State([*product('Fail'), slot('RenamedInf', NET7341A), *ENTRY,
-               *staged('RX90KW2K.CAT', 'RX90K.SYS', 'PRBQ410.EXE'), *stored(NET7341A), SELF_COPY])],
+        Package(PKG, ('RX90KW2K.CAT', 'RX90K.SYS', 'PRBQ410.EXE')),
+        Run(PKG, '/au', uninstalled=[NEW_COPY]),
+        SameContent(), State([*FAILED, *staged('RX90KW2K.CAT', 'RX90K.SYS', 'PRBQ410.EXE')],
+                             wine_differs=[catalogs_stay(NET7341A)])],
     # "/u" from the system folder, as the Add/Remove list runs it: devices, service, stored INFs
     # through the system's uninstall (PNFs, catalogs), records and entries go; the files stay.
     'uninstall_after_recorded_install': STANDARD + RECORD_INSTALL + [
@@ -207,7 +222,7 @@ SCENARIOS = {
     # "/inf=" naming a file that is not a Windows NT style INF: staged, refused, "Fail".
     'single_inf_not_windows_nt': [
         PACKAGE, File(PKG + r'\legacy.inf', b'[Version]\r\nClass=Net\r\n'), Run(PKG, '/au /inf=legacy.inf'),
-        State(FAILED + [f'file {FOLDER}\\legacy.inf size=22 attr=-'])],
+        State(FAILED + staged() + [f'file {FOLDER}\\legacy.inf size=22 attr=-'])],
     # Protected files: an older read-only hidden system self-copy is replaced, a stored INF uninstalled.
     'protected_files_are_replaced_and_deleted': [
         PACKAGE, File(SYS + r'\qnetprep.exe', b'an older copy\r\n', 'RHS'), Run(PKG, '/au'), SameContent(),
@@ -216,29 +231,48 @@ SCENARIOS = {
     # The tail is the program's own: a quoted name with the options right after the quote, and an
     # unquoted one with a letter above 127 and slashes, record an install again (no plain or /u run).
     'quoted_name_without_blank': RECORD_INSTALL + [
-        Run(PKG, command_line=b'"C:\\pkg\\qnetprep.exe"/au', uninstalled=BOTH), State(RECORDED)],
+        Run(PKG, command_line=b'"C:\\pkg\\qnetprep.exe"/au'), State(RECORDED)],
     'unquoted_name_above_127': [
         Package(BUERO), Run(BUERO, '/au', FIRST_SELF_COPY),
-        Run(BUERO, command_line=b'C:\\pkg\\B\xfcro/updates/qnetprep.exe /au', uninstalled=BOTH),
+        Run(BUERO, command_line=b'C:\\pkg\\B\xfcro/updates/qnetprep.exe /au'),
         State(RECORDED)],
     # A newer package over an older install replaces its staged files, a read-only one too, and its
     # stored INF.
     'upgrade_over_older_install': [
         PACKAGE, File(PKG + r'\net7341a.inf', (SAMPLE / NET7341A).read_bytes() + b'; v1\r\n'),
         FIRST_INSTALL, File(FOLDER + r'\RX90K.SYS', b'older driver\r\n', 'R'),
-        PACKAGE, Run(PKG, '/au', uninstalled=BOTH), SameContent(), State(RECORDED)],
+        PACKAGE, Run(PKG, '/au', uninstalled=[NET7341A]), SameContent(), State(RECORDED)],
     # A record with a slot 1 but no slot 0, then a slot 0 too long or without its NUL: cleared, and
     # the install records both INFs again.
     'damaged_records_are_cleared': [
         PACKAGE, Key(PARAMS, [r'"RenamedInf1"="C:\\Windows\\INF\\oem5.inf"']), FIRST_INSTALL, State(RECORDED),
-        Key(PARAMS, [f'"RenamedInf"="{"x" * 600}"']), Run(PKG, '/au', uninstalled=[NET73417]),
+        Key(PARAMS, [f'"RenamedInf"="{"x" * 600}"']), Run(PKG, '/au'),
         State(RECORDED), Key(PARAMS, ['"RenamedInf"=hex(1):' + ','.join(['78'] * 512)]),
-        Run(PKG, '/au', uninstalled=[NET73417]), State(RECORDED)],
+        Run(PKG, '/au'), State(RECORDED)],
     # The self-copy is the running program, started under another name from another folder than
     # the current one, which holds some other qnetprep.exe.
     'self_copy_is_the_running_image': [
         PACKAGE, File(PKG + r'\qnetprep.exe', b'another program\r\n'), File(r'C:\tools\setup.exe'),
         Run(PKG, '/au', FIRST_SELF_COPY, program=r'C:\tools\setup.exe'), SameContent(), State(RECORDED)],
+    # No install leaves a machine with less driver than it found. Over a recorded install whose adapters and
+    # service came back: a misspelt INF name, INFs cut short in transit, a newer package whose second INF is
+    # damaged (its first, new to the store, leaves it again; Wine keeps the catalog that the newer INF
+    # brought), the same package with its second INF damaged (the first was in the store before and stays): nothing is
+    # removed, and only "Install" says "Fail". The same package again uninstalls nothing.
+    'misspelt_inf_name_changes_nothing': BACK + [Run(PKG, '/au /inf=net734la.inf'), State(kept(staged()))],
+    'package_cut_short_changes_nothing': BACK + [File(PKG + '\\' + n, CUT[n]) for n in BOTH] + [
+        Run(PKG, '/au'), State(kept(staged(changed={NET7341A: 20, NET73417: 20})))],
+    'newer_package_damaged_takes_its_copy_out': BACK + [
+        File(PKG + '\\' + NET7341A, NEWER), File(PKG + '\\' + NET73417, CUT[NET73417]),
+        Run(PKG, '/au', uninstalled=[NEW_COPY]),
+        State(kept(staged(changed={NET7341A: len(NEWER), NET73417: 20})), wine_differs=[WineDifference(
+            'newer catalog stays', "Wine installs a catalog under its own name and its uninstall leaves it",
+            ('catalog RX90KA.CAT',))])],
+    'same_package_damaged_keeps_the_stored_copy': BACK + [
+        File(PKG + '\\' + NET73417, CUT[NET73417]), Run(PKG, '/au'),
+        State(kept(staged(changed={NET73417: 20})))],
+    'same_package_again_uninstalls_nothing': BACK + [Run(PKG, '/au', traced=True),
+                                                     State(devices(LEFT) + RECORDED)],
     # Before anything can load a DLL by name, the DLL search leaves out the program's folder.
     'dll_search_hardened_first': [PACKAGE, FirstCalls(PKG, [
         'GetModuleHandleA kernel32.dll', 'GetProcAddress SetDefaultDllDirectories',
