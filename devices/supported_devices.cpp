@@ -1,6 +1,8 @@
 #include "devices/supported_devices.h"
 
+#include <algorithm>
 #include <cstdlib>
+#include <iterator>
 
 #include "devices/hex_field.h"
 #include "platform/platform.h"
@@ -110,11 +112,9 @@ int ComparePairs(const void* left, const void* right) {
 }
 
 bool IsBuiltInDevice(uint32_t vendorId, uint32_t deviceId) {
-  if (vendorId != kBuiltInVendor) return false;
-  for (uint32_t builtIn : kBuiltInDevices) {
-    if (deviceId == builtIn) return true;
-  }
-  return false;
+  return vendorId == kBuiltInVendor &&
+         std::any_of(std::begin(kBuiltInDevices), std::end(kBuiltInDevices),
+                     [deviceId](uint32_t builtIn) { return builtIn == deviceId; });
 }
 
 }  // namespace

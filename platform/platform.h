@@ -10,12 +10,15 @@
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
+// windows.h comes first, out of sorted order: the SDK headers after it use its types.
+// clang-format off
 #include <windows.h>
 #include <aclapi.h>
 #include <sddl.h>
 #include <setupapi.h>
 #include <shlwapi.h>
 #include <winsvc.h>
+// clang-format on
 
 // Whether HKLM\SOFTWARE has a second, 32-bit view that this process reaches only with
 // KEY_WOW64_32KEY. The x64 build runs on 64-bit Windows only, where it has; the x86 build

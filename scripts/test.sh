@@ -4,7 +4,8 @@
 # AddressSanitizer and UndefinedBehaviorSanitizer: everything but the Wine tests), the
 # end-to-end tests of the Windows build under Wine, a short bounded run of each fuzz
 # target (longer runs by hand: tests/fuzz/run.sh build/fuzz 600), the coverage run that
-# fails on a simulated function nothing runs, and the column limit of every source.
+# fails on a simulated function nothing runs, clang-format and clang-tidy, and the column
+# limit of every source.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -27,6 +28,11 @@ ctest --preset native -j "$jobs" "${skip32[@]}" || status=1
 ctest --preset native-sanitize -j "$jobs" || status=1
 tests/fuzz/run.sh build/fuzz 20 || status=1
 scripts/coverage.sh || status=1
+# The C++ sources as .clang-format writes them, and no finding of .clang-tidy's checks in the logic.
+git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run --Werror || status=1
+git ls-files app devices install cleanup package records platform/text.cpp | grep '[.]cpp$' |
+  xargs -P "$jobs" -n 4 clang-tidy -p build/native --quiet 2> >(grep -v ' warnings\? generated[.]$' >&2) ||
+  status=1
 # Tests and scripts keep the 110 columns of .clang-format, as the code does.
 long=$(git ls-files '*.cpp' '*.h' '*.py' '*.sh' '*.cmake' CMakeLists.txt '*/CMakeLists.txt' .ci/run |
   xargs awk 'length > 110 { print FILENAME ":" FNR }')

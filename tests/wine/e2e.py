@@ -3,33 +3,21 @@
 import difflib, filecmp, os, re, shutil, subprocess, sys, tempfile
 from pathlib import Path
 
-sys.path.insert(0, str(Path(__file__).resolve().parent))
 sys.path.insert(0, str(Path(__file__).resolve().parents[2] / 'scripts'))
 from machine_state import BITS, FOLDER, NET, OTHER, SAMPLE, MachineView, read_registry, text_of, unescape
-from scenarios import PARAMS, SCENARIOS, UNDER_WOW64
+from scenarios import NEW_COPY, PARAMS, SCENARIOS, UNDER_WOW64, Device, File, FirstCalls, Key, Package, Run
+from scenarios import SameContent, State, StoredInf
 
 ROOT = Path(__file__).resolve().parents[2]
 SIM_EXE = os.environ.get('QNETPREP_SIM_EXE') or str(ROOT / 'build/native/qnetprep')
 
 
-# The one place where the two machines may differ (the simulated one does what Windows does):
-# - Wine's Windows folder is "C:\windows" ("C:\windows\system32", "C:\windows\inf"); names ignore
-#   case, and the installer only uses the folders that the system hands it.
-# - Stored INF names (Wine keeps the INF's own, Windows makes oemN.inf) and the PNF format are the
-#   system's: a stored INF shows as the package INF it holds, its PNF without size (observe).
-# - Catalogs, Wine only: Wine copies the one an INF names under its own name, and its uninstall
-#   leaves it (and the PNF); Windows installs it as oemN.cat and removes it with the INF. The
-#   installer never names one: only the simulated machine's "catalog" lines are held to account.
-# - SP_COPY_OEMINF_CATALOG_ONLY: Wine stores the INF at the first of an install's two calls,
-#   Windows at the second; both come before anything is looked at.
-# - The first calls show in Wine's relay trace, and in the simulated machine's call log.
-SYSTEM_FOLDERS = {'system32': '{system folder}', 'inf': '{INF store}'}
+SYSTEM_FOLDERS = {'system32': '{system folder}', 'inf': '{INF store}'}  # Wine's "C:\windows" ones too
 
 
-def mask(lines, wine):
-    lines = [re.sub(r'(?i)C:\\+windows\\+(system32|inf)', lambda m: SYSTEM_FOLDERS[m[1].lower()], line)
-             for line in lines]
-    return [line for line in lines if not (wine and line.startswith('catalog '))]
+def normalised(lines):
+    return [re.sub(r'(?i)C:\\+windows\\+(system32|inf)', lambda m: SYSTEM_FOLDERS[m[1].lower()], line)
+            for line in lines]
 
 
 def utf16_hex(ansi_hex):  # the hex bytes of ANSI text as those of its UTF-16 form
@@ -49,14 +37,15 @@ def in_folder(path, folder):  # a relative name is in the current folder
     return path.lower().startswith(folder.lower() + '\\') or not re.match(r'[a-z]:[\\/]|[\\/]{2}', path, re.I)
 
 
-def package_reads_after_removal(calls, folder):
-    """The calls, (name, [path arguments]) in order, that name a file of the package folder after the
-    first device removal."""
+def late_calls(calls, folder):
+    """The calls, (name, [path arguments]) in order, that come too late after the first device removal: one
+    that names a file of the package folder, and any pre-install into the INF store."""
     first = next((i for i, (name, _) in enumerate(calls) if name in REMOVALS), None)
     if first is None:
         return ['no device removed']
     late = [f'read after the removal: {name} {p}' for name, paths in calls[first + 1:] if name in FILE_CALLS
             for p in paths if in_folder(p, folder)]
+    late += [f'stored after the removal: {p}' for name, p in calls[first + 1:] if name == 'SetupCopyOEMInfA']
     return ['a device removed first'] + late
 
 
@@ -74,7 +63,7 @@ class Machine(MachineView):  # and its way of running qnetprep
         self.dir = Path(root or tempfile.mkdtemp(prefix=f'qnetprep-{self.name}.', dir=self.parent))
         self.root = self.dir if root else self.dir / self.root_name
         self.registry_file = self.root / self.registry_name
-        self.transcript, self.labels, self.baseline = [], {}, set()
+        self.transcript, self.labels, self.baseline, self.step = [], {}, set(), 'the set-up'
 
     def close(self):
         if not os.environ.get('QNETPREP_KEEP_MACHINE'):
@@ -108,14 +97,14 @@ class Machine(MachineView):  # and its way of running qnetprep
                             for e in self.linux(self.inf_store).iterdir() if e.suffix.lower() == '.inf'
                             for s in SAMPLE.glob('*.inf') if e.read_bytes().startswith(s.read_bytes())})
 
-    def run(self, folder, tail, exact=False, program=None, traced=False):
-        """Runs `<folder>\\qnetprep.exe <tail>` (or the command line `tail` as given, or `program <tail>`)
-        from the folder; traced, also gives the program's calls as (function, arguments)."""
+    def run(self, run):  # as scenarios.Run says; traced, also the program's calls as (function, arguments)
         self.label_stored()
-        status, out, asked, calls = self.start(folder, tail, exact, program, traced)
+        status, out, asked, calls = self.start(run)
         self.label_stored()  # before another program changes a stored INF
         store = self.inf_store.lower() + '\\'
-        asked = [f'{{stored {self.labels.get(store + n.lower(), n)}}} {int(f, 16):#x}' for n, f in asked]
+        # A copy that no state showed was stored and taken out by this run.
+        asked = [f'{{stored {self.labels.get(store + n.lower(), NEW_COPY)}}} {int(f, 16):#x}'
+                 for n, f in asked]
         return status, out, asked, calls
 
 
@@ -138,12 +127,12 @@ class Sim(Machine):
         calls = (self.dir / 'calls.txt').read_text('latin-1').splitlines() if status != 86 else []
         return status, (self.dir / 'stdout.txt').read_bytes().decode('cp1252'), calls
 
-    def start(self, folder, tail, exact, program, traced):
-        settings = {b'QNETPREP_COMMAND_LINE': tail} if exact else {}
-        settings.update({b'QNETPREP_PROGRAM': program.encode('latin-1')} if program else {})
-        status, out, calls = self.call(settings, [] if exact else tail.split(), self.linux(folder))
+    def start(self, run):
+        settings = {b'QNETPREP_COMMAND_LINE': run.command_line} if run.command_line else {}
+        settings.update({b'QNETPREP_PROGRAM': run.program.encode('latin-1')} if run.program else {})
+        status, out, calls = self.call(settings, run.tail.split(), self.linux(run.folder))
         asked = [re.split(' (?:flags=)?', c)[1:3] for c in calls if c.startswith('SetupUninstallOEMInfA ')]
-        return status, out, asked, [c.partition(' ')[::2] for c in calls] if traced else []
+        return status, out, asked, [c.partition(' ')[::2] for c in calls] if run.traced else []
 
     @staticmethod
     def paths(detail):  # the call log writes "from -> to", then a style or flags
@@ -193,14 +182,14 @@ class Wine(Machine):
         out, err = (self.dir / 'stdout.txt').read_bytes().decode('cp1252'), self.dir / 'stderr.txt'
         return status, out, err.read_text('latin-1')
 
-    def start(self, folder, tail, exact, program, traced):
-        args = [str(self.helpers / 'qnetprep_start.exe'), tail.hex()] if exact else [
-            program or f'{folder}\\qnetprep.exe', *tail.split()]
-        debug = '-all,trace+setupapi' + (',+relay,+loaddll' if traced else '')
-        status, out, text = self.wine_run(args, self.linux(folder), debug)
+    def start(self, run):  # the program's calls come from its image; the system's removal calls from setupapi
+        args = [str(self.helpers / 'qnetprep_start.exe'), run.command_line.hex()] if run.command_line else [
+            run.program or f'{run.folder}\\qnetprep.exe', *run.tail.split()]
+        debug = '-all,trace+setupapi' + (',+relay,+loaddll' if run.traced else '')
+        status, out, text = self.wine_run(args, self.linux(run.folder), debug)
         asked = re.findall(r':SetupUninstallOEMInfA "(.*?)", (0x[0-9a-f]+)', text)
-        # The system's own removal calls come from setupapi, not from the program.
-        return status, out, asked, self.program_calls(text, program or 'qnetprep.exe') if traced else []
+        calls = self.program_calls(text, run.program or 'qnetprep.exe') if run.traced else []
+        return status, out, asked, calls
 
     @staticmethod
     def paths(args):  # the quoted arguments of a relay trace's call
@@ -255,78 +244,79 @@ def for_arch(lines, arch):
     return [x.removeprefix(f'{arch}: ') for x in lines if x[:5] not in others]
 
 
+def named(step):  # as a failure names a step: its kind, and a run's tail or command line
+    return type(step).__name__ + (f' {step.command_line or step.tail!r}' if isinstance(step, Run) else '')
+
+
 def play(m, steps):
-    """Plays a scenario up to its first surprise; runs and states also go to m.transcript."""
+    """Plays a scenario up to its first surprise (m.step names the step); runs, states: m.transcript."""
     m.open()
     m.baseline = set(m.state([('files', m.inf_store), 'devices']))
-    for op, *args in steps:
-        if op == 'device':
-            guid = NET if args[0] == 'net' else OTHER
-            m.seed_key('SYSTEM\\CurrentControlSet\\Enum\\' + args[1], f'"ClassGUID"="{guid}"',
-                       *([f'"DeviceDesc"="{args[2]}"'] if args[2] else []))
-        elif op == 'key':
-            m.seed_key(*args)
-        elif op == 'program':
-            m.linux(args[0]).parent.mkdir(parents=True, exist_ok=True)
-            shutil.copy(m.program, m.linux(args[0]))
-        elif op == 'package':
-            m.linux(args[0]).mkdir(parents=True, exist_ok=True)
-            for f in [f for f in SAMPLE.iterdir() if f.name not in args[1:]] + [m.program]:
-                shutil.copy(f, m.linux(args[0]) / ('qnetprep.exe' if f == m.program else f.name))
-        elif op == 'file':
-            m.linux(args[0]).parent.mkdir(parents=True, exist_ok=True)
-            m.linux(args[0]).write_bytes(args[1])
-            m.set_attributes(m.linux(args[0]), sum(b for b, c in BITS if c in args[2]))
-        elif op == 'symlink':  # a Linux link to a folder, which both machines read as a reparse point
-            m.linux(args[1]).mkdir(parents=True, exist_ok=True)
-            m.linux(args[0]).parent.mkdir(parents=True, exist_ok=True)
-            m.linux(args[0]).symlink_to(m.linux(args[1]), target_is_directory=True)
-        elif op == 'hard link':  # a second name of an existing file
-            m.linux(args[0]).parent.mkdir(parents=True, exist_ok=True)
-            os.link(m.linux(args[1]), m.linux(args[0]))
-        elif op == 'chmod':  # a folder's Linux mode, which both machines read as its access entries
-            m.linux(args[0]).mkdir(parents=True, exist_ok=True)
-            m.linux(args[0]).chmod(args[1])
-        elif op == 'slot':  # the stored INF that a record names, changed by another program
-            named = text_of(read_registry(m.registry_file, m.wine)[PARAMS.lower()][1], args[0])
-            path = m.linux(named)
-            if args[1] == 'upper':
-                stem, dot, extension = named.rpartition('.')
-                upper = (stem.upper() + dot + extension).replace('\\', '\\\\')
-                m.seed_key(PARAMS, f'"{args[0]}"="{upper}"')
-            elif args[1] == 'append':
-                path.write_bytes(path.read_bytes() + args[2])
-            else:
-                m.set_attributes(path, sum(b for b, c in BITS if c in args[2]))
-        elif op in ('run', 'exact', 'started', 'traced run'):
-            program = args.pop(0) if op == 'started' else None
-            folder, tail, stdout, infs, *counts = args
-            status, out, asked, calls = m.run(folder, tail, op == 'exact', program, op == 'traced run')
-            record = [f'exit {status}', f'stdout [{out}]'] + [f'uninstall asked {a}' for a in asked]
-            record += removal_counts(calls) if counts else []
-            m.transcript += [f'== {op} in {folder}: {tail}'] + mask(record, False)
-            asked_for = [f'uninstall asked {{stored {inf}}} 0x1' for inf in infs]
-            expected = ['exit 1', f'stdout [{stdout}]', *asked_for, *for_arch(counts, m.arch)]
-            expect(f'{op} {tail!r}', expected, record)
-            if op == 'traced run':
-                order = package_reads_after_removal([(f, m.paths(a)) for f, a in calls], folder)
-                m.transcript += ['== order'] + order
-                expect('order', ['a device removed first'], order)
-        elif op == 'state':
-            actual = sorted(mask(m.observe(args[1] if len(args) > 1 else ()), False))
-            m.transcript += ['== state'] + actual
-            exe_size = f'size={m.program.stat().st_size}'
-            expected = [x.replace('size=EXE', exe_size) for x in for_arch(args[0], m.arch)]
-            expect('state', sorted(mask(expected, m.wine)), mask(actual, m.wine))
-        elif op == 'same content':
-            staged = m.linux(FOLDER)
-            self_copy = m.linux(m.system_folder + r'\qnetprep.exe')
-            for copy, source in [(staged / f.name, f) for f in SAMPLE.iterdir()] + [
-                    (self_copy, m.program), (staged / 'qnetprep.exe', m.program)]:
-                assert not copy.exists() or filecmp.cmp(copy, source, False), f'{copy} differs from {source}'
-        elif op == 'first calls':
-            m.transcript += ['== first calls'] + m.first_calls(args[0])
-            expect('first calls', args[1], m.transcript[-3:])
+    for number, step in enumerate(steps, 1):
+        m.step = f'step {number} ({named(step)})'
+        match step:
+            case Device(kind, instance, desc):
+                m.seed_key('SYSTEM\\CurrentControlSet\\Enum\\' + instance,
+                           f'"ClassGUID"="{NET if kind == "net" else OTHER}"',
+                           *([f'"DeviceDesc"="{desc}"'] if desc else []))
+            case Key(path, values):
+                m.seed_key(path, *values)
+            case Package(folder, left_out):
+                m.linux(folder).mkdir(parents=True, exist_ok=True)
+                for f in [f for f in SAMPLE.iterdir() if f.name not in left_out] + [m.program]:
+                    shutil.copy(f, m.linux(folder) / ('qnetprep.exe' if f == m.program else f.name))
+            case File(path, content, attributes):
+                m.linux(path).parent.mkdir(parents=True, exist_ok=True)
+                m.linux(path).write_bytes(m.program.read_bytes() if content is None else content)
+                m.set_attributes(m.linux(path), sum(b for b, c in BITS if c in attributes))
+            case StoredInf(slot, append, attributes, capitals):
+                inf = text_of(read_registry(m.registry_file, m.wine)[PARAMS.lower()][1], slot)
+                stem, dot, extension = inf.rpartition('.')
+                if capitals:
+                    m.seed_key(PARAMS, f'"{slot}"="{stem.upper() + dot + extension}"'.replace('\\', '\\\\'))
+                elif append:
+                    m.linux(inf).write_bytes(m.linux(inf).read_bytes() + append)
+                else:
+                    m.set_attributes(m.linux(inf), sum(b for b, c in BITS if c in attributes))
+            case Run():
+                play_run(m, step)
+            case State():
+                play_state(m, step)
+            case SameContent():
+                staged, self_copy = m.linux(FOLDER), m.linux(m.system_folder + r'\qnetprep.exe')
+                for copy, src in [(staged / f.name, f) for f in SAMPLE.iterdir()] + [
+                        (self_copy, m.program), (staged / 'qnetprep.exe', m.program)]:
+                    assert not copy.exists() or filecmp.cmp(copy, src, False), f'{copy} differs from {src}'
+            case FirstCalls(folder, calls):
+                m.transcript += ['== first calls'] + m.first_calls(folder)
+                expect('first calls', calls, m.transcript[-3:])
+            case _:  # a step that nothing plays would pass unchecked
+                raise AssertionError(f'no way to play {step!r}')
+
+
+def play_run(m, run):
+    status, out, asked, calls = m.run(run)
+    record = [f'exit {status}', f'stdout [{out}]'] + [f'uninstall asked {a}' for a in asked]
+    record += removal_counts(calls) if run.removals else []
+    m.transcript += [f'== {named(run)} in {run.folder}'] + normalised(record)
+    asked_for = [f'uninstall asked {{stored {inf}}} 0x1' for inf in run.uninstalled]
+    expect('run', ['exit 1', f'stdout [{run.stdout}]', *asked_for, *for_arch(run.removals, m.arch)], record)
+    if run.traced:
+        order = late_calls([(f, m.paths(a)) for f, a in calls], run.folder)
+        m.transcript += ['== order'] + order
+        expect('order', ['a device removed first'], order)
+
+
+def play_state(m, state):  # with the lines that Wine shows beyond it, all still shown, but in the transcript
+    actual = sorted(normalised(m.observe(state.also)))
+    wine_lines = [x for d in state.wine_differs for x in d.lines] if m.wine else []
+    m.transcript += ['== state'] + [x for x in actual if x not in wine_lines]
+    for d in state.wine_differs if m.wine else ():
+        gone = [x for x in d.lines if x not in actual]
+        assert not gone, f'Wine no longer shows "{d.name}" ({d.reason}): {gone} not seen; the mark has to go'
+    exe_size = f'size={m.program.stat().st_size}'
+    expected = [x.replace('size=EXE', exe_size) for x in for_arch(state.lines, m.arch)] + wine_lines
+    expect('state', sorted(normalised(expected)), actual)
 
 
 def scenario_on(m, name):
@@ -335,7 +325,7 @@ def scenario_on(m, name):
     try:
         return play(m, UNDER_WOW64 if name == 'under_wow64' else SCENARIOS[name]) or []
     except (AssertionError, subprocess.TimeoutExpired) as failure:
-        return [f'FAIL: {name} on the {m.name} machine: {failure}']
+        return [f'FAIL: {name}, {m.step} on the {m.name} machine: {failure}']
     finally:
         m.close()
 
@@ -347,7 +337,7 @@ def windows_exe(arch):  # as its preset builds it
 def compare(arch, name):
     machines = [Wine(windows_exe(arch), arch), Sim(windows_exe(arch), arch=arch)]
     failures = [f for m in machines for f in scenario_on(m, name)]
-    wine, sim = (mask(m.transcript, True) for m in machines)
+    wine, sim = (m.transcript for m in machines)
     return failures or ([] if wine == sim else [
         f'FAIL: {name} shows differently under Wine ({arch}) and on the simulated machine:\n'
         + '\n'.join(difflib.unified_diff(wine, sim, 'wine', 'sim', lineterm=''))])
