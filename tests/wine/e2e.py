@@ -6,7 +6,7 @@ from pathlib import Path
 sys.path.insert(0, str(Path(__file__).resolve().parents[2] / 'scripts'))
 from machine_state import BITS, FOLDER, NET, OTHER, SAMPLE, MachineView, read_registry, text_of, unescape
 from scenarios import NEW_COPY, PARAMS, SCENARIOS, UNDER_WOW64, Device, File, FirstCalls, Key, Package, Run
-from scenarios import SameContent, State, StoredInf
+from scenarios import HardLink, Link, Mode, SameContent, State, StoredInf
 
 ROOT = Path(__file__).resolve().parents[2]
 SIM_EXE = os.environ.get('QNETPREP_SIM_EXE') or str(ROOT / 'build/native/qnetprep')
@@ -278,6 +278,16 @@ def play(m, steps):
                     m.linux(inf).write_bytes(m.linux(inf).read_bytes() + append)
                 else:
                     m.set_attributes(m.linux(inf), sum(b for b, c in BITS if c in attributes))
+            case Link(path, folder):  # both machines read it as a reparse point
+                m.linux(folder).mkdir(parents=True, exist_ok=True)
+                m.linux(path).parent.mkdir(parents=True, exist_ok=True)
+                m.linux(path).symlink_to(m.linux(folder), target_is_directory=True)
+            case HardLink(path, file):
+                m.linux(path).parent.mkdir(parents=True, exist_ok=True)
+                os.link(m.linux(file), m.linux(path))
+            case Mode(folder, mode):  # both machines read the bits for others as Everyone's access entry
+                m.linux(folder).mkdir(parents=True, exist_ok=True)
+                m.linux(folder).chmod(mode)
             case Run():
                 play_run(m, step)
             case State():

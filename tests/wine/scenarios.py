@@ -19,6 +19,9 @@ Run = namedtuple('Run', 'folder tail stdout uninstalled command_line program tra
                  defaults=['', '', (), None, None, False, ()])
 State = namedtuple('State', 'lines also wine_differs', defaults=[(), ()])
 SameContent = namedtuple('SameContent', '')
+Link = namedtuple('Link', 'path folder')  # a Linux symbolic link to a folder, made if missing
+HardLink = namedtuple('HardLink', 'path file')  # a second name of an existing file
+Mode = namedtuple('Mode', 'folder mode')  # a folder's Linux mode, made if missing
 FirstCalls = namedtuple('FirstCalls', 'folder calls')
 # Lines that Wine shows beyond the simulated machine (which does what Windows does), and why: once Wine stops
 # showing them, the state that carries the mark fails, and the mark has to go.
