@@ -147,6 +147,14 @@ NOT_OURS_LEFT = State(NOTHING_RECORDED + NOT_STAGED + [r'dir {INF store}\sub'] +
     also=[('file', INF + r'\sub\net7341a.inf')])
 ORVIX2 = f'file {FOLDER}\\orvix2.inf size={(SAMPLE / NET73417).stat().st_size} attr=-'
 
+# A folder of someone else's that a link may lead the install to, with a file that must stay its only one;
+# what a refused install folder leaves: "Fail", nothing staged, stored or removed.
+ELSEWHERE = r'C:\elsewhere'
+KEPT = File(ELSEWHERE + r'\kept.txt', b'not ours\r\n')
+KEPT_LEFT = r'file C:\elsewhere\kept.txt size=10 attr=-'
+REFUSED = [*devices(SUPPORTED + LEFT), 'service RX90K present', f'key HKLM\\{VENDOR}', *NO_ENTRIES,
+           f'key HKLM\\{PRODUCT}', v512(PRODUCT, 'Install', 'Fail'), NO_SELF_COPY]
+
 SCENARIOS = {
     # No options: devices and service cleared, package staged, INFs stored, only the vendor key.
     'first_default_run': STANDARD + [
@@ -280,6 +288,24 @@ SCENARIOS = {
     'dll_search_hardened_first': [PACKAGE, FirstCalls(PKG, [
         'GetModuleHandleA kernel32.dll', 'GetProcAddress SetDefaultDllDirectories',
         'SetDefaultDllDirectories 0x800'])],
+    # The install folder is the program's alone: where it goes a link to another folder, as the product folder
+    # or as the vendor's, or a vendor folder that everyone may write, nothing is staged or written through the
+    # link, no INF is pre-installed and nothing is removed.
+    'install_folder_linked_elsewhere': STANDARD + [
+        PACKAGE, KEPT, Link(FOLDER, ELSEWHERE), Run(PKG, '/au'),
+        State(REFUSED + [f'dir {FOLDER}', f'file {FOLDER}\\kept.txt size=10 attr=-', KEPT_LEFT],
+              also=[('files', ELSEWHERE)])],
+    'vendor_folder_linked_elsewhere': STANDARD + [
+        PACKAGE, KEPT, Link(PF + r'\Orvix', ELSEWHERE), Run(PKG, '/au'),
+        State(REFUSED + [f'file {PF}\\Orvix\\kept.txt size=10 attr=-', f'nofolder {FOLDER}', KEPT_LEFT],
+              also=[('files', ELSEWHERE)])],
+    'vendor_folder_everyone_may_write': STANDARD + [
+        PACKAGE, Mode(PF + r'\Orvix', 0o777), Run(PKG, '/au'), State(REFUSED + [f'nofolder {FOLDER}'])],
+    # A staged file that is a second name of another file is deleted, not copied over: the other file keeps
+    # its bytes, and the staged one is a new file with the package's.
+    'staged_file_hard_linked_elsewhere': [
+        PACKAGE, KEPT, HardLink(FOLDER + r'\RX90K.SYS', ELSEWHERE + r'\kept.txt'), FIRST_INSTALL,
+        SameContent(), State(RECORDED + [KEPT_LEFT], also=[('files', ELSEWHERE)])],
 }
 
 # The 32-bit program on 64-bit Windows: not in SCENARIOS, it runs in a 64-bit prefix (e2e.py wow64). Devices,
