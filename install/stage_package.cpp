@@ -15,10 +15,10 @@ namespace {
 void CreateInstallFolder(RunState& state) {
   state.InstallFolder[0] = '\0';
   char vendorFolder[kTextCapacity];
-  char folder[kTextCapacity];
-  if (!ComposeVendorFolder(vendorFolder) || !JoinPath(folder, vendorFolder, state.ProductName)) return;
-  if (!PrepareInstallFolder(vendorFolder, folder) || !TextAppend(folder, "\\")) return;
-  TextCopy(state.InstallFolder, folder);
+  char productFolder[kTextCapacity];
+  if (!ComposeVendorFolder(vendorFolder) || !JoinPath(productFolder, vendorFolder, state.ProductName)) return;
+  if (!PrepareInstallFolder(vendorFolder, productFolder) || !TextAppend(productFolder, "\\")) return;
+  TextCopy(state.InstallFolder, productFolder);
 }
 
 // The package is staged from the current folder. One that does not fit MAX_PATH

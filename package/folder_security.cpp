@@ -86,7 +86,8 @@ bool TakeOverFolder(char* folder, PSECURITY_DESCRIPTOR descriptor) {
   if (!IsPlainFolder(folder)) return false;
   PSID owner = nullptr;
   PACL dacl = nullptr;
-  BOOL present = FALSE, defaulted = FALSE;
+  BOOL present = FALSE;
+  BOOL defaulted = FALSE;
   if (!GetSecurityDescriptorOwner(descriptor, &owner, &defaulted) ||
       !GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted)) {
     return false;
@@ -123,7 +124,7 @@ bool FolderIsTrusted(const char* folder) {
     return false;
   }
   alignas(TOKEN_USER) BYTE user[kTokenUserCapacity];
-  const PSID runningUser = ReadRunningUser(user);
+  PSID runningUser = ReadRunningUser(user);
   const bool trusted = IsTrustedAccount(owner, runningUser) && OnlyTrustedMayWrite(dacl, runningUser);
   LocalFree(descriptor);
   return trusted;

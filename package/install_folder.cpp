@@ -9,14 +9,14 @@ void ReadProgramFilesFolder(char (&folder)[MAX_PATH]) {
 
 bool InstallFolderHolds(const RunState& state, const char* name) {
   char vendorFolder[MAX_PATH];
-  char folder[MAX_PATH];
+  char productFolder[MAX_PATH];
   char path[MAX_PATH];
-  if (!ComposeVendorFolder(vendorFolder) || !JoinPath(folder, vendorFolder, state.ProductName) ||
-      !JoinPath(path, folder, name)) {
+  if (!ComposeVendorFolder(vendorFolder) || !JoinPath(productFolder, vendorFolder, state.ProductName) ||
+      !JoinPath(path, productFolder, name)) {
     return false;
   }
   // What another account could have put there is not ours.
-  if (!FolderIsTrusted(vendorFolder) || !FolderIsTrusted(folder)) return false;
+  if (!FolderIsTrusted(vendorFolder) || !FolderIsTrusted(productFolder)) return false;
   const DWORD attributes = GetFileAttributesA(path);
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
