@@ -20,8 +20,7 @@ Run = namedtuple('Run', 'folder tail stdout uninstalled command_line program tra
 State = namedtuple('State', 'lines also wine_differs', defaults=[(), ()])
 SameContent = namedtuple('SameContent', '')
 FirstCalls = namedtuple('FirstCalls', 'folder calls')
-# Lines that Wine shows beyond the simulated machine (which does what Windows does), and why: once Wine stops
-# showing them, the state that carries the mark fails, and the mark has to go.
+# Lines that Wine shows beyond the simulated machine, and why; a state with a mark Wine no longer shows fails.
 WineDifference = namedtuple('WineDifference', 'name reason lines')
 
 WOW6432, LIST = r'Software\Wow6432Node', VENDOR + r'\Kadrimov\SupportedDevices'
