@@ -147,14 +147,10 @@ using namespace sim;
 
 HDEVINFO WINAPI SetupDiGetClassDevsA(const GUID* classGuid, PCSTR /*enumerator*/, HWND /*parent*/,
                                      DWORD /*flags*/) {
-  const std::string classText = classGuid != nullptr ? GuidText(*classGuid) : std::string();
+  const std::string classText = GuidText(*classGuid);
   HDEVINFO faulted = INVALID_HANDLE_VALUE;
   if (Intercept("SetupDiGetClassDevsA", classText, INVALID_HANDLE_VALUE, ERROR_INVALID_CLASS, &faulted))
     return faulted;
-  if (classGuid == nullptr) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return INVALID_HANDLE_VALUE;
-  }
   DeviceSet set{classText, *classGuid, DevicesOfClass(classText)};
   for (DeviceElement& element : set.devices) element.classGuid = *classGuid;
   return DeviceSets().Add(std::move(set));

@@ -124,13 +124,8 @@ HMODULE WINAPI GetModuleHandleA(LPCSTR moduleName) {
   HMODULE faulted = nullptr;
   if (sim::Intercept("GetModuleHandleA", sim::Detail(moduleName), nullptr, sim::kErrorModNotFound, &faulted))
     return faulted;
-  if (moduleName == nullptr || strcasecmp(moduleName, "qnetprep.exe") == 0 ||
-      strcasecmp(moduleName, "qnetprep") == 0) {
-    return sim::ProgramModule();
-  }
-  if (strcasecmp(moduleName, "kernel32.dll") == 0 || strcasecmp(moduleName, "kernel32") == 0) {
-    return sim::Kernel32Module();
-  }
+  if (moduleName == nullptr) return sim::ProgramModule();
+  if (strcasecmp(moduleName, "kernel32.dll") == 0) return sim::Kernel32Module();
   SetLastError(sim::kErrorModNotFound);
   return nullptr;
 }

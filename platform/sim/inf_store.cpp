@@ -226,8 +226,6 @@ BOOL WINAPI SetupCopyOEMInfA(PCSTR sourceInfFileName, PCSTR /*oemSourceMediaLoca
   }
   sim::StoreAttributes(infFile, 0);
   sim::StoreAttributes(pnfFile, 0);
-  // As documented for the copy styles: the source goes once it is copied, as a deletion would take it.
-  if ((copyStyle & SP_COPY_DELETESOURCE) != 0) sim::RemoveMachineFile(sourcePath.windowsPath);
   return sim::ReportStoredPath(windowsPath, destinationInfFileName, destinationInfFileNameSize, requiredSize,
                                destinationInfFileNameComponent);
 }

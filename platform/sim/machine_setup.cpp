@@ -48,18 +48,10 @@ DWORD NetworkDriveError(char drive) {
 
 // Windows' rule since Vista: a path that does not fit is cut short with its NUL, and
 // the call returns the buffer's size.
-DWORD WINAPI GetModuleFileNameA(HMODULE module, LPSTR fileName, DWORD size) {
+DWORD WINAPI GetModuleFileNameA(HMODULE /*module*/, LPSTR fileName, DWORD size) {
   DWORD faulted = 0;
   if (sim::Intercept("GetModuleFileNameA", std::string(), 0, ERROR_ACCESS_DENIED, &faulted)) return faulted;
-  if (module != nullptr && module != sim::ProgramModule()) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return 0;
-  }
   const std::string& image = sim::TheSetup().programImage;
-  if (fileName == nullptr || size == 0) {
-    SetLastError(ERROR_INSUFFICIENT_BUFFER);
-    return size;
-  }
   if (image.size() < size) {
     std::memcpy(fileName, image.c_str(), image.size() + 1);
     return static_cast<DWORD>(image.size());
@@ -75,13 +67,9 @@ HANDLE WINAPI GetCurrentProcess() {
   return reinterpret_cast<HANDLE>(~static_cast<ULONG_PTR>(0));
 }
 
-BOOL WINAPI IsWow64Process(HANDLE process, PBOOL wow64Process) {
+BOOL WINAPI IsWow64Process(HANDLE /*process*/, PBOOL wow64Process) {
   BOOL faulted = FALSE;
   if (sim::Intercept("IsWow64Process", std::string(), FALSE, ERROR_ACCESS_DENIED, &faulted)) return faulted;
-  if (process != GetCurrentProcess() || wow64Process == nullptr) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return FALSE;
-  }
   *wow64Process = sim::TheSetup().underWow64 ? TRUE : FALSE;
   return TRUE;
 }

@@ -99,11 +99,6 @@ void CopyValueData(const sim::RegValue& value, BYTE* data, DWORD capacity) {
   if (IsStringType(value.type) && length > 0 && length < capacity && data[length - 1] != 0) data[length] = 0;
 }
 
-bool IsPredefinedKey(HKEY key) {
-  const uintptr_t value = reinterpret_cast<uintptr_t>(key);
-  return value >= 0x80000000u && value <= 0x80000006u;
-}
-
 // The path of a key below HKEY_LOCAL_MACHINE as the tree spells it.
 std::string TreePath(const sim::RegKey& key) {
   std::string path;
@@ -133,8 +128,20 @@ std::shared_ptr<sim::RegKey> FindKeyInView(const std::shared_ptr<sim::RegKey>& p
   return sim::FindKeyPath(sim::TheMachine().localMachine, JoinPath(software + "\\WOW6432Node", rest.c_str()));
 }
 
-bool IsMachineRoot(const sim::RegKey& key) {
-  return &key == sim::TheMachine().localMachine.get();
+// What RegDeleteKeyA and SHDeleteKeyA share: the key that `subKey` names goes, and with
+// `tree` its subkeys too; without, a key that has subkeys stays. An empty path names the key
+// itself, which Windows then deletes; the machine's root, which has no parent, stays.
+LSTATUS DeleteKey(HKEY key, const char* subKey, bool tree) {
+  if (subKey == nullptr) return ERROR_INVALID_PARAMETER;
+  const KeyHandle* parent = nullptr;
+  LSTATUS status = ResolveKey(key, &parent);
+  if (status == ERROR_SUCCESS) status = CheckSubkeyPath(subKey);
+  if (status != ERROR_SUCCESS) return status;
+  const std::shared_ptr<sim::RegKey> target = sim::FindKeyPath(parent->key, subKey);
+  if (target == nullptr) return ERROR_FILE_NOT_FOUND;
+  if (target->parent == nullptr || (!tree && !target->subkeys.empty())) return ERROR_ACCESS_DENIED;
+  sim::DeleteSubkeyTree(*target->parent, target->name);
+  return ERROR_SUCCESS;
 }
 
 }  // namespace
@@ -145,12 +152,6 @@ LSTATUS WINAPI RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD options, REGSAM sam,
   if (sim::InterceptStatus("RegOpenKeyExA", KeyDetail(key, subKey) + view, &faulted)) return faulted;
   // Windows passes the options to the kernel, which refuses any but the link option.
   if (result == nullptr || (options & ~REG_OPTION_OPEN_LINK) != 0) return ERROR_INVALID_PARAMETER;
-  // Windows hands back a predefined key itself rather than a new handle to it.
-  if (key == HKEY_LOCAL_MACHINE && (subKey == nullptr || subKey[0] == '\0') &&
-      sim::TheMachine().localMachine != nullptr) {
-    *result = HKEY_LOCAL_MACHINE;
-    return ERROR_SUCCESS;
-  }
   const KeyHandle* parent = sim::FindKeyHandle(key);
   if (parent == nullptr) return ERROR_INVALID_HANDLE;
   *result = nullptr;
@@ -165,7 +166,7 @@ LSTATUS WINAPI RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD options, REGSAM sam,
 
 LSTATUS WINAPI RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD reserved, LPSTR /*keyClass*/, DWORD /*options*/,
                                REGSAM sam, LPSECURITY_ATTRIBUTES /*security*/, PHKEY result,
-                               LPDWORD disposition) {
+                               LPDWORD /*disposition*/) {
   LSTATUS faulted = ERROR_SUCCESS;
   if (sim::InterceptStatus("RegCreateKeyExA", KeyDetail(key, subKey), &faulted)) return faulted;
   if (result == nullptr) return ERROR_BADKEY;
@@ -177,11 +178,8 @@ LSTATUS WINAPI RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD reserved, LPSTR /*
   if (parent->key->deleted) return ERROR_KEY_DELETED;
   const LSTATUS pathStatus = CheckSubkeyPath(subKey);
   if (pathStatus != ERROR_SUCCESS) return pathStatus;
-  bool created = false;
-  std::shared_ptr<sim::RegKey> target =
-      sim::CreateKeyPath(parent->key, subKey != nullptr ? subKey : "", &created);
+  std::shared_ptr<sim::RegKey> target = sim::CreateKeyPath(parent->key, subKey != nullptr ? subKey : "");
   *result = sim::OpenKeyHandle(std::move(target), JoinPath(parent->path, subKey), sam);
-  if (disposition != nullptr) *disposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
   return ERROR_SUCCESS;
 }
 
@@ -231,8 +229,9 @@ LSTATUS WINAPI RegSetValueExA(HKEY key, LPCSTR valueName, DWORD reserved, DWORD 
   return ERROR_SUCCESS;
 }
 
+// Keys have no class or time here: those arguments are left alone.
 LSTATUS WINAPI RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD nameSize, LPDWORD reserved,
-                             LPSTR keyClass, LPDWORD classSize, PFILETIME lastWriteTime) {
+                             LPSTR /*keyClass*/, LPDWORD /*classSize*/, PFILETIME /*lastWriteTime*/) {
   LSTATUS faulted = ERROR_SUCCESS;
   if (sim::InterceptStatus("RegEnumKeyExA", IndexDetail(key, index), &faulted)) return faulted;
   if (reserved != nullptr || name == nullptr || nameSize == nullptr) return ERROR_INVALID_PARAMETER;
@@ -241,18 +240,10 @@ LSTATUS WINAPI RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD nameSize
   if (status != ERROR_SUCCESS) return status;
   const auto& subkeys = handle->key->subkeys;
   if (index >= subkeys.size()) return ERROR_NO_MORE_ITEMS;
-  if (lastWriteTime != nullptr) *lastWriteTime = FILETIME{0, 0};
   const std::string& subkeyName = subkeys[index]->name;
-  // Keys have no class here, so a class buffer needs room for the NUL only.
-  if (subkeyName.size() >= *nameSize || (keyClass != nullptr && classSize != nullptr && *classSize == 0)) {
-    return ERROR_MORE_DATA;
-  }
+  if (subkeyName.size() >= *nameSize) return ERROR_MORE_DATA;
   std::memcpy(name, subkeyName.c_str(), subkeyName.size() + 1);
   *nameSize = static_cast<DWORD>(subkeyName.size());
-  if (classSize != nullptr) {
-    *classSize = 0;
-    if (keyClass != nullptr) keyClass[0] = '\0';
-  }
   return ERROR_SUCCESS;
 }
 
@@ -295,50 +286,18 @@ LSTATUS WINAPI RegEnumValueA(HKEY key, DWORD index, LPSTR valueName, LPDWORD val
 LSTATUS WINAPI RegDeleteKeyA(HKEY key, LPCSTR subKey) {
   LSTATUS faulted = ERROR_SUCCESS;
   if (sim::InterceptStatus("RegDeleteKeyA", KeyDetail(key, subKey), &faulted)) return faulted;
-  if (subKey == nullptr) return ERROR_INVALID_PARAMETER;
-  const KeyHandle* parent = nullptr;
-  const LSTATUS status = ResolveKey(key, &parent);
-  if (status != ERROR_SUCCESS) return status;
-  const LSTATUS pathStatus = CheckSubkeyPath(subKey);
-  if (pathStatus != ERROR_SUCCESS) return pathStatus;
-  // An empty path names the key itself, which Windows then deletes.
-  const std::shared_ptr<sim::RegKey> target = sim::FindKeyPath(parent->key, subKey);
-  if (target == nullptr) return ERROR_FILE_NOT_FOUND;
-  // Neither the root of the machine nor a key that has subkeys can be deleted.
-  if (IsMachineRoot(*target) || target->parent == nullptr || !target->subkeys.empty()) {
-    return ERROR_ACCESS_DENIED;
-  }
-  sim::DeleteSubkeyTree(*target->parent, target->name);
-  return ERROR_SUCCESS;
+  return DeleteKey(key, subKey, false);
 }
 
 LSTATUS WINAPI SHDeleteKeyA(HKEY key, LPCSTR subKey) {
   LSTATUS faulted = ERROR_SUCCESS;
   if (sim::InterceptStatus("SHDeleteKeyA", KeyDetail(key, subKey), &faulted)) return faulted;
-  const KeyHandle* parent = nullptr;
-  const LSTATUS status = ResolveKey(key, &parent);
-  if (status != ERROR_SUCCESS) return status;
-  if (subKey == nullptr) {
-    // No subkey: everything below the key goes, the key itself stays.
-    sim::RegKey& emptied = *parent->key;
-    if (IsMachineRoot(emptied)) return ERROR_ACCESS_DENIED;
-    while (!emptied.subkeys.empty()) sim::DeleteSubkeyTree(emptied, emptied.subkeys.front()->name);
-    emptied.values.clear();
-    return ERROR_SUCCESS;
-  }
-  const LSTATUS pathStatus = CheckSubkeyPath(subKey);
-  if (pathStatus != ERROR_SUCCESS) return pathStatus;
-  const std::shared_ptr<sim::RegKey> target = sim::FindKeyPath(parent->key, subKey);
-  if (target == nullptr) return ERROR_FILE_NOT_FOUND;
-  if (IsMachineRoot(*target) || target->parent == nullptr) return ERROR_ACCESS_DENIED;
-  sim::DeleteSubkeyTree(*target->parent, target->name);
-  return ERROR_SUCCESS;
+  return DeleteKey(key, subKey, true);
 }
 
 LSTATUS WINAPI RegCloseKey(HKEY key) {
   LSTATUS faulted = ERROR_SUCCESS;
   if (sim::InterceptStatus("RegCloseKey", HandlePath(key), &faulted)) return faulted;
-  if (IsPredefinedKey(key)) return ERROR_SUCCESS;
   return sim::CloseKeyHandle(key) ? ERROR_SUCCESS : static_cast<LSTATUS>(ERROR_INVALID_HANDLE);
 }
 

@@ -13,7 +13,7 @@ struct KeyHandle {
   std::shared_ptr<RegKey> key;
   // The key's path below HKEY_LOCAL_MACHINE as the caller spelled it, for the call log.
   std::string path;
-  // The rights granted at opening, generic rights already mapped to key rights.
+  // The key rights asked for at opening, without the view flags.
   REGSAM access = 0;
 };
 
@@ -24,9 +24,5 @@ HKEY OpenKeyHandle(std::shared_ptr<RegKey> key, std::string path, REGSAM access)
 const KeyHandle* FindKeyHandle(HKEY handle);
 // False when the handle is not open.
 bool CloseKeyHandle(HKEY handle);
-
-// The key rights that `sam` asks for: generic and maximum rights mapped, the
-// 32/64-bit view flags dropped.
-REGSAM KeyRights(REGSAM sam);
 
 }  // namespace sim

@@ -35,19 +35,12 @@ int OpenServiceHandleCount() {
 
 using namespace sim;
 
-SC_HANDLE WINAPI OpenSCManagerA(LPCSTR machineName, LPCSTR databaseName, DWORD /*access*/) {
+// Only the local machine's active database is simulated, whatever the names ask for.
+SC_HANDLE WINAPI OpenSCManagerA(LPCSTR machineName, LPCSTR /*databaseName*/, DWORD /*access*/) {
   SC_HANDLE faulted = nullptr;
   if (Intercept("OpenSCManagerA", machineName != nullptr ? machineName : "", nullptr, ERROR_ACCESS_DENIED,
                 &faulted))
     return faulted;
-  if (machineName != nullptr && *machineName != '\0') {
-    SetLastError(ERROR_INVALID_NAME);  // only the local machine is simulated
-    return nullptr;
-  }
-  if (databaseName != nullptr && !NamesEqual(databaseName, "ServicesActive")) {
-    SetLastError(ERROR_DATABASE_DOES_NOT_EXIST);
-    return nullptr;
-  }
   return ServiceHandles().Add(ServiceHandle{true, std::string()});
 }
 
