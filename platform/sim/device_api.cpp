@@ -89,14 +89,9 @@ DeviceElement* FindElement(DeviceSet& set, const SP_DEVINFO_DATA* data) {
 // Checks the set and the record, and reports the failure the way SetupAPI does.
 DeviceElement* ElementOrFail(HDEVINFO handle, const SP_DEVINFO_DATA* data) {
   DeviceSet* set = FindSet(handle);
-  if (set == nullptr) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return nullptr;
-  }
-  if (data == nullptr || data->cbSize != sizeof(SP_DEVINFO_DATA)) {
-    SetLastError(ERROR_INVALID_USER_BUFFER);
-    return nullptr;
-  }
+  if (set == nullptr) return FailWith<DeviceElement*>(ERROR_INVALID_HANDLE);
+  if (data == nullptr || data->cbSize != sizeof(SP_DEVINFO_DATA))
+    return FailWith<DeviceElement*>(ERROR_INVALID_USER_BUFFER);
   DeviceElement* element = FindElement(*set, data);
   if (element == nullptr) SetLastError(ERROR_INVALID_PARAMETER);
   return element;
@@ -121,10 +116,7 @@ BOOL RemoveFromTree(HDEVINFO handle, PSP_DEVINFO_DATA data) {
   DeviceElement* element = ElementOrFail(handle, data);
   if (element == nullptr) return FALSE;
   const std::shared_ptr<RegKey> instance = element->removed ? nullptr : InstanceKey(element->instanceId);
-  if (instance == nullptr) {
-    SetLastError(ERROR_NO_SUCH_DEVINST);
-    return FALSE;
-  }
+  if (instance == nullptr) return FailWith(ERROR_NO_SUCH_DEVINST);
   element->removed = true;
   // The device key goes with its last instance. Names are copied: deletion frees the keys.
   RegKey* device = instance->parent;
@@ -163,18 +155,9 @@ BOOL WINAPI SetupDiEnumDeviceInfo(HDEVINFO handle, DWORD index, PSP_DEVINFO_DATA
   if (Intercept("SetupDiEnumDeviceInfo", inRange ? set->devices[index].instanceId : "", FALSE,
                 ERROR_NO_MORE_ITEMS, &faulted))
     return faulted;
-  if (set == nullptr) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return FALSE;
-  }
-  if (data == nullptr || data->cbSize != sizeof(SP_DEVINFO_DATA)) {
-    SetLastError(ERROR_INVALID_USER_BUFFER);
-    return FALSE;
-  }
-  if (!inRange) {
-    SetLastError(ERROR_NO_MORE_ITEMS);
-    return FALSE;
-  }
+  if (set == nullptr) return FailWith(ERROR_INVALID_HANDLE);
+  if (data == nullptr || data->cbSize != sizeof(SP_DEVINFO_DATA)) return FailWith(ERROR_INVALID_USER_BUFFER);
+  if (!inRange) return FailWith(ERROR_NO_MORE_ITEMS);
   FillRecord(set->devices[index], index, data);
   return TRUE;
 }
@@ -189,10 +172,7 @@ BOOL WINAPI SetupDiGetDeviceInstanceIdA(HDEVINFO handle, PSP_DEVINFO_DATA data, 
   if (element == nullptr) return FALSE;
   const DWORD needed = static_cast<DWORD>(element->instanceId.size() + 1);
   if (requiredSize != nullptr) *requiredSize = needed;
-  if (id == nullptr || idSize < needed) {
-    SetLastError(ERROR_INSUFFICIENT_BUFFER);
-    return FALSE;
-  }
+  if (id == nullptr || idSize < needed) return FailWith(ERROR_INSUFFICIENT_BUFFER);
   std::memcpy(id, element->instanceId.c_str(), needed);
   return TRUE;
 }
@@ -207,25 +187,16 @@ BOOL WINAPI SetupDiGetDeviceRegistryPropertyA(HDEVINFO handle, PSP_DEVINFO_DATA 
   const DeviceElement* element = ElementOrFail(handle, data);
   if (element == nullptr) return FALSE;
   const std::shared_ptr<RegKey> instance = element->removed ? nullptr : InstanceKey(element->instanceId);
-  if (instance == nullptr) {
-    SetLastError(ERROR_NO_SUCH_DEVINST);
-    return FALSE;
-  }
+  if (instance == nullptr) return FailWith(ERROR_NO_SUCH_DEVINST);
   // Only the description is kept; every other property reads as absent.
   const RegValue* value = property == SPDRP_DEVICEDESC ? FindValue(*instance, "DeviceDesc") : nullptr;
-  if (value == nullptr) {
-    SetLastError(ERROR_INVALID_DATA);
-    return FALSE;
-  }
+  if (value == nullptr) return FailWith(ERROR_INVALID_DATA);
   std::vector<uint8_t> text = value->data;
   if (text.empty() || text.back() != 0) text.push_back(0);
   const DWORD needed = static_cast<DWORD>(text.size());
   if (requiredSize != nullptr) *requiredSize = needed;
   if (propertyType != nullptr) *propertyType = REG_SZ;
-  if (buffer == nullptr || bufferSize < needed) {
-    SetLastError(ERROR_INSUFFICIENT_BUFFER);
-    return FALSE;
-  }
+  if (buffer == nullptr || bufferSize < needed) return FailWith(ERROR_INSUFFICIENT_BUFFER);
   std::memcpy(buffer, text.data(), needed);
   return TRUE;
 }
@@ -241,10 +212,8 @@ BOOL WINAPI SetupDiSetClassInstallParamsA(HDEVINFO handle, PSP_DEVINFO_DATA data
   if (ElementOrFail(handle, data) == nullptr) return FALSE;
   if (params == nullptr || params->cbSize != sizeof(SP_CLASSINSTALL_HEADER) ||
       params->InstallFunction != DIF_REMOVE || paramsSize != sizeof(SP_REMOVEDEVICE_PARAMS) ||
-      reinterpret_cast<const SP_REMOVEDEVICE_PARAMS*>(params)->Scope != DI_REMOVEDEVICE_GLOBAL) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return FALSE;
-  }
+      reinterpret_cast<const SP_REMOVEDEVICE_PARAMS*>(params)->Scope != DI_REMOVEDEVICE_GLOBAL)
+    return FailWith(ERROR_INVALID_PARAMETER);
   return TRUE;
 }
 
@@ -258,10 +227,7 @@ BOOL WINAPI SetupDiCallClassInstaller(DI_FUNCTION installFunction, HDEVINFO hand
   if (Intercept("SetupDiCallClassInstaller", function + InstanceIdOf(handle, data), FALSE,
                 ERROR_ACCESS_DENIED, &faulted))
     return faulted;
-  if (installFunction != DIF_REMOVE) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return FALSE;
-  }
+  if (installFunction != DIF_REMOVE) return FailWith(ERROR_INVALID_PARAMETER);
   return RemoveFromTree(handle, data);
 }
 
@@ -271,10 +237,7 @@ BOOL WINAPI SetupDiDestroyDeviceInfoList(HDEVINFO handle) {
   if (Intercept("SetupDiDestroyDeviceInfoList", set != nullptr ? set->classText : "", FALSE,
                 ERROR_INVALID_HANDLE, &faulted))
     return faulted;
-  if (set == nullptr) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return FALSE;
-  }
+  if (set == nullptr) return FailWith(ERROR_INVALID_HANDLE);
   DeviceSets().Close(handle);
   return TRUE;
 }

@@ -1,11 +1,9 @@
 // KERNEL32 on the simulated machine: error codes, modules and the DLL search,
 // environment, folders, file attributes, copying and deletion, failing with the codes
 // Windows gives.
-#include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -46,11 +44,6 @@ std::string Detail(LPCSTR path) {
   return path != nullptr ? path : "(null)";
 }
 
-BOOL FailWith(DWORD error) {
-  SetLastError(error);
-  return FALSE;
-}
-
 // Maps the path and looks at what is there; false with the last error set when the
 // path itself is refused.
 bool Locate(LPCSTR path, Target* target) {
@@ -84,24 +77,11 @@ DWORD CopyOut(const std::string& text, char* buffer, DWORD size) {
   return static_cast<DWORD>(text.size() + 1);
 }
 
-bool NamesEqualIgnoringCase(const char* a, const char* b, size_t length) {
-  for (size_t i = 0; i < length; ++i) {
-    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i]))) {
-      return false;
-    }
-  }
-  return true;
-}
-
 // Windows looks environment names up without regard to case; the first match wins.
 const char* FindEnvironmentValue(const char* name) {
-  const size_t length = std::strlen(name);
   for (char** entry = environ; entry != nullptr && *entry != nullptr; ++entry) {
     const char* equals = std::strchr(*entry, '=');
-    if (equals != nullptr && static_cast<size_t>(equals - *entry) == length &&
-        NamesEqualIgnoringCase(*entry, name, length)) {
-      return equals + 1;
-    }
+    if (equals != nullptr && NamesEqual(std::string_view(*entry, equals - *entry), name)) return equals + 1;
   }
   return nullptr;
 }
@@ -125,9 +105,8 @@ HMODULE WINAPI GetModuleHandleA(LPCSTR moduleName) {
   if (sim::Intercept("GetModuleHandleA", sim::Detail(moduleName), nullptr, sim::kErrorModNotFound, &faulted))
     return faulted;
   if (moduleName == nullptr) return sim::ProgramModule();
-  if (strcasecmp(moduleName, "kernel32.dll") == 0) return sim::Kernel32Module();
-  SetLastError(sim::kErrorModNotFound);
-  return nullptr;
+  if (sim::NamesEqual(moduleName, "kernel32.dll")) return sim::Kernel32Module();
+  return sim::FailWith<HMODULE>(sim::kErrorModNotFound);
 }
 
 // The simulated kernel32 exports the functions that programs look up at run time: a
@@ -145,8 +124,7 @@ FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR procName) {
       std::strcmp(procName, "IsWow64Process") == 0) {
     return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(&IsWow64Process));
   }
-  SetLastError(sim::kErrorProcNotFound);
-  return nullptr;
+  return sim::FailWith<FARPROC>(sim::kErrorProcNotFound);
 }
 
 // The machine loads no DLLs: the search order is only logged.
@@ -183,10 +161,7 @@ DWORD WINAPI GetEnvironmentVariableA(LPCSTR name, LPSTR buffer, DWORD size) {
   if (sim::Intercept("GetEnvironmentVariableA", sim::Detail(name), 0, ERROR_ENVVAR_NOT_FOUND, &faulted))
     return faulted;
   const char* value = name != nullptr ? sim::FindEnvironmentValue(name) : nullptr;
-  if (value == nullptr) {
-    SetLastError(ERROR_ENVVAR_NOT_FOUND);
-    return 0;
-  }
+  if (value == nullptr) return sim::FailWith<DWORD>(ERROR_ENVVAR_NOT_FOUND);
   return sim::CopyOut(value, buffer, size);
 }
 

@@ -19,7 +19,6 @@
 // nothing, and the stored name is handed back only when the INF is already there.
 // Wine ignores that style and stores the INF at the first call; after the second call
 // of an install, with style 0, both have stored it once.
-#include <strings.h>
 #include <sys/stat.h>
 
 #include <cctype>
@@ -29,12 +28,12 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
-#include <sstream>
 #include <string>
 
 #include "platform/sim/calls.h"
 #include "platform/sim/file_attributes.h"
 #include "platform/sim/inf_text.h"
+#include "platform/sim/machine.h"
 #include "platform/sim/paths.h"
 
 namespace sim {
@@ -43,20 +42,6 @@ namespace {
 constexpr const char* kStoreFolder = "C:\\Windows\\INF";
 constexpr const char* kCatalogFolder =
     "C:\\Windows\\System32\\catroot\\{F750E6C3-38EE-11D1-85E5-00C04FC295EE}";
-
-BOOL FailWith(DWORD error) {
-  SetLastError(error);
-  return FALSE;
-}
-
-bool ReadContent(const std::string& linuxPath, std::string* content) {
-  std::ifstream in(linuxPath, std::ios::binary);
-  if (!in) return false;
-  std::ostringstream text;
-  text << in.rdbuf();
-  *content = text.str();
-  return !in.bad();
-}
 
 bool WriteContent(const std::string& linuxPath, const std::string& content) {
   std::ofstream out(linuxPath, std::ios::binary | std::ios::trunc);
@@ -67,8 +52,8 @@ bool WriteContent(const std::string& linuxPath, const std::string& content) {
 
 // N of a name "oem<N>.inf" in any case; -1 for any other name.
 long StoredNumber(const std::string& name) {
-  if (name.size() < 8 || strncasecmp(name.c_str(), "oem", 3) != 0 ||
-      strcasecmp(name.c_str() + name.size() - 4, ".inf") != 0) {
+  if (name.size() < 8 || !NamesEqual(name.substr(0, 3), "oem") ||
+      !NamesEqual(name.substr(name.size() - 4), ".inf")) {
     return -1;
   }
   const std::string digits = name.substr(3, name.size() - 7);
@@ -134,7 +119,7 @@ bool InstallCatalog(const std::string& catalogLinuxPath, long number) {
   if (catalogLinuxPath.empty()) return true;
   std::string folder;
   std::string content;
-  if (!MapFolder(kCatalogFolder, &folder) || !ReadContent(catalogLinuxPath, &content)) return false;
+  if (!MapFolder(kCatalogFolder, &folder) || !ReadWholeFile(catalogLinuxPath, &content)) return false;
   const std::string file = folder + "/oem" + std::to_string(number) + ".cat";
   if (!WriteContent(file, content)) return false;
   StoreAttributes(file, 0);
@@ -180,7 +165,7 @@ BOOL WINAPI SetupCopyOEMInfA(PCSTR sourceInfFileName, PCSTR /*oemSourceMediaLoca
   sim::MappedPath sourcePath;
   if (!sim::LocateFile(source, &sourcePath)) return FALSE;
   std::string content;
-  if (!sim::ReadContent(sourcePath.linuxPath, &content)) return sim::FailWith(ERROR_ACCESS_DENIED);
+  if (!sim::ReadWholeFile(sourcePath.linuxPath, &content)) return sim::FailWith(ERROR_ACCESS_DENIED);
   std::string catalog;
   if (const DWORD error = sim::ReadInfText(content, &catalog)) return sim::FailWith(error);
   sim::MappedPath catalogPath;
@@ -199,7 +184,7 @@ BOOL WINAPI SetupCopyOEMInfA(PCSTR sourceInfFileName, PCSTR /*oemSourceMediaLoca
     std::string storedContent;
     std::string storedFile = storeFolder;
     storedFile.append("/").append(name);
-    if (sim::ReadContent(storedFile, &storedContent) && storedContent == content) {
+    if (sim::ReadWholeFile(storedFile, &storedContent) && storedContent == content) {
       if (!sim::InstallCatalog(catalogPath.linuxPath, number)) return sim::FailWith(ERROR_ACCESS_DENIED);
       const BOOL reported =
           sim::ReportStoredPath(std::string(sim::kStoreFolder) + "\\" + name, destinationInfFileName,
@@ -266,8 +251,8 @@ std::string OriginalInfName(const MappedPath& inf) {
   const std::string& linux = inf.linuxPath;
   const size_t dot = linux.rfind('.');
   std::string pnf;
-  if (dot == std::string::npos || strcasecmp(linux.c_str() + dot, ".inf") != 0 ||
-      !ReadContent(linux.substr(0, dot) + ".pnf", &pnf)) {
+  if (dot == std::string::npos || !NamesEqual(linux.substr(dot), ".inf") ||
+      !ReadWholeFile(linux.substr(0, dot) + ".pnf", &pnf)) {
     return ownName;
   }
   const size_t source = pnf.find("\nSource=");
@@ -282,7 +267,7 @@ std::string OriginalInfName(const MappedPath& inf) {
 bool OpenInf(const char* path, MappedPath* inf, std::string* catalog, bool* newStyle) {
   std::string content;
   if (!LocateFile(path, inf)) return false;
-  if (!ReadContent(inf->linuxPath, &content)) return FailWith(ERROR_ACCESS_DENIED);
+  if (!ReadWholeFile(inf->linuxPath, &content)) return FailWith(ERROR_ACCESS_DENIED);
   *newStyle = ReadInfText(content, catalog) == 0;
   return true;
 }

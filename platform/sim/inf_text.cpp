@@ -12,9 +12,9 @@
 //   ERROR_EXPECTED_SECTION_NAME (its tests mark that as its own fault).
 #include "platform/sim/inf_text.h"
 
-#include <strings.h>
-
 #include <sstream>
+
+#include "platform/sim/registry_tree.h"
 
 namespace sim {
 namespace {
@@ -55,7 +55,7 @@ std::string FirstField(const std::string& value) {
 
 bool IsKnownSignature(const std::string& signature) {
   for (const char* known : {"$Windows NT$", "$Chicago$", "$Windows 95$"}) {
-    if (strcasecmp(signature.c_str(), known) == 0) return true;
+    if (NamesEqual(signature, known)) return true;
   }
   return false;
 }
@@ -81,7 +81,7 @@ DWORD ReadInfText(const std::string& text, std::string* catalogFile) {
       if (close == std::string::npos) return ERROR_BAD_SECTION_NAME_LINE;
       section = content.substr(1, close - 1);
       if (section.size() > kMaxSectionName) return ERROR_SECTION_NAME_TOO_LONG;
-      if (!firstSectionSeen && textBeforeSections && strcasecmp(section.c_str(), "Strings") != 0) {
+      if (!firstSectionSeen && textBeforeSections && !NamesEqual(section, "Strings")) {
         return ERROR_EXPECTED_SECTION_NAME;
       }
       firstSectionSeen = true;
@@ -92,15 +92,15 @@ DWORD ReadInfText(const std::string& text, std::string* catalogFile) {
       textBeforeSections = true;
       continue;
     }
-    if (strcasecmp(section.c_str(), "Version") != 0) continue;
+    if (!NamesEqual(section, "Version")) continue;
     const std::string entry = WithoutComment(content);
     const size_t equals = entry.find('=');
     if (equals == std::string::npos) continue;
     const std::string key = Trim(entry.substr(0, equals));
     const std::string value = FirstField(entry.substr(equals + 1));
-    if (strcasecmp(key.c_str(), "Signature") == 0) {
+    if (NamesEqual(key, "Signature")) {
       hasSignature = hasSignature || IsKnownSignature(value);
-    } else if (strcasecmp(key.c_str(), "CatalogFile") == 0 && catalogFile->empty()) {
+    } else if (NamesEqual(key, "CatalogFile") && catalogFile->empty()) {
       *catalogFile = value;
     }
   }

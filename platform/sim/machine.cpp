@@ -36,19 +36,14 @@ constexpr const char* kSystemKeys[] = {"SOFTWARE\\Microsoft\\Windows\\CurrentVer
   std::exit(2);
 }
 
-// Reads the whole file; false when it does not exist. Any other failure stops.
-bool ReadWholeFile(const std::string& path, std::string* text) {
+// A file of the machine's own; false when it does not exist. Any other failure stops.
+bool ReadMachineFile(const std::string& path, std::string* text) {
   struct stat info;
   if (::stat(path.c_str(), &info) != 0) {
     if (errno == ENOENT) return false;
     StopOnDamagedMachine(path, std::strerror(errno));
   }
-  std::ifstream in(path, std::ios::binary);
-  if (!in) StopOnDamagedMachine(path, "cannot open it");
-  std::ostringstream content;
-  content << in.rdbuf();
-  if (in.bad()) StopOnDamagedMachine(path, "read error");
-  *text = content.str();
+  if (!ReadWholeFile(path, text)) StopOnDamagedMachine(path, "cannot read it");
   return true;
 }
 
@@ -81,6 +76,15 @@ bool WriteFileAtomically(const std::string& path, const std::string& text) {
 
 }  // namespace
 
+bool ReadWholeFile(const std::string& linuxPath, std::string* text) {
+  std::ifstream in(linuxPath, std::ios::binary);
+  if (!in) return false;
+  std::ostringstream content;
+  content << in.rdbuf();
+  *text = content.str();
+  return !in.bad();
+}
+
 Machine& TheMachine() {
   static Machine machine;
   return machine;
@@ -105,7 +109,7 @@ void OpenMachine(const std::string& folder, const std::string& linuxCurrentDirec
 
   std::string text;
   const std::string registryFile = absolute + "/" + kRegistryFileName;
-  if (ReadWholeFile(registryFile, &text)) {
+  if (ReadMachineFile(registryFile, &text)) {
     std::string why;
     if (!ParseRegistryFile(text, *machine.localMachine, kLocalMachineRoot, &why)) {
       StopOnDamagedMachine(registryFile, why);
@@ -115,7 +119,7 @@ void OpenMachine(const std::string& folder, const std::string& linuxCurrentDirec
   }
 
   const std::string attributesFile = absolute + "/" + kAttributesFileName;
-  if (ReadWholeFile(attributesFile, &text)) {
+  if (ReadMachineFile(attributesFile, &text)) {
     std::string why;
     if (!ParseAttributesFile(text, absolute, &machine.fileAttributes, &why)) {
       StopOnDamagedMachine(attributesFile, why);

@@ -50,21 +50,13 @@ SC_HANDLE WINAPI OpenServiceA(SC_HANDLE managerHandle, LPCSTR serviceName, DWORD
                 &faulted))
     return faulted;
   const ServiceHandle* manager = ServiceHandles().Find(managerHandle);
-  if (manager == nullptr || !manager->isManager) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return nullptr;
-  }
+  if (manager == nullptr || !manager->isManager) return FailWith<SC_HANDLE>(ERROR_INVALID_HANDLE);
   const std::string name = serviceName != nullptr ? serviceName : "";
-  if (name.empty() || name.find_first_of("\\/") != std::string::npos) {
-    SetLastError(ERROR_INVALID_NAME);
-    return nullptr;
-  }
+  if (name.empty() || name.find_first_of("\\/") != std::string::npos)
+    return FailWith<SC_HANDLE>(ERROR_INVALID_NAME);
   const std::shared_ptr<RegKey> servicesKey = ServicesKey();
   const std::shared_ptr<RegKey> key = servicesKey != nullptr ? FindSubkey(*servicesKey, name) : nullptr;
-  if (key == nullptr) {
-    SetLastError(ERROR_SERVICE_DOES_NOT_EXIST);
-    return nullptr;
-  }
+  if (key == nullptr) return FailWith<SC_HANDLE>(ERROR_SERVICE_DOES_NOT_EXIST);
   return ServiceHandles().Add(ServiceHandle{false, key->name});
 }
 
@@ -74,16 +66,11 @@ BOOL WINAPI DeleteService(SC_HANDLE handle) {
   if (Intercept("DeleteService", service != nullptr ? service->serviceName : "", FALSE, ERROR_ACCESS_DENIED,
                 &faulted))
     return faulted;
-  if (service == nullptr || service->isManager) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return FALSE;
-  }
+  if (service == nullptr || service->isManager) return FailWith(ERROR_INVALID_HANDLE);
   // An open handle to a service that is already being deleted.
   const std::shared_ptr<RegKey> servicesKey = ServicesKey();
-  if (servicesKey == nullptr || !DeleteSubkeyTree(*servicesKey, service->serviceName)) {
-    SetLastError(ERROR_SERVICE_MARKED_FOR_DELETE);
-    return FALSE;
-  }
+  if (servicesKey == nullptr || !DeleteSubkeyTree(*servicesKey, service->serviceName))
+    return FailWith(ERROR_SERVICE_MARKED_FOR_DELETE);
   return TRUE;
 }
 
@@ -93,10 +80,7 @@ BOOL WINAPI CloseServiceHandle(SC_HANDLE handle) {
   if (Intercept("CloseServiceHandle", object != nullptr ? object->serviceName : "", FALSE,
                 ERROR_INVALID_HANDLE, &faulted))
     return faulted;
-  if (object == nullptr) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return FALSE;
-  }
+  if (object == nullptr) return FailWith(ERROR_INVALID_HANDLE);
   ServiceHandles().Close(handle);
   return TRUE;
 }
