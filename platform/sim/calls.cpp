@@ -2,10 +2,13 @@
 
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <functional>
 #include <vector>
+
+#include "platform/sim/machine.h"
 
 namespace sim {
 namespace {
@@ -70,6 +73,31 @@ const Fault* EnterCall(const char* name, const std::string& detail) {
     if (planned.name == name && detailMatches) return &planned.fault;
   }
   return nullptr;
+}
+
+std::string FormDetail(const char* format, std::initializer_list<Part> parts) {
+  std::string detail;
+  const Part* part = parts.begin();
+  for (const char* at = format; *at != '\0'; ++at) {
+    if (*at != '%') {
+      detail += *at;
+    } else if (*++at == 's') {
+      detail += (part++)->text;
+    } else {
+      char number[16];
+      (void)std::snprintf(number, sizeof number, *at == 'x' ? "%x" : "%u", (part++)->number);
+      detail += number;
+    }
+  }
+  return detail;
+}
+
+int64_t FaultedResult(const SimulatedCall& call, const Fault& fault) {
+  if (fault.useResult) return fault.result;
+  const DWORD error = fault.error != 0 ? fault.error : call.usualError;
+  if (call.failed == kError) return error;
+  TheMachine().lastError = error;
+  return call.failed == kAllOnes ? -1 : 0;
 }
 
 const std::vector<CallRecord>& CallLog() {

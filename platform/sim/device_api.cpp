@@ -140,9 +140,7 @@ using namespace sim;
 HDEVINFO WINAPI SetupDiGetClassDevsA(const GUID* classGuid, PCSTR /*enumerator*/, HWND /*parent*/,
                                      DWORD /*flags*/) {
   const std::string classText = GuidText(*classGuid);
-  HDEVINFO faulted = INVALID_HANDLE_VALUE;
-  if (Intercept("SetupDiGetClassDevsA", classText, INVALID_HANDLE_VALUE, ERROR_INVALID_CLASS, &faulted))
-    return faulted;
+  SIM_CALL(SetupDiGetClassDevsA, classText);
   DeviceSet set{classText, *classGuid, DevicesOfClass(classText)};
   for (DeviceElement& element : set.devices) element.classGuid = *classGuid;
   return DeviceSets().Add(std::move(set));
@@ -151,10 +149,7 @@ HDEVINFO WINAPI SetupDiGetClassDevsA(const GUID* classGuid, PCSTR /*enumerator*/
 BOOL WINAPI SetupDiEnumDeviceInfo(HDEVINFO handle, DWORD index, PSP_DEVINFO_DATA data) {
   DeviceSet* set = FindSet(handle);
   const bool inRange = set != nullptr && index < set->devices.size();
-  BOOL faulted = FALSE;
-  if (Intercept("SetupDiEnumDeviceInfo", inRange ? set->devices[index].instanceId : "", FALSE,
-                ERROR_NO_MORE_ITEMS, &faulted))
-    return faulted;
+  SIM_CALL(SetupDiEnumDeviceInfo, inRange ? set->devices[index].instanceId : "");
   if (set == nullptr) return FailWith(ERROR_INVALID_HANDLE);
   if (data == nullptr || data->cbSize != sizeof(SP_DEVINFO_DATA)) return FailWith(ERROR_INVALID_USER_BUFFER);
   if (!inRange) return FailWith(ERROR_NO_MORE_ITEMS);
@@ -164,10 +159,7 @@ BOOL WINAPI SetupDiEnumDeviceInfo(HDEVINFO handle, DWORD index, PSP_DEVINFO_DATA
 
 BOOL WINAPI SetupDiGetDeviceInstanceIdA(HDEVINFO handle, PSP_DEVINFO_DATA data, PSTR id, DWORD idSize,
                                         PDWORD requiredSize) {
-  BOOL faulted = FALSE;
-  if (Intercept("SetupDiGetDeviceInstanceIdA", InstanceIdOf(handle, data), FALSE, ERROR_INVALID_PARAMETER,
-                &faulted))
-    return faulted;
+  SIM_CALL(SetupDiGetDeviceInstanceIdA, InstanceIdOf(handle, data));
   const DeviceElement* element = ElementOrFail(handle, data);
   if (element == nullptr) return FALSE;
   const DWORD needed = static_cast<DWORD>(element->instanceId.size() + 1);
@@ -180,10 +172,7 @@ BOOL WINAPI SetupDiGetDeviceInstanceIdA(HDEVINFO handle, PSP_DEVINFO_DATA data, 
 BOOL WINAPI SetupDiGetDeviceRegistryPropertyA(HDEVINFO handle, PSP_DEVINFO_DATA data, DWORD property,
                                               PDWORD propertyType, BYTE* buffer, DWORD bufferSize,
                                               PDWORD requiredSize) {
-  BOOL faulted = FALSE;
-  if (Intercept("SetupDiGetDeviceRegistryPropertyA", InstanceIdOf(handle, data), FALSE, ERROR_INVALID_DATA,
-                &faulted))
-    return faulted;
+  SIM_CALL(SetupDiGetDeviceRegistryPropertyA, InstanceIdOf(handle, data));
   const DeviceElement* element = ElementOrFail(handle, data);
   if (element == nullptr) return FALSE;
   const std::shared_ptr<RegKey> instance = element->removed ? nullptr : InstanceKey(element->instanceId);
@@ -205,10 +194,7 @@ BOOL WINAPI SetupDiGetDeviceRegistryPropertyA(HDEVINFO handle, PSP_DEVINFO_DATA 
 // not simulated, and such a removal is what the default handler makes anyway.
 BOOL WINAPI SetupDiSetClassInstallParamsA(HDEVINFO handle, PSP_DEVINFO_DATA data,
                                           PSP_CLASSINSTALL_HEADER params, DWORD paramsSize) {
-  BOOL faulted = FALSE;
-  if (Intercept("SetupDiSetClassInstallParamsA", InstanceIdOf(handle, data), FALSE, ERROR_INVALID_PARAMETER,
-                &faulted))
-    return faulted;
+  SIM_CALL(SetupDiSetClassInstallParamsA, InstanceIdOf(handle, data));
   if (ElementOrFail(handle, data) == nullptr) return FALSE;
   if (params == nullptr || params->cbSize != sizeof(SP_CLASSINSTALL_HEADER) ||
       params->InstallFunction != DIF_REMOVE || paramsSize != sizeof(SP_REMOVEDEVICE_PARAMS) ||
@@ -221,22 +207,14 @@ BOOL WINAPI SetupDiSetClassInstallParamsA(HDEVINFO handle, PSP_DEVINFO_DATA data
 // simulated (it has no bindings to take), so DIF_REMOVE is its default handler, the
 // removal that SetupDiRemoveDevice makes. No other function is simulated.
 BOOL WINAPI SetupDiCallClassInstaller(DI_FUNCTION installFunction, HDEVINFO handle, PSP_DEVINFO_DATA data) {
-  char function[16];
-  (void)std::snprintf(function, sizeof function, "0x%x ", installFunction);
-  BOOL faulted = FALSE;
-  if (Intercept("SetupDiCallClassInstaller", function + InstanceIdOf(handle, data), FALSE,
-                ERROR_ACCESS_DENIED, &faulted))
-    return faulted;
+  SIM_CALL(SetupDiCallClassInstaller, installFunction, InstanceIdOf(handle, data));
   if (installFunction != DIF_REMOVE) return FailWith(ERROR_INVALID_PARAMETER);
   return RemoveFromTree(handle, data);
 }
 
 BOOL WINAPI SetupDiDestroyDeviceInfoList(HDEVINFO handle) {
   DeviceSet* set = FindSet(handle);
-  BOOL faulted = FALSE;
-  if (Intercept("SetupDiDestroyDeviceInfoList", set != nullptr ? set->classText : "", FALSE,
-                ERROR_INVALID_HANDLE, &faulted))
-    return faulted;
+  SIM_CALL(SetupDiDestroyDeviceInfoList, set != nullptr ? set->classText : "");
   if (set == nullptr) return FailWith(ERROR_INVALID_HANDLE);
   DeviceSets().Close(handle);
   return TRUE;

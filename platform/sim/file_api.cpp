@@ -23,8 +23,6 @@ HMODULE ProgramModule() {
 
 namespace {
 
-constexpr DWORD kErrorModNotFound = 126;
-constexpr DWORD kErrorProcNotFound = 127;
 constexpr const char* kWindowsDirectory = "C:\\Windows";
 constexpr const char* kSystemDirectory = "C:\\Windows\\System32";
 
@@ -39,10 +37,6 @@ struct Target {
   Kind kind = Kind::kMissing;
   struct stat info {};
 };
-
-std::string Detail(LPCSTR path) {
-  return path != nullptr ? path : "(null)";
-}
 
 // Maps the path and looks at what is there; false with the last error set when the
 // path itself is refused.
@@ -101,20 +95,16 @@ void WINAPI SetLastError(DWORD error) {
 }
 
 HMODULE WINAPI GetModuleHandleA(LPCSTR moduleName) {
-  HMODULE faulted = nullptr;
-  if (sim::Intercept("GetModuleHandleA", sim::Detail(moduleName), nullptr, sim::kErrorModNotFound, &faulted))
-    return faulted;
+  SIM_CALL(GetModuleHandleA, moduleName);
   if (moduleName == nullptr) return sim::ProgramModule();
   if (sim::NamesEqual(moduleName, "kernel32.dll")) return sim::Kernel32Module();
-  return sim::FailWith<HMODULE>(sim::kErrorModNotFound);
+  return sim::FailWith<HMODULE>(ERROR_MOD_NOT_FOUND);
 }
 
 // The simulated kernel32 exports the functions that programs look up at run time: a
 // faulted lookup plays a Windows that does not have them yet.
 FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR procName) {
-  FARPROC faulted = nullptr;
-  if (sim::Intercept("GetProcAddress", sim::Detail(procName), nullptr, sim::kErrorProcNotFound, &faulted))
-    return faulted;
+  SIM_CALL(GetProcAddress, procName);
   if (module == sim::Kernel32Module() && procName != nullptr &&
       std::strcmp(procName, "SetDefaultDllDirectories") == 0) {
     // Through void (*)(), the type that GCC accepts as any function pointer.
@@ -124,22 +114,17 @@ FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR procName) {
       std::strcmp(procName, "IsWow64Process") == 0) {
     return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(&IsWow64Process));
   }
-  return sim::FailWith<FARPROC>(sim::kErrorProcNotFound);
+  return sim::FailWith<FARPROC>(ERROR_PROC_NOT_FOUND);
 }
 
 // The machine loads no DLLs: the search order is only logged.
 BOOL WINAPI SetDefaultDllDirectories(DWORD directoryFlags) {
-  BOOL faulted = FALSE;
-  if (sim::Intercept("SetDefaultDllDirectories", std::to_string(directoryFlags), FALSE, ERROR_ACCESS_DENIED,
-                     &faulted))
-    return faulted;
+  SIM_CALL(SetDefaultDllDirectories, directoryFlags);
   return directoryFlags != 0 ? TRUE : sim::FailWith(ERROR_INVALID_PARAMETER);
 }
 
 BOOL WINAPI SetDllDirectoryA(LPCSTR pathName) {
-  BOOL faulted = FALSE;
-  if (sim::Intercept("SetDllDirectoryA", sim::Detail(pathName), FALSE, ERROR_ACCESS_DENIED, &faulted))
-    return faulted;
+  SIM_CALL(SetDllDirectoryA, pathName);
   return TRUE;
 }
 
@@ -151,36 +136,29 @@ BOOL WINAPI IsDBCSLeadByte(BYTE testChar) {
 }
 
 UINT WINAPI GetWindowsDirectoryA(LPSTR buffer, UINT size) {
-  UINT faulted = 0;
-  if (sim::Intercept("GetWindowsDirectoryA", std::string(), 0, ERROR_ACCESS_DENIED, &faulted)) return faulted;
+  SIM_CALL(GetWindowsDirectoryA);
   return sim::CopyOut(sim::kWindowsDirectory, buffer, size);
 }
 
 DWORD WINAPI GetEnvironmentVariableA(LPCSTR name, LPSTR buffer, DWORD size) {
-  DWORD faulted = 0;
-  if (sim::Intercept("GetEnvironmentVariableA", sim::Detail(name), 0, ERROR_ENVVAR_NOT_FOUND, &faulted))
-    return faulted;
+  SIM_CALL(GetEnvironmentVariableA, name);
   const char* value = name != nullptr ? sim::FindEnvironmentValue(name) : nullptr;
   if (value == nullptr) return sim::FailWith<DWORD>(ERROR_ENVVAR_NOT_FOUND);
   return sim::CopyOut(value, buffer, size);
 }
 
 DWORD WINAPI GetCurrentDirectoryA(DWORD size, LPSTR buffer) {
-  DWORD faulted = 0;
-  if (sim::Intercept("GetCurrentDirectoryA", std::string(), 0, ERROR_ACCESS_DENIED, &faulted)) return faulted;
+  SIM_CALL(GetCurrentDirectoryA);
   return sim::CopyOut(sim::TheMachine().currentDirectory, buffer, size);
 }
 
 UINT WINAPI GetSystemDirectoryA(LPSTR buffer, UINT size) {
-  UINT faulted = 0;
-  if (sim::Intercept("GetSystemDirectoryA", std::string(), 0, ERROR_ACCESS_DENIED, &faulted)) return faulted;
+  SIM_CALL(GetSystemDirectoryA);
   return sim::CopyOut(sim::kSystemDirectory, buffer, size);
 }
 
 BOOL WINAPI CreateDirectoryA(LPCSTR path, LPSECURITY_ATTRIBUTES /*security*/) {
-  BOOL faulted = FALSE;
-  if (sim::Intercept("CreateDirectoryA", sim::Detail(path), FALSE, ERROR_ACCESS_DENIED, &faulted))
-    return faulted;
+  SIM_CALL(CreateDirectoryA, path);
   Target target;
   if (!sim::Locate(path, &target)) return FALSE;
   if (target.kind != Kind::kMissing) return sim::FailWith(ERROR_ALREADY_EXISTS);
@@ -193,10 +171,7 @@ BOOL WINAPI CreateDirectoryA(LPCSTR path, LPSECURITY_ATTRIBUTES /*security*/) {
 }
 
 DWORD WINAPI GetFileAttributesA(LPCSTR path) {
-  DWORD faulted = INVALID_FILE_ATTRIBUTES;
-  if (sim::Intercept("GetFileAttributesA", sim::Detail(path), INVALID_FILE_ATTRIBUTES, ERROR_ACCESS_DENIED,
-                     &faulted))
-    return faulted;
+  SIM_CALL(GetFileAttributesA, path);
   Target target;
   if (!sim::LocateExisting(path, &target)) return INVALID_FILE_ATTRIBUTES;
   // Like Wine, every plain file reports the archive bit.
@@ -205,9 +180,7 @@ DWORD WINAPI GetFileAttributesA(LPCSTR path) {
 }
 
 BOOL WINAPI SetFileAttributesA(LPCSTR path, DWORD attributes) {
-  BOOL faulted = FALSE;
-  if (sim::Intercept("SetFileAttributesA", sim::Detail(path), FALSE, ERROR_ACCESS_DENIED, &faulted))
-    return faulted;
+  SIM_CALL(SetFileAttributesA, path);
   Target target;
   if (!sim::LocateExisting(path, &target)) return FALSE;
   sim::StoreAttributes(target.path.linuxPath, attributes);
@@ -215,10 +188,7 @@ BOOL WINAPI SetFileAttributesA(LPCSTR path, DWORD attributes) {
 }
 
 BOOL WINAPI CopyFileA(LPCSTR existing, LPCSTR destination, BOOL failIfExists) {
-  BOOL faulted = FALSE;
-  if (sim::Intercept("CopyFileA", sim::Detail(existing) + " -> " + sim::Detail(destination), FALSE,
-                     ERROR_ACCESS_DENIED, &faulted))
-    return faulted;
+  SIM_CALL(CopyFileA, existing, destination);
   // Windows opens the source first, so its failures come first.
   Target source;
   if (!sim::LocateExisting(existing, &source)) return FALSE;
@@ -253,8 +223,7 @@ BOOL WINAPI CopyFileA(LPCSTR existing, LPCSTR destination, BOOL failIfExists) {
 }
 
 BOOL WINAPI DeleteFileA(LPCSTR path) {
-  BOOL faulted = FALSE;
-  if (sim::Intercept("DeleteFileA", sim::Detail(path), FALSE, ERROR_ACCESS_DENIED, &faulted)) return faulted;
+  SIM_CALL(DeleteFileA, path);
   Target target;
   if (!sim::LocateExisting(path, &target)) return FALSE;
   if (target.kind == Kind::kFolder) return sim::FailWith(ERROR_ACCESS_DENIED);

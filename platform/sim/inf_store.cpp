@@ -126,13 +126,6 @@ bool InstallCatalog(const std::string& catalogLinuxPath, long number) {
   return true;
 }
 
-// "<name> <label>=0x<bits>": how the call log shows a call on the store.
-std::string StoreCallDetail(PCSTR name, const char* label, DWORD bits) {
-  char hex[16];
-  (void)std::snprintf(hex, sizeof hex, "0x%x", static_cast<unsigned>(bits));
-  return std::string(name != nullptr ? name : "(null)") + " " + label + "=" + hex;
-}
-
 // Removes a file of the machine unless it is read-only; a missing one is fine.
 bool RemoveMachineFile(const std::string& windowsPath) {
   MappedPath mapped;
@@ -154,9 +147,7 @@ BOOL WINAPI SetupCopyOEMInfA(PCSTR sourceInfFileName, PCSTR /*oemSourceMediaLoca
                              DWORD /*oemSourceMediaType*/, DWORD copyStyle, PSTR destinationInfFileName,
                              DWORD destinationInfFileNameSize, PDWORD requiredSize,
                              PSTR* destinationInfFileNameComponent) {
-  const std::string detail = sim::StoreCallDetail(sourceInfFileName, "style", copyStyle);
-  BOOL faulted = FALSE;
-  if (sim::Intercept("SetupCopyOEMInfA", detail, FALSE, ERROR_ACCESS_DENIED, &faulted)) return faulted;
+  SIM_CALL(SetupCopyOEMInfA, sourceInfFileName, copyStyle);
   if (sourceInfFileName == nullptr) return sim::FailWith(ERROR_INVALID_PARAMETER);
   // The source must be given as a full path; a relative one names nothing.
   const char* source = sourceInfFileName;
@@ -216,9 +207,7 @@ BOOL WINAPI SetupCopyOEMInfA(PCSTR sourceInfFileName, PCSTR /*oemSourceMediaLoca
 }
 
 BOOL WINAPI SetupUninstallOEMInfA(PCSTR infFileName, DWORD flags, LPVOID /*reserved*/) {
-  const std::string detail = sim::StoreCallDetail(infFileName, "flags", flags);
-  BOOL faulted = FALSE;
-  if (sim::Intercept("SetupUninstallOEMInfA", detail, FALSE, ERROR_ACCESS_DENIED, &faulted)) return faulted;
+  SIM_CALL(SetupUninstallOEMInfA, infFileName, flags);
   if (infFileName == nullptr) return sim::FailWith(ERROR_INVALID_PARAMETER);
   // A name in the store, never a path.
   if (std::strpbrk(infFileName, "\\/:") != nullptr) return sim::FailWith(ERROR_PATH_NOT_FOUND);
@@ -281,10 +270,7 @@ BOOL WINAPI SetupGetInfInformationA(const void* infSpec, DWORD searchControl,
                                     PSP_INF_INFORMATION returnBuffer, DWORD returnBufferSize,
                                     PDWORD requiredSize) {
   const char* path = static_cast<const char*>(infSpec);
-  BOOL faulted = FALSE;
-  if (sim::Intercept("SetupGetInfInformationA", path != nullptr ? path : "(null)", FALSE, ERROR_ACCESS_DENIED,
-                     &faulted))
-    return faulted;
+  SIM_CALL(SetupGetInfInformationA, path);
   if (path == nullptr || searchControl != INFINFO_INF_NAME_IS_ABSOLUTE)
     return sim::FailWith(ERROR_INVALID_PARAMETER);
   sim::MappedPath inf;
@@ -308,9 +294,7 @@ BOOL WINAPI SetupQueryInfOriginalFileInformationA(PSP_INF_INFORMATION infInforma
                                                   PSP_ORIGINAL_FILE_INFO_A originalFileInfo) {
   const char* path =
       infInformation != nullptr ? reinterpret_cast<const char*>(infInformation->VersionData) : "";
-  BOOL faulted = FALSE;
-  if (sim::Intercept("SetupQueryInfOriginalFileInformationA", path, FALSE, ERROR_ACCESS_DENIED, &faulted))
-    return faulted;
+  SIM_CALL(SetupQueryInfOriginalFileInformationA, path);
   if (infInformation == nullptr || originalFileInfo == nullptr || infIndex >= infInformation->InfCount)
     return sim::FailWith(ERROR_INVALID_PARAMETER);
   if (originalFileInfo->cbSize != sizeof(SP_ORIGINAL_FILE_INFO_A))

@@ -49,8 +49,7 @@ DWORD NetworkDriveError(char drive) {
 // Windows' rule since Vista: a path that does not fit is cut short with its NUL, and
 // the call returns the buffer's size.
 DWORD WINAPI GetModuleFileNameA(HMODULE /*module*/, LPSTR fileName, DWORD size) {
-  DWORD faulted = 0;
-  if (sim::Intercept("GetModuleFileNameA", std::string(), 0, ERROR_ACCESS_DENIED, &faulted)) return faulted;
+  SIM_CALL(GetModuleFileNameA);
   const std::string& image = sim::TheSetup().programImage;
   if (image.size() < size) {
     std::memcpy(fileName, image.c_str(), image.size() + 1);
@@ -68,8 +67,7 @@ HANDLE WINAPI GetCurrentProcess() {
 }
 
 BOOL WINAPI IsWow64Process(HANDLE /*process*/, PBOOL wow64Process) {
-  BOOL faulted = FALSE;
-  if (sim::Intercept("IsWow64Process", std::string(), FALSE, ERROR_ACCESS_DENIED, &faulted)) return faulted;
+  SIM_CALL(IsWow64Process);
   *wow64Process = sim::TheSetup().underWow64 ? TRUE : FALSE;
   return TRUE;
 }

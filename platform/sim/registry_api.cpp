@@ -50,14 +50,6 @@ std::string KeyDetail(HKEY key, const char* subKey) {
   return JoinPath(HandlePath(key), subKey);
 }
 
-std::string ValueDetail(HKEY key, const char* valueName) {
-  return HandlePath(key) + ":" + (valueName != nullptr ? valueName : "");
-}
-
-std::string IndexDetail(HKEY key, DWORD index) {
-  return HandlePath(key) + "#" + std::to_string(index);
-}
-
 // The open handle of a key that still exists.
 LSTATUS ResolveKey(HKEY key, const KeyHandle** handle) {
   const KeyHandle* found = sim::FindKeyHandle(key);
@@ -147,9 +139,7 @@ LSTATUS DeleteKey(HKEY key, const char* subKey, bool tree) {
 }  // namespace
 
 LSTATUS WINAPI RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD options, REGSAM sam, PHKEY result) {
-  const char* view = (sam & KEY_WOW64_32KEY) != 0 ? " (32-bit view)" : "";
-  LSTATUS faulted = ERROR_SUCCESS;
-  if (sim::InterceptStatus("RegOpenKeyExA", KeyDetail(key, subKey) + view, &faulted)) return faulted;
+  SIM_CALL(RegOpenKeyExA, KeyDetail(key, subKey), (sam & KEY_WOW64_32KEY) != 0 ? " (32-bit view)" : "");
   // Windows passes the options to the kernel, which refuses any but the link option.
   if (result == nullptr || (options & ~REG_OPTION_OPEN_LINK) != 0) return ERROR_INVALID_PARAMETER;
   const KeyHandle* parent = sim::FindKeyHandle(key);
@@ -167,8 +157,7 @@ LSTATUS WINAPI RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD options, REGSAM sam,
 LSTATUS WINAPI RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD reserved, LPSTR /*keyClass*/, DWORD /*options*/,
                                REGSAM sam, LPSECURITY_ATTRIBUTES /*security*/, PHKEY result,
                                LPDWORD /*disposition*/) {
-  LSTATUS faulted = ERROR_SUCCESS;
-  if (sim::InterceptStatus("RegCreateKeyExA", KeyDetail(key, subKey), &faulted)) return faulted;
+  SIM_CALL(RegCreateKeyExA, KeyDetail(key, subKey));
   if (result == nullptr) return ERROR_BADKEY;
   if (reserved != 0) return ERROR_INVALID_PARAMETER;
   const KeyHandle* parent = sim::FindKeyHandle(key);
@@ -185,8 +174,7 @@ LSTATUS WINAPI RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD reserved, LPSTR /*
 
 LSTATUS WINAPI RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD reserved, LPDWORD type, LPBYTE data,
                                 LPDWORD dataSize) {
-  LSTATUS faulted = ERROR_SUCCESS;
-  if (sim::InterceptStatus("RegQueryValueExA", ValueDetail(key, valueName), &faulted)) return faulted;
+  SIM_CALL(RegQueryValueExA, HandlePath(key), valueName != nullptr ? valueName : "");
   if ((data != nullptr && dataSize == nullptr) || reserved != nullptr) return ERROR_INVALID_PARAMETER;
   const KeyHandle* handle = nullptr;
   const LSTATUS status = ResolveKeyWithRights(key, kKeyQueryValue, &handle);
@@ -210,8 +198,7 @@ LSTATUS WINAPI RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD reserved, LP
 
 LSTATUS WINAPI RegSetValueExA(HKEY key, LPCSTR valueName, DWORD reserved, DWORD type, const BYTE* data,
                               DWORD dataSize) {
-  LSTATUS faulted = ERROR_SUCCESS;
-  if (sim::InterceptStatus("RegSetValueExA", ValueDetail(key, valueName), &faulted)) return faulted;
+  SIM_CALL(RegSetValueExA, HandlePath(key), valueName != nullptr ? valueName : "");
   if (reserved != 0) return ERROR_INVALID_PARAMETER;
   if (data == nullptr && dataSize != 0) return kErrorNoAccess;
   const KeyHandle* handle = nullptr;
@@ -232,8 +219,7 @@ LSTATUS WINAPI RegSetValueExA(HKEY key, LPCSTR valueName, DWORD reserved, DWORD 
 // Keys have no class or time here: those arguments are left alone.
 LSTATUS WINAPI RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD nameSize, LPDWORD reserved,
                              LPSTR /*keyClass*/, LPDWORD /*classSize*/, PFILETIME /*lastWriteTime*/) {
-  LSTATUS faulted = ERROR_SUCCESS;
-  if (sim::InterceptStatus("RegEnumKeyExA", IndexDetail(key, index), &faulted)) return faulted;
+  SIM_CALL(RegEnumKeyExA, HandlePath(key), index);
   if (reserved != nullptr || name == nullptr || nameSize == nullptr) return ERROR_INVALID_PARAMETER;
   const KeyHandle* handle = nullptr;
   const LSTATUS status = ResolveKeyWithRights(key, kKeyEnumerateSubKeys, &handle);
@@ -249,8 +235,7 @@ LSTATUS WINAPI RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD nameSize
 
 LSTATUS WINAPI RegEnumValueA(HKEY key, DWORD index, LPSTR valueName, LPDWORD valueNameSize, LPDWORD reserved,
                              LPDWORD type, LPBYTE data, LPDWORD dataSize) {
-  LSTATUS faulted = ERROR_SUCCESS;
-  if (sim::InterceptStatus("RegEnumValueA", IndexDetail(key, index), &faulted)) return faulted;
+  SIM_CALL(RegEnumValueA, HandlePath(key), index);
   if ((data != nullptr && dataSize == nullptr) || reserved != nullptr || valueName == nullptr ||
       valueNameSize == nullptr) {
     return ERROR_INVALID_PARAMETER;
@@ -284,20 +269,17 @@ LSTATUS WINAPI RegEnumValueA(HKEY key, DWORD index, LPSTR valueName, LPDWORD val
 }
 
 LSTATUS WINAPI RegDeleteKeyA(HKEY key, LPCSTR subKey) {
-  LSTATUS faulted = ERROR_SUCCESS;
-  if (sim::InterceptStatus("RegDeleteKeyA", KeyDetail(key, subKey), &faulted)) return faulted;
+  SIM_CALL(RegDeleteKeyA, KeyDetail(key, subKey));
   return DeleteKey(key, subKey, false);
 }
 
 LSTATUS WINAPI SHDeleteKeyA(HKEY key, LPCSTR subKey) {
-  LSTATUS faulted = ERROR_SUCCESS;
-  if (sim::InterceptStatus("SHDeleteKeyA", KeyDetail(key, subKey), &faulted)) return faulted;
+  SIM_CALL(SHDeleteKeyA, KeyDetail(key, subKey));
   return DeleteKey(key, subKey, true);
 }
 
 LSTATUS WINAPI RegCloseKey(HKEY key) {
-  LSTATUS faulted = ERROR_SUCCESS;
-  if (sim::InterceptStatus("RegCloseKey", HandlePath(key), &faulted)) return faulted;
+  SIM_CALL(RegCloseKey, HandlePath(key));
   return sim::CloseKeyHandle(key) ? ERROR_SUCCESS : static_cast<LSTATUS>(ERROR_INVALID_HANDLE);
 }
 

@@ -37,18 +37,12 @@ using namespace sim;
 
 // Only the local machine's active database is simulated, whatever the names ask for.
 SC_HANDLE WINAPI OpenSCManagerA(LPCSTR machineName, LPCSTR /*databaseName*/, DWORD /*access*/) {
-  SC_HANDLE faulted = nullptr;
-  if (Intercept("OpenSCManagerA", machineName != nullptr ? machineName : "", nullptr, ERROR_ACCESS_DENIED,
-                &faulted))
-    return faulted;
+  SIM_CALL(OpenSCManagerA, machineName != nullptr ? machineName : "");
   return ServiceHandles().Add(ServiceHandle{true, std::string()});
 }
 
 SC_HANDLE WINAPI OpenServiceA(SC_HANDLE managerHandle, LPCSTR serviceName, DWORD /*access*/) {
-  SC_HANDLE faulted = nullptr;
-  if (Intercept("OpenServiceA", serviceName != nullptr ? serviceName : "", nullptr, ERROR_ACCESS_DENIED,
-                &faulted))
-    return faulted;
+  SIM_CALL(OpenServiceA, serviceName != nullptr ? serviceName : "");
   const ServiceHandle* manager = ServiceHandles().Find(managerHandle);
   if (manager == nullptr || !manager->isManager) return FailWith<SC_HANDLE>(ERROR_INVALID_HANDLE);
   const std::string name = serviceName != nullptr ? serviceName : "";
@@ -62,10 +56,7 @@ SC_HANDLE WINAPI OpenServiceA(SC_HANDLE managerHandle, LPCSTR serviceName, DWORD
 
 BOOL WINAPI DeleteService(SC_HANDLE handle) {
   const ServiceHandle* service = ServiceHandles().Find(handle);
-  BOOL faulted = FALSE;
-  if (Intercept("DeleteService", service != nullptr ? service->serviceName : "", FALSE, ERROR_ACCESS_DENIED,
-                &faulted))
-    return faulted;
+  SIM_CALL(DeleteService, service != nullptr ? service->serviceName : "");
   if (service == nullptr || service->isManager) return FailWith(ERROR_INVALID_HANDLE);
   // An open handle to a service that is already being deleted.
   const std::shared_ptr<RegKey> servicesKey = ServicesKey();
@@ -76,10 +67,7 @@ BOOL WINAPI DeleteService(SC_HANDLE handle) {
 
 BOOL WINAPI CloseServiceHandle(SC_HANDLE handle) {
   const ServiceHandle* object = ServiceHandles().Find(handle);
-  BOOL faulted = FALSE;
-  if (Intercept("CloseServiceHandle", object != nullptr ? object->serviceName : "", FALSE,
-                ERROR_INVALID_HANDLE, &faulted))
-    return faulted;
+  SIM_CALL(CloseServiceHandle, object != nullptr ? object->serviceName : "");
   if (object == nullptr) return FailWith(ERROR_INVALID_HANDLE);
   ServiceHandles().Close(handle);
   return TRUE;

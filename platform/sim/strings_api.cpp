@@ -38,9 +38,7 @@ const char* FindString(UINT id) {
 }  // namespace
 
 int WINAPI LoadStringA(HINSTANCE /*instance*/, UINT id, LPSTR buffer, int bufferMax) {
-  int faulted = 0;
-  if (sim::Intercept("LoadStringA", std::to_string(id), 0, ERROR_RESOURCE_NAME_NOT_FOUND, &faulted))
-    return faulted;
+  SIM_CALL(LoadStringA, id);
   if (buffer == nullptr || bufferMax <= 0) return 0;
   if (!BlockExists(id)) SetLastError(ERROR_RESOURCE_NAME_NOT_FOUND);
   const char* text = FindString(id);
