@@ -32,7 +32,9 @@ Result FailWith(DWORD error) {
 bool ReadWholeFile(const std::string& linuxPath, std::string* text);
 
 // The module handle of the running program, as GetModuleHandleA(nullptr) returns it.
-HMODULE ProgramModule();
+inline HMODULE ProgramModule() {
+  return reinterpret_cast<HMODULE>(static_cast<ULONG_PTR>(0x400000));
+}
 
 // Registry paths of the simulated device tree and service list (below HKLM).
 constexpr const char* kEnumKeyPath = "SYSTEM\\CurrentControlSet\\Enum";

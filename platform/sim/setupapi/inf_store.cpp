@@ -32,9 +32,9 @@
 
 #include "platform/sim/calls.h"
 #include "platform/sim/file_attributes.h"
-#include "platform/sim/inf_text.h"
 #include "platform/sim/machine.h"
 #include "platform/sim/paths.h"
+#include "platform/sim/setupapi/inf_text.h"
 
 namespace sim {
 namespace {

@@ -1,18 +1,16 @@
-// The registry calls of ADVAPI32 and SHLWAPI over the simulated machine's tree, with
-// the results, out-parameter rules and quirks of Windows NT that callers can observe.
+// The registry calls of ADVAPI32 over the simulated machine's tree, with the results,
+// out-parameter rules and quirks of Windows NT that callers can observe.
+#include "platform/sim/advapi32/registry.h"
+
 #include <cstring>
 #include <string>
 #include <string_view>
 
 #include "platform/sim/calls.h"
+#include "platform/sim/handle_table.h"
 #include "platform/sim/machine.h"
-#include "platform/sim/registry_handles.h"
-#include "platform/sim/registry_tree.h"
-#include "platform/sim/win32_api.h"
 
 namespace {
-
-using sim::KeyHandle;
 
 constexpr LSTATUS kErrorBadPathname = 161;
 constexpr LSTATUS kErrorNoAccess = 998;
@@ -23,9 +21,37 @@ constexpr size_t kMaxKeyNameLength = 256;
 constexpr REGSAM kKeyQueryValue = 0x1;
 constexpr REGSAM kKeySetValue = 0x2;
 constexpr REGSAM kKeyEnumerateSubKeys = 0x8;
+constexpr REGSAM kKeyWow64Flags = 0x0300;  // KEY_WOW64_64KEY | KEY_WOW64_32KEY
+
+struct KeyHandle {
+  std::shared_ptr<sim::RegKey> key;
+  // The key's path below HKEY_LOCAL_MACHINE as the caller spelled it, for the call log.
+  std::string path;
+  // The key rights asked for at opening, without the view flags.
+  REGSAM access = 0;
+};
+
+sim::HandleTable<HKEY, KeyHandle>& KeyHandles() {
+  static sim::HandleTable<HKEY, KeyHandle> table(0x1000);
+  return table;
+}
+
+// The open handle, HKEY_LOCAL_MACHINE included; nullptr for a handle that is unknown,
+// closed, or was opened on a machine that has since been replaced.
+const KeyHandle* FindKeyHandle(HKEY handle) {
+  if (handle != HKEY_LOCAL_MACHINE) return KeyHandles().Find(handle);
+  static KeyHandle localMachine;
+  if (sim::TheMachine().localMachine == nullptr) return nullptr;
+  localMachine = KeyHandle{sim::TheMachine().localMachine, std::string(), KEY_ALL_ACCESS};
+  return &localMachine;
+}
+
+HKEY OpenKeyHandle(std::shared_ptr<sim::RegKey> key, std::string path, REGSAM sam) {
+  return KeyHandles().Add(KeyHandle{std::move(key), std::move(path), sam & ~kKeyWow64Flags});
+}
 
 std::string HandlePath(HKEY key) {
-  const KeyHandle* handle = sim::FindKeyHandle(key);
+  const KeyHandle* handle = FindKeyHandle(key);
   return handle != nullptr ? handle->path : std::string("?");
 }
 
@@ -46,13 +72,9 @@ std::string JoinPath(std::string base, const char* subKey) {
   return base;
 }
 
-std::string KeyDetail(HKEY key, const char* subKey) {
-  return JoinPath(HandlePath(key), subKey);
-}
-
 // The open handle of a key that still exists.
 LSTATUS ResolveKey(HKEY key, const KeyHandle** handle) {
-  const KeyHandle* found = sim::FindKeyHandle(key);
+  const KeyHandle* found = FindKeyHandle(key);
   if (found == nullptr) return ERROR_INVALID_HANDLE;
   if (found->key->deleted) return ERROR_KEY_DELETED;
   *handle = found;
@@ -120,29 +142,43 @@ std::shared_ptr<sim::RegKey> FindKeyInView(const std::shared_ptr<sim::RegKey>& p
   return sim::FindKeyPath(sim::TheMachine().localMachine, JoinPath(software + "\\WOW6432Node", rest.c_str()));
 }
 
-// What RegDeleteKeyA and SHDeleteKeyA share: the key that `subKey` names goes, and with
-// `tree` its subkeys too; without, a key that has subkeys stays. An empty path names the key
-// itself, which Windows then deletes; the machine's root, which has no parent, stays.
+}  // namespace
+
+namespace sim {
+
+std::string KeyDetail(HKEY key, const char* subKey) {
+  return JoinPath(HandlePath(key), subKey);
+}
+
+// An empty path names the key itself, which Windows then deletes; the machine's root, which
+// has no parent, stays.
 LSTATUS DeleteKey(HKEY key, const char* subKey, bool tree) {
   if (subKey == nullptr) return ERROR_INVALID_PARAMETER;
   const KeyHandle* parent = nullptr;
   LSTATUS status = ResolveKey(key, &parent);
   if (status == ERROR_SUCCESS) status = CheckSubkeyPath(subKey);
   if (status != ERROR_SUCCESS) return status;
-  const std::shared_ptr<sim::RegKey> target = sim::FindKeyPath(parent->key, subKey);
+  const std::shared_ptr<RegKey> target = FindKeyPath(parent->key, subKey);
   if (target == nullptr) return ERROR_FILE_NOT_FOUND;
   if (target->parent == nullptr || (!tree && !target->subkeys.empty())) return ERROR_ACCESS_DENIED;
-  sim::DeleteSubkeyTree(*target->parent, target->name);
+  DeleteSubkeyTree(*target->parent, target->name);
   return ERROR_SUCCESS;
 }
 
-}  // namespace
+int OpenRegistryKeyCount() {
+  return KeyHandles().Count();
+}
+
+}  // namespace sim
+
+using sim::DeleteKey;
+using sim::KeyDetail;
 
 LSTATUS WINAPI RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD options, REGSAM sam, PHKEY result) {
   SIM_CALL(RegOpenKeyExA, KeyDetail(key, subKey), (sam & KEY_WOW64_32KEY) != 0 ? " (32-bit view)" : "");
   // Windows passes the options to the kernel, which refuses any but the link option.
   if (result == nullptr || (options & ~REG_OPTION_OPEN_LINK) != 0) return ERROR_INVALID_PARAMETER;
-  const KeyHandle* parent = sim::FindKeyHandle(key);
+  const KeyHandle* parent = FindKeyHandle(key);
   if (parent == nullptr) return ERROR_INVALID_HANDLE;
   *result = nullptr;
   if (parent->key->deleted) return ERROR_KEY_DELETED;
@@ -150,7 +186,7 @@ LSTATUS WINAPI RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD options, REGSAM sam,
   if (pathStatus != ERROR_SUCCESS) return pathStatus;
   std::shared_ptr<sim::RegKey> target = FindKeyInView(parent->key, subKey, sam);
   if (target == nullptr) return ERROR_FILE_NOT_FOUND;
-  *result = sim::OpenKeyHandle(std::move(target), JoinPath(parent->path, subKey), sam);
+  *result = OpenKeyHandle(std::move(target), JoinPath(parent->path, subKey), sam);
   return ERROR_SUCCESS;
 }
 
@@ -160,7 +196,7 @@ LSTATUS WINAPI RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD reserved, LPSTR /*
   SIM_CALL(RegCreateKeyExA, KeyDetail(key, subKey));
   if (result == nullptr) return ERROR_BADKEY;
   if (reserved != 0) return ERROR_INVALID_PARAMETER;
-  const KeyHandle* parent = sim::FindKeyHandle(key);
+  const KeyHandle* parent = FindKeyHandle(key);
   if (parent == nullptr) return ERROR_INVALID_HANDLE;
   *result = nullptr;
   // Windows ignores the rights of the parent handle here.
@@ -168,7 +204,7 @@ LSTATUS WINAPI RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD reserved, LPSTR /*
   const LSTATUS pathStatus = CheckSubkeyPath(subKey);
   if (pathStatus != ERROR_SUCCESS) return pathStatus;
   std::shared_ptr<sim::RegKey> target = sim::CreateKeyPath(parent->key, subKey != nullptr ? subKey : "");
-  *result = sim::OpenKeyHandle(std::move(target), JoinPath(parent->path, subKey), sam);
+  *result = OpenKeyHandle(std::move(target), JoinPath(parent->path, subKey), sam);
   return ERROR_SUCCESS;
 }
 
@@ -273,24 +309,7 @@ LSTATUS WINAPI RegDeleteKeyA(HKEY key, LPCSTR subKey) {
   return DeleteKey(key, subKey, false);
 }
 
-LSTATUS WINAPI SHDeleteKeyA(HKEY key, LPCSTR subKey) {
-  SIM_CALL(SHDeleteKeyA, KeyDetail(key, subKey));
-  return DeleteKey(key, subKey, true);
-}
-
 LSTATUS WINAPI RegCloseKey(HKEY key) {
   SIM_CALL(RegCloseKey, HandlePath(key));
-  return sim::CloseKeyHandle(key) ? ERROR_SUCCESS : static_cast<LSTATUS>(ERROR_INVALID_HANDLE);
-}
-
-// Like Windows, the machine tells what it is in its environment settings: "x86" there
-// is 32-bit Windows, anything else (or nothing) 64-bit Windows.
-bool RegistryHasSeparate32BitView() {
-  const std::shared_ptr<sim::RegKey> environment = sim::FindKeyPath(
-      sim::TheMachine().localMachine, "SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment");
-  const sim::RegValue* architecture =
-      environment != nullptr ? sim::FindValue(*environment, "PROCESSOR_ARCHITECTURE") : nullptr;
-  if (architecture == nullptr) return true;
-  const std::string text(architecture->data.begin(), architecture->data.end());
-  return !sim::NamesEqual(text.c_str(), "x86");
+  return KeyHandles().Close(key) ? ERROR_SUCCESS : static_cast<LSTATUS>(ERROR_INVALID_HANDLE);
 }

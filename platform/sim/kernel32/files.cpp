@@ -1,6 +1,5 @@
-// KERNEL32 on the simulated machine: error codes, modules and the DLL search,
-// environment, folders, file attributes, copying and deletion, failing with the codes
-// Windows gives.
+// KERNEL32 on the machine's files: folders, attributes, copying and deletion, failing with
+// the codes Windows gives.
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -12,23 +11,11 @@
 #include "platform/sim/calls.h"
 #include "platform/sim/file_attributes.h"
 #include "platform/sim/machine.h"
-#include "platform/sim/machine_setup.h"
 #include "platform/sim/paths.h"
 
 namespace sim {
 
-HMODULE ProgramModule() {
-  return reinterpret_cast<HMODULE>(static_cast<ULONG_PTR>(0x400000));
-}
-
 namespace {
-
-constexpr const char* kWindowsDirectory = "C:\\Windows";
-constexpr const char* kSystemDirectory = "C:\\Windows\\System32";
-
-HMODULE Kernel32Module() {
-  return reinterpret_cast<HMODULE>(static_cast<ULONG_PTR>(0x7FF800000000));
-}
 
 enum class Kind { kMissing, kFile, kFolder };
 
@@ -61,101 +48,11 @@ bool LocateExisting(LPCSTR path, Target* target) {
   return true;
 }
 
-// Windows' rule for every call that fills a caller's buffer with text: the text and
-// its length when it fits with its NUL, else the size needed and the buffer untouched.
-DWORD CopyOut(const std::string& text, char* buffer, DWORD size) {
-  if (buffer != nullptr && size > text.size()) {
-    std::memcpy(buffer, text.c_str(), text.size() + 1);
-    return static_cast<DWORD>(text.size());
-  }
-  return static_cast<DWORD>(text.size() + 1);
-}
-
-// Windows looks environment names up without regard to case; the first match wins.
-const char* FindEnvironmentValue(const char* name) {
-  for (char** entry = environ; entry != nullptr && *entry != nullptr; ++entry) {
-    const char* equals = std::strchr(*entry, '=');
-    if (equals != nullptr && NamesEqual(std::string_view(*entry, equals - *entry), name)) return equals + 1;
-  }
-  return nullptr;
-}
-
 }  // namespace
 }  // namespace sim
 
 using sim::Kind;
 using sim::Target;
-
-DWORD WINAPI GetLastError() {
-  return sim::TheMachine().lastError;
-}
-
-void WINAPI SetLastError(DWORD error) {
-  sim::TheMachine().lastError = error;
-}
-
-HMODULE WINAPI GetModuleHandleA(LPCSTR moduleName) {
-  SIM_CALL(GetModuleHandleA, moduleName);
-  if (moduleName == nullptr) return sim::ProgramModule();
-  if (sim::NamesEqual(moduleName, "kernel32.dll")) return sim::Kernel32Module();
-  return sim::FailWith<HMODULE>(ERROR_MOD_NOT_FOUND);
-}
-
-// The simulated kernel32 exports the functions that programs look up at run time: a
-// faulted lookup plays a Windows that does not have them yet.
-FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR procName) {
-  SIM_CALL(GetProcAddress, procName);
-  if (module == sim::Kernel32Module() && procName != nullptr &&
-      std::strcmp(procName, "SetDefaultDllDirectories") == 0) {
-    // Through void (*)(), the type that GCC accepts as any function pointer.
-    return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(&SetDefaultDllDirectories));
-  }
-  if (module == sim::Kernel32Module() && procName != nullptr &&
-      std::strcmp(procName, "IsWow64Process") == 0) {
-    return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(&IsWow64Process));
-  }
-  return sim::FailWith<FARPROC>(ERROR_PROC_NOT_FOUND);
-}
-
-// The machine loads no DLLs: the search order is only logged.
-BOOL WINAPI SetDefaultDllDirectories(DWORD directoryFlags) {
-  SIM_CALL(SetDefaultDllDirectories, directoryFlags);
-  return directoryFlags != 0 ? TRUE : sim::FailWith(ERROR_INVALID_PARAMETER);
-}
-
-BOOL WINAPI SetDllDirectoryA(LPCSTR pathName) {
-  SIM_CALL(SetDllDirectoryA, pathName);
-  return TRUE;
-}
-
-// A Western Windows has a single-byte code page; in code page 932 a double-byte character
-// begins with a byte of 0x81 to 0x9F or 0xE0 to 0xFC.
-BOOL WINAPI IsDBCSLeadByte(BYTE testChar) {
-  if (!sim::TheSetup().japaneseCodePage) return FALSE;
-  return (testChar >= 0x81 && testChar <= 0x9F) || (testChar >= 0xE0 && testChar <= 0xFC);
-}
-
-UINT WINAPI GetWindowsDirectoryA(LPSTR buffer, UINT size) {
-  SIM_CALL(GetWindowsDirectoryA);
-  return sim::CopyOut(sim::kWindowsDirectory, buffer, size);
-}
-
-DWORD WINAPI GetEnvironmentVariableA(LPCSTR name, LPSTR buffer, DWORD size) {
-  SIM_CALL(GetEnvironmentVariableA, name);
-  const char* value = name != nullptr ? sim::FindEnvironmentValue(name) : nullptr;
-  if (value == nullptr) return sim::FailWith<DWORD>(ERROR_ENVVAR_NOT_FOUND);
-  return sim::CopyOut(value, buffer, size);
-}
-
-DWORD WINAPI GetCurrentDirectoryA(DWORD size, LPSTR buffer) {
-  SIM_CALL(GetCurrentDirectoryA);
-  return sim::CopyOut(sim::TheMachine().currentDirectory, buffer, size);
-}
-
-UINT WINAPI GetSystemDirectoryA(LPSTR buffer, UINT size) {
-  SIM_CALL(GetSystemDirectoryA);
-  return sim::CopyOut(sim::kSystemDirectory, buffer, size);
-}
 
 BOOL WINAPI CreateDirectoryA(LPCSTR path, LPSECURITY_ATTRIBUTES /*security*/) {
   SIM_CALL(CreateDirectoryA, path);

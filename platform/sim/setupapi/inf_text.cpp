@@ -10,7 +10,7 @@
 //   "$Windows 95$", without regard to case; else, and for a file with no section at
 //   all, ERROR_WRONG_INF_STYLE. Wine differs for text without any section: it gives
 //   ERROR_EXPECTED_SECTION_NAME (its tests mark that as its own fault).
-#include "platform/sim/inf_text.h"
+#include "platform/sim/setupapi/inf_text.h"
 
 #include <sstream>
 
