@@ -100,7 +100,7 @@ void OpenMachine(const std::string& folder, const std::string& linuxCurrentDirec
   const std::string absolute = fs::canonical(folder, error).string();
   if (error) StopOnDamagedMachine(folder, error.message());
 
-  ClearHandleTables();
+  ++MachineGeneration();  // closes every handle of the machine before
   Machine& machine = TheMachine();
   machine = Machine();
   machine.folder = absolute;

@@ -4,6 +4,7 @@
 // (printable ASCII and exactly one terminating NUL); every other value is written as
 // bytes with its type, so that data lengths, missing terminators and stray bytes
 // survive. Key names holding a line break cannot be written in this format.
+#include <charconv>
 #include <cstdio>
 #include <cstring>
 
@@ -15,27 +16,17 @@ namespace {
 
 // regedit starts a new line once a hex list passes this column.
 constexpr size_t kHexWrapColumn = 76;
+// Quoted text escapes these characters, each as a backslash and the letter in its place.
+constexpr std::string_view kEscaped = "\\\"\n\r";
+constexpr std::string_view kEscapeLetters = "\\\"nr";
 
 // ---------------------------------------------------------------- writing
 
 void AppendEscaped(std::string& out, std::string_view text) {
   for (const char c : text) {
-    switch (c) {
-      case '\\':
-        out += "\\\\";
-        break;
-      case '"':
-        out += "\\\"";
-        break;
-      case '\n':
-        out += "\\n";
-        break;
-      case '\r':
-        out += "\\r";
-        break;
-      default:
-        out += c;
-    }
+    const size_t escape = kEscaped.find(c);
+    if (escape != std::string_view::npos) out += '\\';
+    out += escape != std::string_view::npos ? kEscapeLetters[escape] : c;
   }
 }
 
@@ -150,24 +141,12 @@ bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
   return text.size() >= prefix.size() && NamesEqual(text.substr(0, prefix.size()), prefix);
 }
 
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
 // 1 to 8 hexadecimal digits, the whole of `text`.
 bool ParseHexNumber(std::string_view text, uint32_t* number) {
+  const char* end = text.data() + text.size();
   if (text.empty() || text.size() > 8) return false;
-  uint32_t result = 0;
-  for (const char c : text) {
-    const int digit = HexDigit(c);
-    if (digit < 0) return false;
-    result = result << 4 | static_cast<uint32_t>(digit);
-  }
-  *number = result;
-  return true;
+  const std::from_chars_result parsed = std::from_chars(text.data(), end, *number, 16);
+  return parsed.ec == std::errc() && parsed.ptr == end;
 }
 
 // Reads a quoted string starting at text[*pos] == '"'; leaves *pos after the closing quote.
@@ -177,23 +156,12 @@ bool ParseQuoted(std::string_view text, size_t* pos, std::string* result, std::s
   while (i < text.size() && text[i] != '"') {
     if (text[i] == '\\') {
       if (i + 1 >= text.size()) break;
-      switch (text[i + 1]) {
-        case '\\':
-          *result += '\\';
-          break;
-        case '"':
-          *result += '"';
-          break;
-        case 'n':
-          *result += '\n';
-          break;
-        case 'r':
-          *result += '\r';
-          break;
-        default:
-          *why = std::string("unknown escape \\") + text[i + 1];
-          return false;
+      const size_t escape = kEscapeLetters.find(text[i + 1]);
+      if (escape == std::string_view::npos) {
+        *why = std::string("unknown escape \\") + text[i + 1];
+        return false;
       }
+      *result += kEscaped[escape];
       i += 2;
     } else {
       *result += text[i++];

@@ -104,13 +104,22 @@ bool IsStringType(DWORD type) {
   return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ;
 }
 
-// Copies value data to the caller. The ANSI calls of Windows NT also terminate string
-// data that was stored without a NUL when the buffer has room for one more byte;
-// the size they report does not count it.
-void CopyValueData(const sim::RegValue& value, BYTE* data, DWORD capacity) {
+// Hands a value to the caller: its type, its length, and its data when the buffer holds it
+// (else ERROR_MORE_DATA, the buffer untouched). The ANSI calls of Windows NT also terminate
+// string data stored without a NUL when the buffer has room for one more byte; the length
+// they report does not count it.
+LSTATUS ReadValue(const sim::RegValue& value, LPDWORD type, LPBYTE data, LPDWORD dataSize) {
   const DWORD length = static_cast<DWORD>(value.data.size());
-  if (length > 0) std::memcpy(data, value.data.data(), length);
-  if (IsStringType(value.type) && length > 0 && length < capacity && data[length - 1] != 0) data[length] = 0;
+  LSTATUS result = ERROR_SUCCESS;
+  if (data != nullptr && length > *dataSize) {
+    result = ERROR_MORE_DATA;
+  } else if (data != nullptr && length > 0) {
+    std::memcpy(data, value.data.data(), length);
+    if (IsStringType(value.type) && length < *dataSize && data[length - 1] != 0) data[length] = 0;
+  }
+  if (type != nullptr) *type = value.type;
+  if (dataSize != nullptr) *dataSize = length;
+  return result;
 }
 
 // The path of a key below HKEY_LOCAL_MACHINE as the tree spells it.
@@ -217,19 +226,7 @@ LSTATUS WINAPI RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD reserved, LP
   if (status != ERROR_SUCCESS) return status;
   if (data == nullptr && dataSize != nullptr) *dataSize = 0;
   const sim::RegValue* value = sim::FindValue(*handle->key, valueName != nullptr ? valueName : "");
-  if (value == nullptr) return ERROR_FILE_NOT_FOUND;
-  const DWORD length = static_cast<DWORD>(value->data.size());
-  LSTATUS result = ERROR_SUCCESS;
-  if (data != nullptr) {
-    if (length > *dataSize) {
-      result = ERROR_MORE_DATA;  // the buffer stays untouched
-    } else {
-      CopyValueData(*value, data, *dataSize);
-    }
-  }
-  if (type != nullptr) *type = value->type;
-  if (dataSize != nullptr) *dataSize = length;
-  return result;
+  return value != nullptr ? ReadValue(*value, type, data, dataSize) : ERROR_FILE_NOT_FOUND;
 }
 
 LSTATUS WINAPI RegSetValueExA(HKEY key, LPCSTR valueName, DWORD reserved, DWORD type, const BYTE* data,
@@ -282,26 +279,12 @@ LSTATUS WINAPI RegEnumValueA(HKEY key, DWORD index, LPSTR valueName, LPDWORD val
   const auto& values = handle->key->values;
   if (index >= values.size()) return ERROR_NO_MORE_ITEMS;
   const sim::RegValue& value = values[index];
-  const DWORD length = static_cast<DWORD>(value.data.size());
-  LSTATUS result = ERROR_SUCCESS;
-  if (data != nullptr) {
-    if (length > *dataSize) {
-      result = ERROR_MORE_DATA;
-    } else {
-      CopyValueData(value, data, *dataSize);
-    }
-  }
-  if (result == ERROR_SUCCESS) {
-    if (value.name.size() >= *valueNameSize) {
-      result = ERROR_MORE_DATA;
-    } else {
-      std::memcpy(valueName, value.name.c_str(), value.name.size() + 1);
-      *valueNameSize = static_cast<DWORD>(value.name.size());
-    }
-  }
-  if (type != nullptr) *type = value.type;
-  if (dataSize != nullptr) *dataSize = length;
-  return result;
+  const LSTATUS result = ReadValue(value, type, data, dataSize);
+  if (result != ERROR_SUCCESS) return result;
+  if (value.name.size() >= *valueNameSize) return ERROR_MORE_DATA;
+  std::memcpy(valueName, value.name.c_str(), value.name.size() + 1);
+  *valueNameSize = static_cast<DWORD>(value.name.size());
+  return ERROR_SUCCESS;
 }
 
 LSTATUS WINAPI RegDeleteKeyA(HKEY key, LPCSTR subKey) {

@@ -19,7 +19,6 @@ namespace {
 struct DeviceElement {
   std::string instanceId;
   bool removed = false;
-  GUID classGuid{};
 };
 
 struct DeviceSet {
@@ -49,35 +48,26 @@ std::string StringValue(const RegKey& key, const char* name) {
   return text.substr(0, text.find('\0'));
 }
 
-std::shared_ptr<RegKey> EnumKey() {
-  return FindKeyPath(TheMachine().localMachine, kEnumKeyPath);
-}
-
-std::shared_ptr<RegKey> InstanceKey(const std::string& instanceId) {
-  const std::shared_ptr<RegKey> enumKey = EnumKey();
-  return enumKey == nullptr ? nullptr : FindKeyPath(enumKey, instanceId);
+// The key of a device still in the tree; nullptr once it is removed.
+std::shared_ptr<RegKey> InstanceKey(const DeviceElement& element) {
+  if (element.removed) return nullptr;
+  return FindKeyPath(TheMachine().localMachine, std::string(kEnumKeyPath) + "\\" + element.instanceId);
 }
 
 // The devices of the class in the order the registry enumerates them.
 std::vector<DeviceElement> DevicesOfClass(const std::string& classText) {
   std::vector<DeviceElement> devices;
-  const std::shared_ptr<RegKey> enumKey = EnumKey();
+  const std::shared_ptr<RegKey> enumKey = FindKeyPath(TheMachine().localMachine, kEnumKeyPath);
   if (enumKey == nullptr) return devices;
   for (const auto& enumerator : enumKey->subkeys) {
     for (const auto& device : enumerator->subkeys) {
       for (const auto& instance : device->subkeys) {
         if (!NamesEqual(StringValue(*instance, "ClassGUID"), classText)) continue;
-        DeviceElement element;
-        element.instanceId = enumerator->name + "\\" + device->name + "\\" + instance->name;
-        devices.push_back(element);
+        devices.push_back({enumerator->name + "\\" + device->name + "\\" + instance->name});
       }
     }
   }
   return devices;
-}
-
-DeviceSet* FindSet(HDEVINFO handle) {
-  return DeviceSets().Find(handle);
 }
 
 // The element that an SP_DEVINFO_DATA filled by SetupDiEnumDeviceInfo stands for.
@@ -88,7 +78,7 @@ DeviceElement* FindElement(DeviceSet& set, const SP_DEVINFO_DATA* data) {
 
 // Checks the set and the record, and reports the failure the way SetupAPI does.
 DeviceElement* ElementOrFail(HDEVINFO handle, const SP_DEVINFO_DATA* data) {
-  DeviceSet* set = FindSet(handle);
+  DeviceSet* set = DeviceSets().Find(handle);
   if (set == nullptr) return FailWith<DeviceElement*>(ERROR_INVALID_HANDLE);
   if (data == nullptr || data->cbSize != sizeof(SP_DEVINFO_DATA))
     return FailWith<DeviceElement*>(ERROR_INVALID_USER_BUFFER);
@@ -97,14 +87,8 @@ DeviceElement* ElementOrFail(HDEVINFO handle, const SP_DEVINFO_DATA* data) {
   return element;
 }
 
-void FillRecord(const DeviceElement& element, size_t index, SP_DEVINFO_DATA* data) {
-  data->ClassGuid = element.classGuid;
-  data->DevInst = static_cast<DWORD>(index + 1);
-  data->Reserved = index + 1;
-}
-
 std::string InstanceIdOf(HDEVINFO handle, const SP_DEVINFO_DATA* data) {
-  DeviceSet* set = FindSet(handle);
+  DeviceSet* set = DeviceSets().Find(handle);
   if (set == nullptr) return std::string();
   const DeviceElement* element = FindElement(*set, data);
   return element == nullptr ? std::string() : element->instanceId;
@@ -115,7 +99,7 @@ std::string InstanceIdOf(HDEVINFO handle, const SP_DEVINFO_DATA* data) {
 BOOL RemoveFromTree(HDEVINFO handle, PSP_DEVINFO_DATA data) {
   DeviceElement* element = ElementOrFail(handle, data);
   if (element == nullptr) return FALSE;
-  const std::shared_ptr<RegKey> instance = element->removed ? nullptr : InstanceKey(element->instanceId);
+  const std::shared_ptr<RegKey> instance = InstanceKey(*element);
   if (instance == nullptr) return FailWith(ERROR_NO_SUCH_DEVINST);
   element->removed = true;
   // The device key goes with its last instance. Names are copied: deletion frees the keys.
@@ -142,18 +126,19 @@ HDEVINFO WINAPI SetupDiGetClassDevsA(const GUID* classGuid, PCSTR /*enumerator*/
   const std::string classText = GuidText(*classGuid);
   SIM_CALL(SetupDiGetClassDevsA, classText);
   DeviceSet set{classText, *classGuid, DevicesOfClass(classText)};
-  for (DeviceElement& element : set.devices) element.classGuid = *classGuid;
   return DeviceSets().Add(std::move(set));
 }
 
 BOOL WINAPI SetupDiEnumDeviceInfo(HDEVINFO handle, DWORD index, PSP_DEVINFO_DATA data) {
-  DeviceSet* set = FindSet(handle);
+  DeviceSet* set = DeviceSets().Find(handle);
   const bool inRange = set != nullptr && index < set->devices.size();
   SIM_CALL(SetupDiEnumDeviceInfo, inRange ? set->devices[index].instanceId : "");
   if (set == nullptr) return FailWith(ERROR_INVALID_HANDLE);
   if (data == nullptr || data->cbSize != sizeof(SP_DEVINFO_DATA)) return FailWith(ERROR_INVALID_USER_BUFFER);
   if (!inRange) return FailWith(ERROR_NO_MORE_ITEMS);
-  FillRecord(set->devices[index], index, data);
+  data->ClassGuid = set->classGuid;
+  data->DevInst = index + 1;
+  data->Reserved = index + 1;
   return TRUE;
 }
 
@@ -175,7 +160,7 @@ BOOL WINAPI SetupDiGetDeviceRegistryPropertyA(HDEVINFO handle, PSP_DEVINFO_DATA 
   SIM_CALL(SetupDiGetDeviceRegistryPropertyA, InstanceIdOf(handle, data));
   const DeviceElement* element = ElementOrFail(handle, data);
   if (element == nullptr) return FALSE;
-  const std::shared_ptr<RegKey> instance = element->removed ? nullptr : InstanceKey(element->instanceId);
+  const std::shared_ptr<RegKey> instance = InstanceKey(*element);
   if (instance == nullptr) return FailWith(ERROR_NO_SUCH_DEVINST);
   // Only the description is kept; every other property reads as absent.
   const RegValue* value = property == SPDRP_DEVICEDESC ? FindValue(*instance, "DeviceDesc") : nullptr;
@@ -213,7 +198,7 @@ BOOL WINAPI SetupDiCallClassInstaller(DI_FUNCTION installFunction, HDEVINFO hand
 }
 
 BOOL WINAPI SetupDiDestroyDeviceInfoList(HDEVINFO handle) {
-  DeviceSet* set = FindSet(handle);
+  DeviceSet* set = DeviceSets().Find(handle);
   SIM_CALL(SetupDiDestroyDeviceInfoList, set != nullptr ? set->classText : "");
   if (set == nullptr) return FailWith(ERROR_INVALID_HANDLE);
   DeviceSets().Close(handle);

@@ -21,7 +21,6 @@
 // of an install, with style 0, both have stored it once.
 #include <sys/stat.h>
 
-#include <cctype>
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
@@ -57,10 +56,7 @@ long StoredNumber(const std::string& name) {
     return -1;
   }
   const std::string digits = name.substr(3, name.size() - 7);
-  if (digits.size() > 9) return -1;
-  for (char c : digits) {
-    if (!std::isdigit(static_cast<unsigned char>(c))) return -1;
-  }
+  if (digits.size() > 9 || digits.find_first_not_of("0123456789") != std::string::npos) return -1;
   return std::stol(digits);
 }
 
