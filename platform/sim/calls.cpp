@@ -26,8 +26,7 @@ struct CallHook {
 };
 
 struct CallState {
-  std::vector<CallRecord> log;
-  uint32_t count = 0;
+  std::vector<CallRecord> log;  // its size is the number of the last call
   std::vector<NamedFault> namedFaults;
   std::vector<std::pair<uint32_t, Fault>> numberedFaults;
   std::vector<CallHook> hooks;
@@ -50,8 +49,8 @@ uint32_t OccurrencesSoFar(const char* name) {
 
 const Fault* EnterCall(const char* name, const std::string& detail) {
   CallState& calls = Calls();
-  const uint32_t number = ++calls.count;
   calls.log.push_back({name, detail});
+  const uint32_t number = static_cast<uint32_t>(calls.log.size());
   if (calls.crashAt != 0 && number == calls.crashAt) {
     SaveMachine();
     WriteCallLogIfAsked();
@@ -104,10 +103,9 @@ const std::vector<CallRecord>& CallLog() {
   return Calls().log;
 }
 void ResetCalls() {
-  CallState& calls = Calls();
-  calls.log.clear();
-  calls.count = 0;
-  ClearFaults();
+  const std::string logFile = Calls().logFile;  // the process's, set once at its start
+  Calls() = CallState();
+  Calls().logFile = logFile;
 }
 
 void FailCallOn(const std::string& name, const std::string& detailPart, Fault fault) {
@@ -118,25 +116,13 @@ void FailCallNumber(uint32_t k, Fault fault) {
   Calls().numberedFaults.emplace_back(k, fault);
 }
 
-void CrashAtCallNumber(uint32_t k) {
-  Calls().crashAt = k;
-}
-
 void BeforeCall(const std::string& name, uint32_t occurrence, std::function<void()> action) {
   Calls().hooks.push_back({name, occurrence, std::move(action)});
 }
 
-void ClearFaults() {
-  CallState& calls = Calls();
-  calls.namedFaults.clear();
-  calls.numberedFaults.clear();
-  calls.hooks.clear();
-  calls.crashAt = 0;
-}
-
 void ApplyEnvironmentSettings() {
   if (const char* crashAt = std::getenv("QNETPREP_CRASH_AT")) {
-    CrashAtCallNumber(static_cast<uint32_t>(std::strtoul(crashAt, nullptr, 10)));
+    Calls().crashAt = static_cast<uint32_t>(std::strtoul(crashAt, nullptr, 10));
   }
   if (const char* logFile = std::getenv("QNETPREP_CALL_LOG")) Calls().logFile = logFile;
 }

@@ -24,11 +24,6 @@ bool IsInvalidNameCharacter(char c) {
   return static_cast<unsigned char>(c) < 32 || std::strchr("<>:\"|?*", c) != nullptr;
 }
 
-bool Exists(const std::string& linuxPath) {
-  struct stat info;
-  return ::stat(linuxPath.c_str(), &info) == 0;
-}
-
 bool IsFolder(const std::string& linuxPath) {
   struct stat info;
   return ::stat(linuxPath.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
@@ -42,7 +37,8 @@ std::string JoinLinux(const std::string& folder, const std::string& name) {
 // written, else the first entry (in byte order, so the choice is stable) that differs
 // only in case; empty when there is none.
 std::string FindEntryIgnoringCase(const std::string& folder, const std::string& name) {
-  if (Exists(JoinLinux(folder, name))) return name;
+  struct stat info;
+  if (::stat(JoinLinux(folder, name).c_str(), &info) == 0) return name;
   DIR* dir = ::opendir(folder.c_str());
   if (dir == nullptr) return std::string();
   std::string best;

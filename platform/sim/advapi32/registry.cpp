@@ -3,8 +3,8 @@
 #include "platform/sim/advapi32/registry.h"
 
 #include <cstring>
+#include <sstream>
 #include <string>
-#include <string_view>
 
 #include "platform/sim/calls.h"
 #include "platform/sim/handle_table.h"
@@ -57,17 +57,11 @@ std::string HandlePath(HKEY key) {
 
 // `base` and the levels of `subKey`, joined by single backslashes.
 std::string JoinPath(std::string base, const char* subKey) {
-  if (subKey == nullptr) return base;
-  std::string_view rest(subKey);
-  while (!rest.empty()) {
-    const size_t slash = rest.find('\\');
-    const std::string_view level = rest.substr(0, slash);
-    if (!level.empty()) {
-      if (!base.empty()) base += '\\';
-      base += level;
-    }
-    if (slash == std::string_view::npos) break;
-    rest.remove_prefix(slash + 1);
+  std::istringstream levels(subKey != nullptr ? subKey : "");
+  for (std::string level; std::getline(levels, level, '\\');) {
+    if (level.empty()) continue;
+    if (!base.empty()) base += '\\';
+    base += level;
   }
   return base;
 }
@@ -122,31 +116,23 @@ LSTATUS ReadValue(const sim::RegValue& value, LPDWORD type, LPBYTE data, LPDWORD
   return result;
 }
 
-// The path of a key below HKEY_LOCAL_MACHINE as the tree spells it.
-std::string TreePath(const sim::RegKey& key) {
-  std::string path;
-  for (const sim::RegKey* level = &key; level->parent != nullptr; level = level->parent) {
-    path.insert(0, path.empty() ? level->name : level->name + "\\");
-  }
-  return path;
-}
-
 // 64-bit Windows keeps the registry of 32-bit programs apart: what they see as
 // HKLM\SOFTWARE\X is SOFTWARE\WOW6432Node\X, which a 64-bit program opens as it is, or as
 // SOFTWARE\X with KEY_WOW64_32KEY. The simulated program is a 64-bit one on 64-bit Windows
 // and a 32-bit one on 32-bit Windows, where the flag changes nothing. The few keys that
-// Windows shares between the views are not simulated.
-std::shared_ptr<sim::RegKey> FindKeyInView(const std::shared_ptr<sim::RegKey>& parent, const char* subKey,
-                                           REGSAM sam) {
+// Windows shares between the views are not simulated. The parent's path is the one it was
+// opened by: under a key opened in the 32-bit view, the flag finds the key the view has.
+std::shared_ptr<sim::RegKey> FindKeyInView(const KeyHandle& parent, const char* subKey, REGSAM sam) {
   const std::string path = subKey != nullptr ? subKey : "";
-  if ((sam & KEY_WOW64_32KEY) == 0 || !RegistryHasSeparate32BitView()) return sim::FindKeyPath(parent, path);
-  const std::string whole = JoinPath(TreePath(*parent), path.c_str());
+  if ((sam & KEY_WOW64_32KEY) == 0 || !RegistryHasSeparate32BitView())
+    return sim::FindKeyPath(parent.key, path);
+  const std::string whole = JoinPath(parent.path, subKey);
   const size_t first = whole.find('\\');
   const std::string software = whole.substr(0, first);
   const std::string rest = first == std::string::npos ? "" : whole.substr(first + 1);
   if (!sim::NamesEqual(software, "SOFTWARE") ||
       sim::NamesEqual(rest.substr(0, rest.find('\\')), "WOW6432Node")) {
-    return sim::FindKeyPath(parent, path);
+    return sim::FindKeyPath(parent.key, path);
   }
   return sim::FindKeyPath(sim::TheMachine().localMachine, JoinPath(software + "\\WOW6432Node", rest.c_str()));
 }
@@ -193,7 +179,7 @@ LSTATUS WINAPI RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD options, REGSAM sam,
   if (parent->key->deleted) return ERROR_KEY_DELETED;
   const LSTATUS pathStatus = CheckSubkeyPath(subKey);
   if (pathStatus != ERROR_SUCCESS) return pathStatus;
-  std::shared_ptr<sim::RegKey> target = FindKeyInView(parent->key, subKey, sam);
+  std::shared_ptr<sim::RegKey> target = FindKeyInView(*parent, subKey, sam);
   if (target == nullptr) return ERROR_FILE_NOT_FOUND;
   *result = OpenKeyHandle(std::move(target), JoinPath(parent->path, subKey), sam);
   return ERROR_SUCCESS;

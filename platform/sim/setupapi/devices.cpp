@@ -175,17 +175,12 @@ BOOL WINAPI SetupDiGetDeviceRegistryPropertyA(HDEVINFO handle, PSP_DEVINFO_DATA 
   return TRUE;
 }
 
-// Only the parameters of a removal from every hardware profile are taken: profiles are
-// not simulated, and such a removal is what the default handler makes anyway.
+// The parameters are taken as given: a removal is the default handler's, from every
+// hardware profile, whatever they ask for, as profiles are not simulated.
 BOOL WINAPI SetupDiSetClassInstallParamsA(HDEVINFO handle, PSP_DEVINFO_DATA data,
-                                          PSP_CLASSINSTALL_HEADER params, DWORD paramsSize) {
+                                          PSP_CLASSINSTALL_HEADER /*params*/, DWORD /*paramsSize*/) {
   SIM_CALL(SetupDiSetClassInstallParamsA, InstanceIdOf(handle, data));
-  if (ElementOrFail(handle, data) == nullptr) return FALSE;
-  if (params == nullptr || params->cbSize != sizeof(SP_CLASSINSTALL_HEADER) ||
-      params->InstallFunction != DIF_REMOVE || paramsSize != sizeof(SP_REMOVEDEVICE_PARAMS) ||
-      reinterpret_cast<const SP_REMOVEDEVICE_PARAMS*>(params)->Scope != DI_REMOVEDEVICE_GLOBAL)
-    return FailWith(ERROR_INVALID_PARAMETER);
-  return TRUE;
+  return ElementOrFail(handle, data) != nullptr ? TRUE : FALSE;
 }
 
 // Runs the class installer for the function; the network class's own installer is not
