@@ -2,7 +2,7 @@
 // copies are named oem<N>.inf with the first free N, as Windows names them, each with
 // an oem<N>.pnf beside it; an INF whose content is already stored keeps its name.
 //
-// Before anything is stored the source must open as an INF (inf_text.h) and the
+// Before anything is stored the source must open as an INF (ReadInfText) and the
 // catalog that its [Version] section names must stand beside it. Wine looks for an
 // identical stored copy first and checks nothing for one it finds; here, as the
 // catalog is installed again on every call, the checks come first.
@@ -22,21 +22,122 @@
 #include <sys/stat.h>
 
 #include <cstddef>
-#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <sstream>
 #include <string>
 
 #include "platform/sim/calls.h"
 #include "platform/sim/file_attributes.h"
 #include "platform/sim/machine.h"
 #include "platform/sim/paths.h"
-#include "platform/sim/setupapi/inf_text.h"
 
 namespace sim {
 namespace {
+
+// How an INF opens, as Windows applies the rules and as Wine's conformance tests of
+// SetupOpenInfFile record them:
+// - An empty file cannot be opened at all: ERROR_FILE_INVALID.
+// - Blank lines and lines that start with ';' are skipped. A line that starts with '['
+//   names a section up to the next ']' (ERROR_BAD_SECTION_NAME_LINE without one,
+//   ERROR_SECTION_NAME_TOO_LONG past 255 characters); sections of the same name merge.
+// - Text before the first section is an error (ERROR_EXPECTED_SECTION_NAME), unless that
+//   section is [Strings].
+// - The Windows NT style needs [Version] with Signature "$Windows NT$", "$Chicago$" or
+//   "$Windows 95$", without regard to case; else, and for a file with no section at
+//   all, ERROR_WRONG_INF_STYLE. Wine differs for text without any section: it gives
+//   ERROR_EXPECTED_SECTION_NAME (its tests mark that as its own fault).
+constexpr size_t kMaxSectionName = 255;
+
+std::string Trim(const std::string& text) {
+  const size_t first = text.find_first_not_of(" \t");
+  if (first == std::string::npos) return std::string();
+  const size_t last = text.find_last_not_of(" \t");
+  return text.substr(first, last - first + 1);
+}
+
+// The line without a comment: from a ';' outside quotes to the end.
+std::string WithoutComment(const std::string& line) {
+  bool quoted = false;
+  for (size_t i = 0; i < line.size(); ++i) {
+    if (line[i] == '"') quoted = !quoted;
+    if (line[i] == ';' && !quoted) return line.substr(0, i);
+  }
+  return line;
+}
+
+// The first field of a value, trimmed, its quotes removed.
+std::string FirstField(const std::string& value) {
+  std::string field;
+  bool quoted = false;
+  for (char c : value) {
+    if (c == '"') {
+      quoted = !quoted;
+      continue;
+    }
+    if (c == ',' && !quoted) break;
+    field += c;
+  }
+  return Trim(field);
+}
+
+bool IsKnownSignature(const std::string& signature) {
+  for (const char* known : {"$Windows NT$", "$Chicago$", "$Windows 95$"}) {
+    if (NamesEqual(signature, known)) return true;
+  }
+  return false;
+}
+
+// What SetupCopyOEMInfA reads of an INF before it stores it: 0 when `text` opens as an INF
+// of the Windows NT style, else the error that SetupOpenInfFile gives for it; and the
+// first field of the CatalogFile line of [Version], without quotes (empty when none).
+DWORD ReadInfText(const std::string& text, std::string* catalogFile) {
+  catalogFile->clear();
+  if (text.empty()) return ERROR_FILE_INVALID;
+  std::istringstream lines(text);
+  std::string line;
+  std::string section;
+  bool inSection = false;
+  bool textBeforeSections = false;
+  bool firstSectionSeen = false;
+  bool hasSignature = false;
+  while (std::getline(lines, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    const std::string content = Trim(line);
+    if (content.empty() || content[0] == ';') continue;
+    if (content[0] == '[') {
+      const size_t close = content.find(']');
+      if (close == std::string::npos) return ERROR_BAD_SECTION_NAME_LINE;
+      section = content.substr(1, close - 1);
+      if (section.size() > kMaxSectionName) return ERROR_SECTION_NAME_TOO_LONG;
+      if (!firstSectionSeen && textBeforeSections && !NamesEqual(section, "Strings")) {
+        return ERROR_EXPECTED_SECTION_NAME;
+      }
+      firstSectionSeen = true;
+      inSection = true;
+      continue;
+    }
+    if (!inSection) {
+      textBeforeSections = true;
+      continue;
+    }
+    if (!NamesEqual(section, "Version")) continue;
+    const std::string entry = WithoutComment(content);
+    const size_t equals = entry.find('=');
+    if (equals == std::string::npos) continue;
+    const std::string key = Trim(entry.substr(0, equals));
+    const std::string value = FirstField(entry.substr(equals + 1));
+    if (NamesEqual(key, "Signature")) {
+      hasSignature = hasSignature || IsKnownSignature(value);
+    } else if (NamesEqual(key, "CatalogFile") && catalogFile->empty()) {
+      *catalogFile = value;
+    }
+  }
+  if (!hasSignature) return ERROR_WRONG_INF_STYLE;
+  return 0;
+}
 
 constexpr const char* kStoreFolder = "C:\\Windows\\INF";
 constexpr const char* kCatalogFolder =
@@ -136,6 +237,35 @@ bool RemoveMachineFile(const std::string& windowsPath) {
   return true;
 }
 
+// The name that a stored INF was installed from. The store keeps it in the PNF that it
+// writes beside the copy (a "Source=" line); without one, Windows knows no other name
+// than the file's own.
+std::string OriginalInfName(const MappedPath& inf) {
+  std::string ownName = inf.windowsPath.substr(inf.windowsPath.rfind('\\') + 1);
+  const std::string& linux = inf.linuxPath;
+  const size_t dot = linux.rfind('.');
+  std::string pnf;
+  if (dot == std::string::npos || !NamesEqual(linux.substr(dot), ".inf") ||
+      !ReadWholeFile(linux.substr(0, dot) + ".pnf", &pnf)) {
+    return ownName;
+  }
+  const size_t source = pnf.find("\nSource=");
+  if (source == std::string::npos) return ownName;
+  const std::string path = pnf.substr(source + 8, pnf.find('\n', source + 8) - source - 8);
+  return path.substr(path.rfind('\\') + 1);
+}
+
+// Opens an INF by its full path for the information calls: its mapped path, and the
+// catalog it names. False with the last error set when it cannot be read; anything that
+// is not a Windows NT style INF opens as an older one (returned as `newStyle` false).
+bool OpenInf(const char* path, MappedPath* inf, std::string* catalog, bool* newStyle) {
+  std::string content;
+  if (!LocateFile(path, inf)) return false;
+  if (!ReadWholeFile(inf->linuxPath, &content)) return FailWith(ERROR_ACCESS_DENIED);
+  *newStyle = ReadInfText(content, catalog) == 0;
+  return true;
+}
+
 }  // namespace
 }  // namespace sim
 
@@ -224,41 +354,6 @@ BOOL WINAPI SetupUninstallOEMInfA(PCSTR infFileName, DWORD flags, LPVOID /*reser
   }
   return TRUE;
 }
-
-namespace sim {
-namespace {
-
-// The name that a stored INF was installed from. The store keeps it in the PNF that it
-// writes beside the copy (a "Source=" line); without one, Windows knows no other name
-// than the file's own.
-std::string OriginalInfName(const MappedPath& inf) {
-  std::string ownName = inf.windowsPath.substr(inf.windowsPath.rfind('\\') + 1);
-  const std::string& linux = inf.linuxPath;
-  const size_t dot = linux.rfind('.');
-  std::string pnf;
-  if (dot == std::string::npos || !NamesEqual(linux.substr(dot), ".inf") ||
-      !ReadWholeFile(linux.substr(0, dot) + ".pnf", &pnf)) {
-    return ownName;
-  }
-  const size_t source = pnf.find("\nSource=");
-  if (source == std::string::npos) return ownName;
-  const std::string path = pnf.substr(source + 8, pnf.find('\n', source + 8) - source - 8);
-  return path.substr(path.rfind('\\') + 1);
-}
-
-// Opens an INF by its full path for the information calls: its mapped path, and the
-// catalog it names. False with the last error set when it cannot be read; anything that
-// is not a Windows NT style INF opens as an older one (returned as `newStyle` false).
-bool OpenInf(const char* path, MappedPath* inf, std::string* catalog, bool* newStyle) {
-  std::string content;
-  if (!LocateFile(path, inf)) return false;
-  if (!ReadWholeFile(inf->linuxPath, &content)) return FailWith(ERROR_ACCESS_DENIED);
-  *newStyle = ReadInfText(content, catalog) == 0;
-  return true;
-}
-
-}  // namespace
-}  // namespace sim
 
 // Only a full path is simulated (INFINFO_INF_NAME_IS_ABSOLUTE). The version data that
 // Windows returns is opaque to callers: here it holds the INF's full path.
