@@ -49,10 +49,7 @@ struct GUID {
   uint8_t Data4[8];
 };
 
-struct FILETIME {
-  DWORD dwLowDateTime;
-  DWORD dwHighDateTime;
-};
+struct FILETIME;
 using PFILETIME = FILETIME*;
 
 struct SECURITY_ATTRIBUTES;

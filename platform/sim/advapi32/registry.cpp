@@ -94,6 +94,15 @@ LSTATUS CheckSubkeyPath(const char* subKey) {
   return ERROR_SUCCESS;
 }
 
+// The key below which RegOpenKeyExA and RegCreateKeyExA act, whatever the rights of its
+// handle, as Windows ignores them there; the result is cleared once the handle is known.
+LSTATUS ResolveParent(HKEY key, const char* subKey, PHKEY result, const KeyHandle** parent) {
+  *parent = FindKeyHandle(key);
+  if (*parent == nullptr) return ERROR_INVALID_HANDLE;
+  *result = nullptr;
+  return (*parent)->key->deleted ? static_cast<LSTATUS>(ERROR_KEY_DELETED) : CheckSubkeyPath(subKey);
+}
+
 bool IsStringType(DWORD type) {
   return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ;
 }
@@ -173,12 +182,9 @@ LSTATUS WINAPI RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD options, REGSAM sam,
   SIM_CALL(RegOpenKeyExA, KeyDetail(key, subKey), (sam & KEY_WOW64_32KEY) != 0 ? " (32-bit view)" : "");
   // Windows passes the options to the kernel, which refuses any but the link option.
   if (result == nullptr || (options & ~REG_OPTION_OPEN_LINK) != 0) return ERROR_INVALID_PARAMETER;
-  const KeyHandle* parent = FindKeyHandle(key);
-  if (parent == nullptr) return ERROR_INVALID_HANDLE;
-  *result = nullptr;
-  if (parent->key->deleted) return ERROR_KEY_DELETED;
-  const LSTATUS pathStatus = CheckSubkeyPath(subKey);
-  if (pathStatus != ERROR_SUCCESS) return pathStatus;
+  const KeyHandle* parent = nullptr;
+  const LSTATUS status = ResolveParent(key, subKey, result, &parent);
+  if (status != ERROR_SUCCESS) return status;
   std::shared_ptr<sim::RegKey> target = FindKeyInView(*parent, subKey, sam);
   if (target == nullptr) return ERROR_FILE_NOT_FOUND;
   *result = OpenKeyHandle(std::move(target), JoinPath(parent->path, subKey), sam);
@@ -191,13 +197,9 @@ LSTATUS WINAPI RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD reserved, LPSTR /*
   SIM_CALL(RegCreateKeyExA, KeyDetail(key, subKey));
   if (result == nullptr) return ERROR_BADKEY;
   if (reserved != 0) return ERROR_INVALID_PARAMETER;
-  const KeyHandle* parent = FindKeyHandle(key);
-  if (parent == nullptr) return ERROR_INVALID_HANDLE;
-  *result = nullptr;
-  // Windows ignores the rights of the parent handle here.
-  if (parent->key->deleted) return ERROR_KEY_DELETED;
-  const LSTATUS pathStatus = CheckSubkeyPath(subKey);
-  if (pathStatus != ERROR_SUCCESS) return pathStatus;
+  const KeyHandle* parent = nullptr;
+  const LSTATUS status = ResolveParent(key, subKey, result, &parent);
+  if (status != ERROR_SUCCESS) return status;
   std::shared_ptr<sim::RegKey> target = sim::CreateKeyPath(parent->key, subKey != nullptr ? subKey : "");
   *result = OpenKeyHandle(std::move(target), JoinPath(parent->path, subKey), sam);
   return ERROR_SUCCESS;
@@ -210,7 +212,6 @@ LSTATUS WINAPI RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD reserved, LP
   const KeyHandle* handle = nullptr;
   const LSTATUS status = ResolveKeyWithRights(key, kKeyQueryValue, &handle);
   if (status != ERROR_SUCCESS) return status;
-  if (data == nullptr && dataSize != nullptr) *dataSize = 0;
   const sim::RegValue* value = sim::FindValue(*handle->key, valueName != nullptr ? valueName : "");
   return value != nullptr ? ReadValue(*value, type, data, dataSize) : ERROR_FILE_NOT_FOUND;
 }

@@ -30,11 +30,8 @@ bool Locate(LPCSTR path, Target* target) {
   if (path == nullptr) return FailWith(ERROR_INVALID_PARAMETER);
   DWORD error = 0;
   if (!MapWindowsPath(path, &target->path, &error)) return FailWith(error);
-  if (::stat(target->path.linuxPath.c_str(), &target->info) != 0) {
-    target->kind = Kind::kMissing;
-  } else {
-    target->kind = S_ISDIR(target->info.st_mode) ? Kind::kFolder : Kind::kFile;
-  }
+  const bool exists = ::stat(target->path.linuxPath.c_str(), &target->info) == 0;
+  target->kind = !exists ? Kind::kMissing : S_ISDIR(target->info.st_mode) ? Kind::kFolder : Kind::kFile;
   return true;
 }
 

@@ -180,7 +180,6 @@ BOOL ReportStoredPath(const std::string& windowsPath, PSTR destination, DWORD de
                       PDWORD requiredSize, PSTR* fileNameComponent) {
   const DWORD needed = static_cast<DWORD>(windowsPath.size() + 1);
   if (requiredSize != nullptr) *requiredSize = needed;
-  if (destination == nullptr) return TRUE;
   if (destinationSize < needed) return FailWith(ERROR_INSUFFICIENT_BUFFER);
   std::memcpy(destination, windowsPath.c_str(), needed);
   if (fileNameComponent != nullptr) *fileNameComponent = destination + windowsPath.rfind('\\') + 1;
@@ -372,7 +371,6 @@ BOOL WINAPI SetupGetInfInformationA(const void* infSpec, DWORD searchControl,
   const DWORD needed =
       static_cast<DWORD>(offsetof(SP_INF_INFORMATION, VersionData) + inf.windowsPath.size() + 1);
   if (requiredSize != nullptr) *requiredSize = needed;
-  if (returnBuffer == nullptr) return TRUE;
   if (returnBufferSize < needed) return sim::FailWith(ERROR_INSUFFICIENT_BUFFER);
   returnBuffer->InfStyle = style;
   returnBuffer->InfCount = 1;

@@ -23,7 +23,6 @@ constexpr StringEntry kStringTable[] = {
 
 int WINAPI LoadStringA(HINSTANCE /*instance*/, UINT id, LPSTR buffer, int bufferMax) {
   SIM_CALL(LoadStringA, id);
-  if (buffer == nullptr || bufferMax <= 0) return 0;
   // Resources hold strings in blocks of 16; an id whose block is missing fails to load
   // with an error, while a gap in a present block just reads as empty.
   bool blockExists = false;
