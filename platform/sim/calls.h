@@ -84,10 +84,8 @@ inline constexpr SimulatedCall kCalls[] = {
 };
 // clang-format on
 
-constexpr size_t RowOf(std::string_view name) {
-  size_t row = 0;
-  while (row < std::size(kCalls) && kCalls[row].name != name) ++row;
-  return row;
+constexpr size_t RowOf(std::string_view name, size_t row = 0) {
+  return row == std::size(kCalls) || kCalls[row].name == name ? row : RowOf(name, row + 1);
 }
 
 // One part of a detail: text, or a number. Parts convert from what the calls name.

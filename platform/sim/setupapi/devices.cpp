@@ -83,8 +83,7 @@ DeviceElement* ElementOrFail(HDEVINFO handle, const SP_DEVINFO_DATA* data) {
   if (data == nullptr || data->cbSize != sizeof(SP_DEVINFO_DATA))
     return FailWith<DeviceElement*>(ERROR_INVALID_USER_BUFFER);
   DeviceElement* element = FindElement(*set, data);
-  if (element == nullptr) SetLastError(ERROR_INVALID_PARAMETER);
-  return element;
+  return element != nullptr ? element : FailWith<DeviceElement*>(ERROR_INVALID_PARAMETER);
 }
 
 std::string InstanceIdOf(HDEVINFO handle, const SP_DEVINFO_DATA* data) {
