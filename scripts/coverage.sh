@@ -20,7 +20,8 @@ logic=(--filter 'app/' --filter 'devices/' --filter 'install/' --filter 'cleanup
 gcovr -r . "$build" "${logic[@]}" --exclude-throw-branches --exclude-unreachable-branches
 gcovr -r . "$build" "${logic[@]}" --exclude-throw-branches --exclude-unreachable-branches --branches
 
-gcovr -r . "$build" --filter 'platform/sim/' --exclude-throw-branches --exclude-unreachable-branches --branches
+gcovr -r . "$build" --filter 'platform/sim/' --exclude-throw-branches --exclude-unreachable-branches \
+  --branches
 
 # Templates in headers are left out: gcov counts each instantiation of each translation unit apart.
 gcovr -r . "$build" --filter 'platform/sim/.*\.cpp' --json "$build/sim-coverage.json" >/dev/null
