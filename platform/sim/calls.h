@@ -30,8 +30,8 @@ struct SimulatedCall {
   DWORD usualError;  // what a fault that names no error reports
 };
 
-// One row per call; a call without one does not compile. GetLastError, SetLastError,
-// GetCurrentProcess, GetCommandLineA and IsDBCSLeadByte cannot fail and are not counted.
+// One row per call; a call without one does not compile. GetLastError, GetCurrentProcess,
+// GetCommandLineA and IsDBCSLeadByte cannot fail and are not counted.
 // clang-format off
 inline constexpr SimulatedCall kCalls[] = {
     // name                                   detail           failed    usual error

@@ -177,7 +177,6 @@ constexpr DWORD SERVICE_ALL_ACCESS = 0xF01FF;
 
 // KERNEL32
 DWORD WINAPI GetLastError();
-void WINAPI SetLastError(DWORD error);
 HMODULE WINAPI GetModuleHandleA(LPCSTR moduleName);
 using FARPROC = INT_PTR(WINAPI*)();
 FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR procName);

@@ -48,10 +48,6 @@ DWORD WINAPI GetLastError() {
   return TheMachine().lastError;
 }
 
-void WINAPI SetLastError(DWORD error) {
-  TheMachine().lastError = error;
-}
-
 HMODULE WINAPI GetModuleHandleA(LPCSTR moduleName) {
   SIM_CALL(GetModuleHandleA, moduleName);
   if (moduleName == nullptr) return ProgramModule();
@@ -96,7 +92,7 @@ DWORD WINAPI GetModuleFileNameA(HMODULE /*module*/, LPSTR fileName, DWORD size) 
   }
   std::memcpy(fileName, image.data(), size - 1);
   fileName[size - 1] = '\0';
-  SetLastError(ERROR_INSUFFICIENT_BUFFER);
+  TheMachine().lastError = ERROR_INSUFFICIENT_BUFFER;
   return size;
 }
 

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "platform/sim/calls.h"
+#include "platform/sim/machine.h"
 #include "resources/string_ids.h"
 
 namespace {
@@ -31,7 +32,7 @@ int WINAPI LoadStringA(HINSTANCE /*instance*/, UINT id, LPSTR buffer, int buffer
     blockExists = blockExists || entry.id >> 4 == id >> 4;
     if (entry.id == id && text == nullptr) text = entry.text;
   }
-  if (!blockExists) SetLastError(ERROR_RESOURCE_NAME_NOT_FOUND);
+  if (!blockExists) sim::TheMachine().lastError = ERROR_RESOURCE_NAME_NOT_FOUND;
   const size_t length = text == nullptr ? 0 : std::strlen(text);
   const size_t copied = length < static_cast<size_t>(bufferMax) ? length : static_cast<size_t>(bufferMax) - 1;
   if (copied > 0) std::memcpy(buffer, text, copied);
