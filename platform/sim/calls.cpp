@@ -2,10 +2,13 @@
 
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <functional>
 #include <vector>
+
+#include "platform/sim/machine.h"
 
 namespace sim {
 namespace {
@@ -23,8 +26,7 @@ struct CallHook {
 };
 
 struct CallState {
-  std::vector<CallRecord> log;
-  uint32_t count = 0;
+  std::vector<CallRecord> log;  // its size is the number of the last call
   std::vector<NamedFault> namedFaults;
   std::vector<std::pair<uint32_t, Fault>> numberedFaults;
   std::vector<CallHook> hooks;
@@ -47,8 +49,8 @@ uint32_t OccurrencesSoFar(const char* name) {
 
 const Fault* EnterCall(const char* name, const std::string& detail) {
   CallState& calls = Calls();
-  const uint32_t number = ++calls.count;
   calls.log.push_back({name, detail});
+  const uint32_t number = static_cast<uint32_t>(calls.log.size());
   if (calls.crashAt != 0 && number == calls.crashAt) {
     SaveMachine();
     WriteCallLogIfAsked();
@@ -72,14 +74,38 @@ const Fault* EnterCall(const char* name, const std::string& detail) {
   return nullptr;
 }
 
+std::string FormDetail(const char* format, std::initializer_list<Part> parts) {
+  std::string detail;
+  const Part* part = parts.begin();
+  for (const char* at = format; *at != '\0'; ++at) {
+    if (*at != '%') {
+      detail += *at;
+    } else if (*++at == 's') {
+      detail += (part++)->text;
+    } else {
+      char number[16];
+      (void)std::snprintf(number, sizeof number, *at == 'x' ? "%x" : "%u", (part++)->number);
+      detail += number;
+    }
+  }
+  return detail;
+}
+
+int64_t FaultedResult(const SimulatedCall& call, const Fault& fault) {
+  if (fault.useResult) return fault.result;
+  const DWORD error = fault.error != 0 ? fault.error : call.usualError;
+  if (call.failed == kError) return error;
+  TheMachine().lastError = error;
+  return call.failed == kAllOnes ? -1 : 0;
+}
+
 const std::vector<CallRecord>& CallLog() {
   return Calls().log;
 }
 void ResetCalls() {
-  CallState& calls = Calls();
-  calls.log.clear();
-  calls.count = 0;
-  ClearFaults();
+  const std::string logFile = Calls().logFile;  // the process's, set once at its start
+  Calls() = CallState();
+  Calls().logFile = logFile;
 }
 
 void FailCallOn(const std::string& name, const std::string& detailPart, Fault fault) {
@@ -90,25 +116,13 @@ void FailCallNumber(uint32_t k, Fault fault) {
   Calls().numberedFaults.emplace_back(k, fault);
 }
 
-void CrashAtCallNumber(uint32_t k) {
-  Calls().crashAt = k;
-}
-
 void BeforeCall(const std::string& name, uint32_t occurrence, std::function<void()> action) {
   Calls().hooks.push_back({name, occurrence, std::move(action)});
 }
 
-void ClearFaults() {
-  CallState& calls = Calls();
-  calls.namedFaults.clear();
-  calls.numberedFaults.clear();
-  calls.hooks.clear();
-  calls.crashAt = 0;
-}
-
 void ApplyEnvironmentSettings() {
   if (const char* crashAt = std::getenv("QNETPREP_CRASH_AT")) {
-    CrashAtCallNumber(static_cast<uint32_t>(std::strtoul(crashAt, nullptr, 10)));
+    Calls().crashAt = static_cast<uint32_t>(std::strtoul(crashAt, nullptr, 10));
   }
   if (const char* logFile = std::getenv("QNETPREP_CALL_LOG")) Calls().logFile = logFile;
 }

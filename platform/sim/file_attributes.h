@@ -3,7 +3,6 @@
 // text file in the machine folder.
 #pragma once
 
-#include <map>
 #include <string>
 
 #include "platform/sim/win32_api.h"
@@ -17,12 +16,5 @@ constexpr DWORD kKeptAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDE
 DWORD StoredAttributes(const std::string& linuxPath);
 // Keeps the kept bits of `attributes` for the file; 0 forgets the file.
 void StoreAttributes(const std::string& linuxPath, DWORD attributes);
-
-// The file's text: one line per file, "<hexadecimal bits> <path>", the path relative
-// to the machine folder when it lies inside it (so the folder can be moved).
-std::string FormatAttributesFile(const std::map<std::string, DWORD>& attributes,
-                                 const std::string& machineFolder);
-bool ParseAttributesFile(const std::string& text, const std::string& machineFolder,
-                         std::map<std::string, DWORD>* attributes, std::string* error);
 
 }  // namespace sim

@@ -10,22 +10,14 @@
 
 namespace sim {
 
-class HandleTableBase {
- public:
-  HandleTableBase(const HandleTableBase&) = delete;
-  HandleTableBase& operator=(const HandleTableBase&) = delete;
-  virtual void Clear() = 0;
-
- protected:
-  HandleTableBase();  // registers the table for ClearHandleTables
-  ~HandleTableBase() = default;
-};
-
-// Closes the handles of every table; OpenMachine calls it.
-void ClearHandleTables();
+// Counts the machines opened: a table forgets the handles it gave out on an earlier one.
+inline uint64_t& MachineGeneration() {
+  static uint64_t generation = 0;
+  return generation;
+}
 
 template <typename Handle, typename Object>
-class HandleTable final : public HandleTableBase {
+class HandleTable {
  public:
   // Each kind counts from its own first value, so a handle of one kind is unknown to another.
   explicit HandleTable(uintptr_t first) : next_(first) {}
@@ -33,20 +25,26 @@ class HandleTable final : public HandleTableBase {
   Handle Add(Object object) {
     const uintptr_t value = next_;
     next_ += 4;
-    open_.emplace(value, std::move(object));
+    Open().emplace(value, std::move(object));
     return reinterpret_cast<Handle>(value);
   }
   Object* Find(Handle handle) {
-    const auto found = open_.find(reinterpret_cast<uintptr_t>(handle));
+    const auto found = Open().find(reinterpret_cast<uintptr_t>(handle));
     return found == open_.end() ? nullptr : &found->second;
   }
-  bool Close(Handle handle) { return open_.erase(reinterpret_cast<uintptr_t>(handle)) == 1; }
-  int Count() const { return static_cast<int>(open_.size()); }
-  void Clear() override { open_.clear(); }
+  bool Close(Handle handle) { return Open().erase(reinterpret_cast<uintptr_t>(handle)) == 1; }
+  int Count() { return static_cast<int>(Open().size()); }
 
  private:
+  std::map<uintptr_t, Object>& Open() {
+    if (generation_ != MachineGeneration()) open_.clear();
+    generation_ = MachineGeneration();
+    return open_;
+  }
+
   std::map<uintptr_t, Object> open_;
   uintptr_t next_;
+  uint64_t generation_ = MachineGeneration();
 };
 
 }  // namespace sim

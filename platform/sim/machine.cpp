@@ -37,19 +37,18 @@ constexpr const char* kSystemKeys[] = {"SOFTWARE\\Microsoft\\Windows\\CurrentVer
   std::exit(2);
 }
 
-// Reads the whole file; false when it does not exist. Any other failure stops.
-bool ReadWholeFile(const std::string& path, std::string* text) {
+// Reads a file of the machine's own with `parse(text, &why)`; false when it does not exist.
+// Any other failure stops.
+template <typename Parse>
+bool LoadMachineFile(const std::string& path, Parse parse) {
   struct stat info;
   if (::stat(path.c_str(), &info) != 0) {
     if (errno == ENOENT) return false;
     StopOnDamagedMachine(path, std::strerror(errno));
   }
-  std::ifstream in(path, std::ios::binary);
-  if (!in) StopOnDamagedMachine(path, "cannot open it");
-  std::ostringstream content;
-  content << in.rdbuf();
-  if (in.bad()) StopOnDamagedMachine(path, "read error");
-  *text = content.str();
+  std::string text;
+  std::string why = "cannot read it";
+  if (!ReadWholeFile(path, &text) || !parse(text, &why)) StopOnDamagedMachine(path, why);
   return true;
 }
 
@@ -80,7 +79,70 @@ bool WriteFileAtomically(const std::string& path, const std::string& text) {
   return true;
 }
 
+// The attributes file's text: one line per file, "<hexadecimal bits> <path>", the path
+// relative to the machine folder when it lies inside it (so the folder can be moved).
+std::string FormatAttributesFile(const std::map<std::string, DWORD>& attributes,
+                                 const std::string& machineFolder) {
+  std::string text;
+  const std::string inside = machineFolder + "/";
+  for (const auto& [path, bits] : attributes) {
+    char hex[16];
+    std::snprintf(hex, sizeof hex, "0x%x ", static_cast<unsigned>(bits));
+    text += hex;
+    text += path.compare(0, inside.size(), inside) == 0 ? path.substr(inside.size()) : path;
+    text += '\n';
+  }
+  return text;
+}
+
+bool ParseAttributesFile(const std::string& text, const std::string& machineFolder,
+                         std::map<std::string, DWORD>* attributes, std::string* error) {
+  std::istringstream lines(text);
+  std::string line;
+  int number = 0;
+  while (std::getline(lines, line)) {
+    ++number;
+    if (line.empty()) continue;
+    const size_t space = line.find(' ');
+    char* end = nullptr;
+    const unsigned long bits = std::strtoul(line.c_str(), &end, 16);
+    if (space == std::string::npos || space + 1 == line.size() || end != line.c_str() + space ||
+        (bits & ~static_cast<unsigned long>(kKeptAttributes)) != 0) {
+      *error = "line " + std::to_string(number) + " is not \"<bits> <path>\": " + line;
+      return false;
+    }
+    const std::string path = line.substr(space + 1);
+    const std::string linuxPath = path[0] == '/' ? path : machineFolder + "/" + path;
+    if (bits != 0) (*attributes)[linuxPath] = static_cast<DWORD>(bits);
+  }
+  return true;
+}
+
 }  // namespace
+
+bool ReadWholeFile(const std::string& linuxPath, std::string* text) {
+  std::ifstream in(linuxPath, std::ios::binary);
+  if (!in) return false;
+  std::ostringstream content;
+  content << in.rdbuf();
+  *text = content.str();
+  return !in.bad();
+}
+
+DWORD StoredAttributes(const std::string& linuxPath) {
+  const auto& attributes = TheMachine().fileAttributes;
+  const auto found = attributes.find(linuxPath);
+  return found == attributes.end() ? 0 : found->second;
+}
+
+void StoreAttributes(const std::string& linuxPath, DWORD attributes) {
+  const DWORD kept = attributes & kKeptAttributes;
+  if (kept == 0) {
+    TheMachine().fileAttributes.erase(linuxPath);
+  } else {
+    TheMachine().fileAttributes[linuxPath] = kept;
+  }
+}
 
 Machine& TheMachine() {
   static Machine machine;
@@ -97,38 +159,28 @@ void OpenMachine(const std::string& folder, const std::string& linuxCurrentDirec
   const std::string absolute = fs::canonical(folder, error).string();
   if (error) StopOnDamagedMachine(folder, error.message());
 
-  ClearHandleTables();
+  ++MachineGeneration();  // closes every handle of the machine before
   Machine& machine = TheMachine();
   machine = Machine();
   machine.folder = absolute;
   machine.localMachine = std::make_shared<RegKey>();
   machine.localMachine->name = kLocalMachineRoot;
 
-  std::string text;
-  const std::string registryFile = absolute + "/" + kRegistryFileName;
-  if (ReadWholeFile(registryFile, &text)) {
-    std::string why;
-    if (!ParseRegistryFile(text, *machine.localMachine, kLocalMachineRoot, &why)) {
-      StopOnDamagedMachine(registryFile, why);
-    }
-  } else {
+  const bool registryRead =
+      LoadMachineFile(absolute + "/" + kRegistryFileName, [&](const std::string& text, std::string* why) {
+        return ParseRegistryFile(text, *machine.localMachine, kLocalMachineRoot, why);
+      });
+  if (!registryRead) {
     for (const char* key : kSystemKeys) CreateKeyPath(machine.localMachine, key);
   }
-
-  const std::string attributesFile = absolute + "/" + kAttributesFileName;
-  if (ReadWholeFile(attributesFile, &text)) {
-    std::string why;
-    if (!ParseAttributesFile(text, absolute, &machine.fileAttributes, &why)) {
-      StopOnDamagedMachine(attributesFile, why);
-    }
-  }
+  LoadMachineFile(absolute + "/" + kAttributesFileName, [&](const std::string& text, std::string* why) {
+    return ParseAttributesFile(text, absolute, &machine.fileAttributes, why);
+  });
 
   ClearSecurity();
-  const std::string securityFile = absolute + "/" + kSecurityFileName;
-  if (ReadWholeFile(securityFile, &text)) {
-    std::string why;
-    if (!ParseSecurityFile(text, absolute, &why)) StopOnDamagedMachine(securityFile, why);
-  }
+  LoadMachineFile(absolute + "/" + kSecurityFileName, [&](const std::string& text, std::string* why) {
+    return ParseSecurityFile(text, absolute, why);
+  });
 
   machine.currentDirectory = MapLinuxPath(linuxCurrentDirectory);
   ResetSetup(machine.currentDirectory);

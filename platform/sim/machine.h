@@ -21,8 +21,20 @@ struct Machine {
 
 Machine& TheMachine();
 
+// Sets the last error and returns what the call returns when it fails: FALSE, 0, nullptr.
+template <typename Result = BOOL>
+Result FailWith(DWORD error) {
+  TheMachine().lastError = error;
+  return Result{};
+}
+
+// The whole of a Linux file; false when it cannot be read.
+bool ReadWholeFile(const std::string& linuxPath, std::string* text);
+
 // The module handle of the running program, as GetModuleHandleA(nullptr) returns it.
-HMODULE ProgramModule();
+inline HMODULE ProgramModule() {
+  return reinterpret_cast<HMODULE>(static_cast<ULONG_PTR>(0x400000));
+}
 
 // Registry paths of the simulated device tree and service list (below HKLM).
 constexpr const char* kEnumKeyPath = "SYSTEM\\CurrentControlSet\\Enum";

@@ -1,11 +1,9 @@
-// KERNEL32 calls about the running process, over the machine's setup.
 #include "platform/sim/machine_setup.h"
 
 #include <cctype>
 #include <cstdlib>
 #include <cstring>
 
-#include "platform/sim/calls.h"
 #include "platform/sim/machine.h"
 #include "platform/sim/registry_tree.h"
 
@@ -46,42 +44,14 @@ DWORD NetworkDriveError(char drive) {
 
 }  // namespace sim
 
-// Windows' rule since Vista: a path that does not fit is cut short with its NUL, and
-// the call returns the buffer's size.
-DWORD WINAPI GetModuleFileNameA(HMODULE module, LPSTR fileName, DWORD size) {
-  DWORD faulted = 0;
-  if (sim::Intercept("GetModuleFileNameA", std::string(), 0, ERROR_ACCESS_DENIED, &faulted)) return faulted;
-  if (module != nullptr && module != sim::ProgramModule()) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return 0;
-  }
-  const std::string& image = sim::TheSetup().programImage;
-  if (fileName == nullptr || size == 0) {
-    SetLastError(ERROR_INSUFFICIENT_BUFFER);
-    return size;
-  }
-  if (image.size() < size) {
-    std::memcpy(fileName, image.c_str(), image.size() + 1);
-    return static_cast<DWORD>(image.size());
-  }
-  std::memcpy(fileName, image.data(), size - 1);
-  fileName[size - 1] = '\0';
-  SetLastError(ERROR_INSUFFICIENT_BUFFER);
-  return size;
-}
-
-// The pseudo handle of the process itself: not a call that can fail, so not counted.
-HANDLE WINAPI GetCurrentProcess() {
-  return reinterpret_cast<HANDLE>(~static_cast<ULONG_PTR>(0));
-}
-
-BOOL WINAPI IsWow64Process(HANDLE process, PBOOL wow64Process) {
-  BOOL faulted = FALSE;
-  if (sim::Intercept("IsWow64Process", std::string(), FALSE, ERROR_ACCESS_DENIED, &faulted)) return faulted;
-  if (process != GetCurrentProcess() || wow64Process == nullptr) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return FALSE;
-  }
-  *wow64Process = sim::TheSetup().underWow64 ? TRUE : FALSE;
-  return TRUE;
+// Like Windows, the machine tells what it is in its environment settings: "x86" there
+// is 32-bit Windows, anything else (or nothing) 64-bit Windows.
+bool RegistryHasSeparate32BitView() {
+  const std::shared_ptr<sim::RegKey> environment = sim::FindKeyPath(
+      sim::TheMachine().localMachine, "SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment");
+  const sim::RegValue* architecture =
+      environment != nullptr ? sim::FindValue(*environment, "PROCESSOR_ARCHITECTURE") : nullptr;
+  if (architecture == nullptr) return true;
+  const std::string text(architecture->data.begin(), architecture->data.end());
+  return !sim::NamesEqual(text.c_str(), "x86");
 }

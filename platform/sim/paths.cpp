@@ -24,21 +24,6 @@ bool IsInvalidNameCharacter(char c) {
   return static_cast<unsigned char>(c) < 32 || std::strchr("<>:\"|?*", c) != nullptr;
 }
 
-bool EqualIgnoringCase(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i]))) {
-      return false;
-    }
-  }
-  return true;
-}
-
-bool Exists(const std::string& linuxPath) {
-  struct stat info;
-  return ::stat(linuxPath.c_str(), &info) == 0;
-}
-
 bool IsFolder(const std::string& linuxPath) {
   struct stat info;
   return ::stat(linuxPath.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
@@ -52,14 +37,15 @@ std::string JoinLinux(const std::string& folder, const std::string& name) {
 // written, else the first entry (in byte order, so the choice is stable) that differs
 // only in case; empty when there is none.
 std::string FindEntryIgnoringCase(const std::string& folder, const std::string& name) {
-  if (Exists(JoinLinux(folder, name))) return name;
+  struct stat info;
+  if (::stat(JoinLinux(folder, name).c_str(), &info) == 0) return name;
   DIR* dir = ::opendir(folder.c_str());
   if (dir == nullptr) return std::string();
   std::string best;
   while (const dirent* entry = ::readdir(dir)) {
     const std::string candidate = entry->d_name;
     if (candidate == "." || candidate == "..") continue;
-    if (EqualIgnoringCase(candidate, name) && (best.empty() || candidate < best)) best = candidate;
+    if (NamesEqual(candidate, name) && (best.empty() || candidate < best)) best = candidate;
   }
   ::closedir(dir);
   return best;
@@ -208,7 +194,7 @@ std::string MapLinuxPath(const std::string& linuxPath) {
       path[folder.size()] == '/') {
     const std::string rest = path.substr(folder.size() + 1);  // "drive_c/pkg"
     const char letter = static_cast<char>(std::tolower(static_cast<unsigned char>(rest[6])));
-    if (EqualIgnoringCase(rest.substr(0, 6), "drive_") && std::isalpha(static_cast<unsigned char>(letter)) &&
+    if (NamesEqual(rest.substr(0, 6), "drive_") && std::isalpha(static_cast<unsigned char>(letter)) &&
         letter != 'z' && (rest.size() == 7 || rest[7] == '/')) {
       std::string windowsPath{static_cast<char>(std::toupper(letter)), ':', '\\'};
       for (size_t i = 8; i < rest.size(); ++i) windowsPath += rest[i] == '/' ? '\\' : rest[i];

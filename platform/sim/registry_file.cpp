@@ -4,6 +4,8 @@
 // (printable ASCII and exactly one terminating NUL); every other value is written as
 // bytes with its type, so that data lengths, missing terminators and stray bytes
 // survive. Key names holding a line break cannot be written in this format.
+#include <algorithm>
+#include <charconv>
 #include <cstdio>
 #include <cstring>
 
@@ -15,27 +17,17 @@ namespace {
 
 // regedit starts a new line once a hex list passes this column.
 constexpr size_t kHexWrapColumn = 76;
+// Quoted text escapes these characters, each as a backslash and the letter in its place.
+constexpr std::string_view kEscaped = "\\\"\n\r";
+constexpr std::string_view kEscapeLetters = "\\\"nr";
 
 // ---------------------------------------------------------------- writing
 
 void AppendEscaped(std::string& out, std::string_view text) {
   for (const char c : text) {
-    switch (c) {
-      case '\\':
-        out += "\\\\";
-        break;
-      case '"':
-        out += "\\\"";
-        break;
-      case '\n':
-        out += "\\n";
-        break;
-      case '\r':
-        out += "\\r";
-        break;
-      default:
-        out += c;
-    }
+    const size_t escape = kEscaped.find(c);
+    if (escape != std::string_view::npos) out += '\\';
+    out += escape != std::string_view::npos ? kEscapeLetters[escape] : c;
   }
 }
 
@@ -111,25 +103,17 @@ void AppendKey(std::string& out, const RegKey& key, const std::string& path) {
 
 // ---------------------------------------------------------------- reading
 
-struct Line {
-  std::string_view text;
-  size_t number;  // 1-based, for messages
-};
-
-std::vector<Line> SplitLines(std::string_view text) {
-  std::vector<Line> lines;
-  size_t start = 0;
-  size_t number = 1;
-  while (start <= text.size()) {
-    size_t end = text.find('\n', start);
-    if (end == std::string_view::npos) end = text.size();
-    std::string_view line = text.substr(start, end - start);
+// The lines of the text without their line ends; a line's number is its index plus one.
+std::vector<std::string_view> SplitLines(std::string_view text) {
+  std::vector<std::string_view> lines;
+  while (true) {
+    const size_t end = std::min(text.find('\n'), text.size());
+    std::string_view line = text.substr(0, end);
     if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-    lines.push_back({line, number++});
-    if (end == text.size()) break;
-    start = end + 1;
+    lines.push_back(line);
+    if (end == text.size()) return lines;
+    text.remove_prefix(end + 1);
   }
-  return lines;
 }
 
 bool IsBlank(char c) {
@@ -150,24 +134,12 @@ bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
   return text.size() >= prefix.size() && NamesEqual(text.substr(0, prefix.size()), prefix);
 }
 
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
 // 1 to 8 hexadecimal digits, the whole of `text`.
 bool ParseHexNumber(std::string_view text, uint32_t* number) {
+  const char* end = text.data() + text.size();
   if (text.empty() || text.size() > 8) return false;
-  uint32_t result = 0;
-  for (const char c : text) {
-    const int digit = HexDigit(c);
-    if (digit < 0) return false;
-    result = result << 4 | static_cast<uint32_t>(digit);
-  }
-  *number = result;
-  return true;
+  const std::from_chars_result parsed = std::from_chars(text.data(), end, *number, 16);
+  return parsed.ec == std::errc() && parsed.ptr == end;
 }
 
 // Reads a quoted string starting at text[*pos] == '"'; leaves *pos after the closing quote.
@@ -177,23 +149,12 @@ bool ParseQuoted(std::string_view text, size_t* pos, std::string* result, std::s
   while (i < text.size() && text[i] != '"') {
     if (text[i] == '\\') {
       if (i + 1 >= text.size()) break;
-      switch (text[i + 1]) {
-        case '\\':
-          *result += '\\';
-          break;
-        case '"':
-          *result += '"';
-          break;
-        case 'n':
-          *result += '\n';
-          break;
-        case 'r':
-          *result += '\r';
-          break;
-        default:
-          *why = std::string("unknown escape \\") + text[i + 1];
-          return false;
+      const size_t escape = kEscapeLetters.find(text[i + 1]);
+      if (escape == std::string_view::npos) {
+        *why = std::string("unknown escape \\") + text[i + 1];
+        return false;
       }
+      *result += kEscaped[escape];
       i += 2;
     } else {
       *result += text[i++];
@@ -228,7 +189,7 @@ bool ParseHexList(std::string_view text, std::vector<uint8_t>* bytes, std::strin
 }
 
 struct Parser {
-  const std::vector<Line>& lines;
+  const std::vector<std::string_view>& lines;
   size_t index = 0;  // the line being read
   RegKey& root;
   const std::string& rootPath;
@@ -241,10 +202,10 @@ struct Parser {
     return false;
   }
 
-  bool ParseSection(const Line& line, std::string_view text) {
+  bool ParseSection(size_t lineNumber, std::string_view text) {
     const size_t close = text.rfind(']');
     if (close == std::string_view::npos || !TrimLeft(text.substr(close + 1)).empty()) {
-      return Fail(line.number, "key line without a closing ]");
+      return Fail(lineNumber, "key line without a closing ]");
     }
     const std::string_view path = text.substr(1, close - 1);
     inSection = true;
@@ -262,7 +223,7 @@ struct Parser {
     while (true) {
       const size_t slash = rest.find('\\');
       const std::string_view level = rest.substr(0, slash);
-      if (level.empty()) return Fail(line.number, "empty key name in path");
+      if (level.empty()) return Fail(lineNumber, "empty key name in path");
       key = CreateSubkey(*key, level).get();
       if (slash == std::string_view::npos) break;
       rest = rest.substr(slash + 1);
@@ -272,29 +233,29 @@ struct Parser {
   }
 
   // The data of a hex list that may continue on the next lines with a trailing backslash.
-  bool CollectHexText(const Line& first, std::string_view text, std::string* all) {
+  bool CollectHexText(size_t first, std::string_view text, std::string* all) {
     *all = std::string(text);
     while (true) {
       const std::string_view trimmed = TrimRight(*all);
       if (trimmed.empty() || trimmed.back() != '\\') return true;
       all->resize(trimmed.size() - 1);
-      if (index + 1 >= lines.size()) return Fail(first.number, "hex list continues past the end of the file");
+      if (index + 1 >= lines.size()) return Fail(first, "hex list continues past the end of the file");
       ++index;
-      *all += TrimLeft(lines[index].text);
+      *all += TrimLeft(lines[index]);
     }
   }
 
-  bool ParseValue(const Line& line, std::string_view text) {
-    if (!inSection) return Fail(line.number, "value outside any key");
+  bool ParseValue(size_t lineNumber, std::string_view text) {
+    if (!inSection) return Fail(lineNumber, "value outside any key");
     std::string name;
     size_t pos = 0;
     if (text[0] == '@') {
       pos = 1;
     } else if (!ParseQuoted(text, &pos, &name, &why)) {
-      return Fail(line.number, why);
+      return Fail(lineNumber, why);
     }
     std::string_view rest = TrimLeft(text.substr(pos));
-    if (rest.empty() || rest[0] != '=') return Fail(line.number, "expected = after the value name");
+    if (rest.empty() || rest[0] != '=') return Fail(lineNumber, "expected = after the value name");
     rest = TrimLeft(rest.substr(1));
 
     uint32_t type = REG_SZ;
@@ -302,13 +263,13 @@ struct Parser {
     if (!rest.empty() && rest[0] == '"') {
       std::string textData;
       size_t end = 0;
-      if (!ParseQuoted(rest, &end, &textData, &why)) return Fail(line.number, why);
-      if (!TrimLeft(rest.substr(end)).empty()) return Fail(line.number, "text after the closing quote");
+      if (!ParseQuoted(rest, &end, &textData, &why)) return Fail(lineNumber, why);
+      if (!TrimLeft(rest.substr(end)).empty()) return Fail(lineNumber, "text after the closing quote");
       data.assign(textData.begin(), textData.end());
       data.push_back(0);
     } else if (StartsWithNoCase(rest, "dword:")) {
       uint32_t number = 0;
-      if (!ParseHexNumber(TrimRight(rest.substr(6)), &number)) return Fail(line.number, "bad dword");
+      if (!ParseHexNumber(TrimRight(rest.substr(6)), &number)) return Fail(lineNumber, "bad dword");
       type = REG_DWORD;
       data = {static_cast<uint8_t>(number), static_cast<uint8_t>(number >> 8),
               static_cast<uint8_t>(number >> 16), static_cast<uint8_t>(number >> 24)};
@@ -318,16 +279,16 @@ struct Parser {
       if (!rest.empty() && rest[0] == '(') {
         const size_t close = rest.find(')');
         if (close == std::string_view::npos || !ParseHexNumber(rest.substr(1, close - 1), &type)) {
-          return Fail(line.number, "bad value type in hex(...)");
+          return Fail(lineNumber, "bad value type in hex(...)");
         }
         rest.remove_prefix(close + 1);
       }
-      if (rest.empty() || rest[0] != ':') return Fail(line.number, "expected : after hex");
+      if (rest.empty() || rest[0] != ':') return Fail(lineNumber, "expected : after hex");
       std::string all;
-      if (!CollectHexText(line, rest.substr(1), &all)) return false;
-      if (!ParseHexList(all, &data, &why)) return Fail(line.number, why);
+      if (!CollectHexText(lineNumber, rest.substr(1), &all)) return false;
+      if (!ParseHexList(all, &data, &why)) return Fail(lineNumber, why);
     } else {
-      return Fail(line.number, "unknown value data");
+      return Fail(lineNumber, "unknown value data");
     }
     if (current != nullptr) SetValue(*current, name, type, data.data(), data.size());
     return true;
@@ -335,21 +296,21 @@ struct Parser {
 
   bool Run() {
     // The header comes first; a byte-order mark from an editor is tolerated.
-    while (index < lines.size() && TrimRight(lines[index].text).empty()) ++index;
+    while (index < lines.size() && TrimRight(lines[index]).empty()) ++index;
     if (index == lines.size()) return Fail(1, "empty file, expected REGEDIT4");
-    std::string_view header = lines[index].text;
+    std::string_view header = lines[index];
     if (header.substr(0, 3) == "\xEF\xBB\xBF") header.remove_prefix(3);
-    if (TrimRight(header) != "REGEDIT4") return Fail(lines[index].number, "expected REGEDIT4");
+    if (TrimRight(header) != "REGEDIT4") return Fail(index + 1, "expected REGEDIT4");
     for (++index; index < lines.size(); ++index) {
-      const Line& line = lines[index];
-      const std::string_view text = TrimLeft(line.text);
+      const size_t lineNumber = index + 1;
+      const std::string_view text = TrimLeft(lines[index]);
       if (TrimRight(text).empty() || text[0] == ';') continue;
       if (text[0] == '[') {
-        if (!ParseSection(line, text)) return false;
+        if (!ParseSection(lineNumber, text)) return false;
       } else if (text[0] == '"' || text[0] == '@') {
-        if (!ParseValue(line, text)) return false;
+        if (!ParseValue(lineNumber, text)) return false;
       } else {
-        return Fail(line.number, "neither a key nor a value");
+        return Fail(lineNumber, "neither a key nor a value");
       }
     }
     return true;
@@ -366,7 +327,7 @@ std::string FormatRegistryFile(const RegKey& root, const std::string& rootPath) 
 
 bool ParseRegistryFile(const std::string& text, RegKey& root, const std::string& rootPath,
                        std::string* error) {
-  const std::vector<Line> lines = SplitLines(text);
+  const std::vector<std::string_view> lines = SplitLines(text);
   Parser parser{lines, 0, root, rootPath, nullptr, false, std::string()};
   if (parser.Run()) return true;
   if (error != nullptr) *error = parser.why;

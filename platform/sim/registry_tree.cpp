@@ -72,17 +72,13 @@ std::shared_ptr<RegKey> FindSubkey(const RegKey& key, std::string_view name) {
   return *position;
 }
 
-std::shared_ptr<RegKey> CreateSubkey(RegKey& key, std::string_view name, bool* created) {
+std::shared_ptr<RegKey> CreateSubkey(RegKey& key, std::string_view name) {
   const auto position = SubkeyPosition(key, name);
-  if (position != key.subkeys.end() && NamesEqual((*position)->name, name)) {
-    if (created != nullptr) *created = false;
-    return *position;
-  }
+  if (position != key.subkeys.end() && NamesEqual((*position)->name, name)) return *position;
   auto subkey = std::make_shared<RegKey>();
   subkey->name = std::string(name);
   subkey->parent = &key;
   key.subkeys.insert(position, subkey);
-  if (created != nullptr) *created = true;
   return subkey;
 }
 
@@ -95,17 +91,12 @@ std::shared_ptr<RegKey> FindKeyPath(const std::shared_ptr<RegKey>& key, std::str
   return current;
 }
 
-std::shared_ptr<RegKey> CreateKeyPath(const std::shared_ptr<RegKey>& key, std::string_view path,
-                                      bool* created) {
+std::shared_ptr<RegKey> CreateKeyPath(const std::shared_ptr<RegKey>& key, std::string_view path) {
   std::shared_ptr<RegKey> current = key;
-  bool anyCreated = false;
-  ForEachLevel(path, [&current, &anyCreated](std::string_view level) {
-    bool levelCreated = false;
-    current = CreateSubkey(*current, level, &levelCreated);
-    anyCreated = anyCreated || levelCreated;
+  ForEachLevel(path, [&current](std::string_view level) {
+    current = CreateSubkey(*current, level);
     return true;
   });
-  if (created != nullptr) *created = anyCreated;
   return current;
 }
 

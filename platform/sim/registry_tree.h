@@ -33,15 +33,13 @@ bool NamesEqual(std::string_view a, std::string_view b);
 
 std::shared_ptr<RegKey> FindSubkey(const RegKey& key, std::string_view name);
 // The named subkey, created in its sorted place when missing.
-std::shared_ptr<RegKey> CreateSubkey(RegKey& key, std::string_view name, bool* created = nullptr);
+std::shared_ptr<RegKey> CreateSubkey(RegKey& key, std::string_view name);
 // Follows a path of one or more levels separated by backslashes; nullptr when any
 // level is missing. An empty path names `key` itself; repeated and trailing
 // backslashes separate nothing.
 std::shared_ptr<RegKey> FindKeyPath(const std::shared_ptr<RegKey>& key, std::string_view path);
-// Creates every missing level of the path and returns the last one; `created` tells
-// whether any level was new.
-std::shared_ptr<RegKey> CreateKeyPath(const std::shared_ptr<RegKey>& key, std::string_view path,
-                                      bool* created = nullptr);
+// Creates every missing level of the path and returns the last one.
+std::shared_ptr<RegKey> CreateKeyPath(const std::shared_ptr<RegKey>& key, std::string_view path);
 // Removes the named subkey with everything below it and marks each removed key
 // `deleted`; false when there is none.
 bool DeleteSubkeyTree(RegKey& key, std::string_view name);

@@ -6,20 +6,16 @@
 
 #include "platform/sim/machine_setup.h"
 #include "platform/sim/sim_control.h"
-#include "platform/sim/win32_api.h"
 
 namespace sim {
-namespace {
 
-std::string& CommandLineText() {
+std::string& CommandLine() {
   static std::string commandLine;
   return commandLine;
 }
 
-}  // namespace
-
 void SetCommandLine(const std::string& commandLine) {
-  CommandLineText() = commandLine;
+  CommandLine() = commandLine;
 }
 
 int RunProgram(const std::function<int()>& entry) {
@@ -37,8 +33,3 @@ int RunProgram(const std::function<int()>& entry) {
 }
 
 }  // namespace sim
-
-// Windows hands every caller the same line, writable, for the life of the process.
-LPSTR WINAPI GetCommandLineA() {
-  return sim::CommandLineText().data();
-}

@@ -16,5 +16,6 @@ int RunProgram(const std::function<int()>& entry);
 
 // The line that GetCommandLineA hands back, as the process was started with it.
 void SetCommandLine(const std::string& commandLine);
+std::string& CommandLine();
 
 }  // namespace sim

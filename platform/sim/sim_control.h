@@ -51,17 +51,14 @@ struct Fault {
 void FailCallOn(const std::string& name, const std::string& detailPart, Fault fault);
 // Fail the k-th counted platform call of the run (1-based), whatever its name.
 void FailCallNumber(uint32_t k, Fault fault);
-// Stop the process at the k-th counted call, before it acts: the machine is saved as
-// it stands, as a power cut leaves a real registry, and the process exits with
-// kCrashExitCode.
-void CrashAtCallNumber(uint32_t k);
+// A process stopped at a call (QNETPREP_CRASH_AT) stops before the call acts: the machine
+// is saved as it stands, as a power cut leaves a real registry, and the process exits so.
 constexpr int kCrashExitCode = 86;
 // Run `action` when the `occurrence`-th call (1-based) of the named function is
 // entered, before it acts and before its fault is looked up: lets a test change the
-// machine in the middle of a step, as another program could. ClearFaults drops it.
+// machine in the middle of a step, as another program could. ResetCalls drops it.
 void BeforeCall(const std::string& name, uint32_t occurrence, std::function<void()> action);
-void ClearFaults();
-// Empties the call log and the call count and drops every fault (OpenMachine does it).
+// Empties the call log and drops every fault, hook and stop (OpenMachine does it).
 void ResetCalls();
 
 // Environment settings that a test process reads at start (see main.cpp):

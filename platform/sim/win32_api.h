@@ -51,10 +51,7 @@ struct GUID {
   uint8_t Data4[8];
 };
 
-struct FILETIME {
-  DWORD dwLowDateTime;
-  DWORD dwHighDateTime;
-};
+struct FILETIME;
 using PFILETIME = FILETIME*;
 
 // Security: the documented binary layouts, read by the program and built by the machine.
@@ -136,11 +133,8 @@ struct SP_ORIGINAL_FILE_INFO_A {
   CHAR OriginalCatalogName[260];
 };
 using PSP_ORIGINAL_FILE_INFO_A = SP_ORIGINAL_FILE_INFO_A*;
-using PSP_DETSIG_CMPPROC = DWORD (*)(HDEVINFO newSet, PSP_DEVINFO_DATA newData, PSP_DEVINFO_DATA existingData,
-                                     LPVOID context);
 
 #define WINAPI
-#define APIENTRY
 #define TRUE 1
 #define FALSE 0
 #define MAX_PATH 260
@@ -150,36 +144,31 @@ using PSP_DETSIG_CMPPROC = DWORD (*)(HDEVINFO newSet, PSP_DEVINFO_DATA newData, 
 
 // Error codes.
 constexpr LONG ERROR_SUCCESS = 0;
-constexpr DWORD ERROR_INVALID_FUNCTION = 1;
 constexpr DWORD ERROR_FILE_NOT_FOUND = 2;
 constexpr DWORD ERROR_PATH_NOT_FOUND = 3;
 constexpr DWORD ERROR_ACCESS_DENIED = 5;
-constexpr DWORD ERROR_INVALID_HANDLE = 6;
 constexpr DWORD ERROR_NOT_ENOUGH_MEMORY = 8;
+constexpr DWORD ERROR_INVALID_HANDLE = 6;
 constexpr DWORD ERROR_INVALID_DATA = 13;
-constexpr DWORD ERROR_OUTOFMEMORY = 14;
-constexpr DWORD ERROR_NO_MORE_FILES = 18;
-constexpr DWORD ERROR_WRITE_PROTECT = 19;
 constexpr DWORD ERROR_SHARING_VIOLATION = 32;
 constexpr DWORD ERROR_NETNAME_DELETED = 64;
 constexpr DWORD ERROR_FILE_EXISTS = 80;
 constexpr DWORD ERROR_INVALID_PARAMETER = 87;
 constexpr DWORD ERROR_INSUFFICIENT_BUFFER = 122;
 constexpr DWORD ERROR_INVALID_NAME = 123;
+constexpr DWORD ERROR_MOD_NOT_FOUND = 126;
+constexpr DWORD ERROR_PROC_NOT_FOUND = 127;
 constexpr DWORD ERROR_ALREADY_EXISTS = 183;
 constexpr DWORD ERROR_ENVVAR_NOT_FOUND = 203;
 constexpr DWORD ERROR_FILENAME_EXCED_RANGE = 206;
 constexpr DWORD ERROR_MORE_DATA = 234;
 constexpr DWORD ERROR_NO_MORE_ITEMS = 259;
 constexpr DWORD ERROR_RESOURCE_NAME_NOT_FOUND = 1814;
-constexpr DWORD ERROR_INVALID_FLAGS = 1004;
 constexpr DWORD ERROR_FILE_INVALID = 1006;
 constexpr DWORD ERROR_SERVICE_DOES_NOT_EXIST = 1060;
 constexpr DWORD ERROR_SERVICE_MARKED_FOR_DELETE = 1072;
 constexpr DWORD ERROR_KEY_DELETED = 1018;
 constexpr DWORD ERROR_BADKEY = 1010;
-constexpr DWORD ERROR_CANTOPEN = 1011;
-constexpr DWORD ERROR_DATABASE_DOES_NOT_EXIST = 1065;
 constexpr DWORD ERROR_INVALID_USER_BUFFER = 1784;
 constexpr DWORD ERROR_INVALID_OWNER = 1307;
 constexpr DWORD ERROR_INVALID_SID = 1337;
@@ -188,22 +177,14 @@ constexpr DWORD ERROR_EXPECTED_SECTION_NAME = 0xE0000000u;
 constexpr DWORD ERROR_BAD_SECTION_NAME_LINE = 0xE0000001u;
 constexpr DWORD ERROR_SECTION_NAME_TOO_LONG = 0xE0000002u;
 constexpr DWORD ERROR_WRONG_INF_STYLE = 0xE0000100u;
-constexpr DWORD ERROR_CLASS_MISMATCH = 0xE0000201u;
-constexpr DWORD ERROR_INVALID_DEVINST_NAME = 0xE0000205u;
 constexpr DWORD ERROR_INVALID_CLASS = 0xE0000206u;
-constexpr DWORD ERROR_DEVINST_ALREADY_EXISTS = 0xE0000207u;
 constexpr DWORD ERROR_NO_SUCH_DEVINST = 0xE000020Bu;
-constexpr DWORD ERROR_INVALID_REG_PROPERTY = 0xE0000209u;
 
 // Registry.
 constexpr REGSAM KEY_ALL_ACCESS = 0xF003F;
-constexpr REGSAM KEY_READ = 0x20019;
-constexpr REGSAM KEY_WOW64_64KEY = 0x0100;
 constexpr REGSAM KEY_WOW64_32KEY = 0x0200;
 constexpr DWORD REG_OPTION_NON_VOLATILE = 0;
 constexpr DWORD REG_OPTION_OPEN_LINK = 8;
-constexpr DWORD REG_CREATED_NEW_KEY = 1;
-constexpr DWORD REG_OPENED_EXISTING_KEY = 2;
 constexpr DWORD REG_NONE = 0;
 constexpr DWORD REG_SZ = 1;
 constexpr DWORD REG_EXPAND_SZ = 2;
@@ -252,13 +233,11 @@ constexpr DWORD LOAD_LIBRARY_SEARCH_SYSTEM32 = 0x800;
 constexpr DWORD DIGCF_PRESENT = 0x2;
 constexpr DWORD SPDRP_DEVICEDESC = 0x0;
 constexpr DWORD SPOST_PATH = 1;
-constexpr DWORD SP_COPY_DELETESOURCE = 0x1;
 constexpr DWORD SP_COPY_NOOVERWRITE = 0x8;
 constexpr DWORD SP_COPY_OEMINF_CATALOG_ONLY = 0x40000;
 constexpr DWORD SUOI_FORCEDELETE = 0x1;
 constexpr DI_FUNCTION DIF_REMOVE = 0x5;
 constexpr DWORD DI_REMOVEDEVICE_GLOBAL = 0x1;
-constexpr DWORD DI_REMOVEDEVICE_CONFIGSPECIFIC = 0x2;
 constexpr DWORD INFINFO_INF_NAME_IS_ABSOLUTE = 2;
 constexpr DWORD INF_STYLE_OLDNT = 0x1;
 constexpr DWORD INF_STYLE_WIN4 = 0x2;
@@ -269,7 +248,6 @@ constexpr DWORD SERVICE_ALL_ACCESS = 0xF01FF;
 
 // KERNEL32
 DWORD WINAPI GetLastError();
-void WINAPI SetLastError(DWORD error);
 HMODULE WINAPI GetModuleHandleA(LPCSTR moduleName);
 using FARPROC = INT_PTR(WINAPI*)();
 FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR procName);
@@ -350,14 +328,6 @@ BOOL WINAPI SetupDiSetClassInstallParamsA(HDEVINFO set, PSP_DEVINFO_DATA data, P
                                           DWORD paramsSize);
 BOOL WINAPI SetupDiCallClassInstaller(DI_FUNCTION installFunction, HDEVINFO set, PSP_DEVINFO_DATA data);
 BOOL WINAPI SetupDiDestroyDeviceInfoList(HDEVINFO set);
-HDEVINFO WINAPI SetupDiCreateDeviceInfoList(const GUID* classGuid, HWND parent);
-BOOL WINAPI SetupDiCreateDeviceInfoA(HDEVINFO set, PCSTR deviceName, const GUID* classGuid, PCSTR description,
-                                     HWND parent, DWORD creationFlags, PSP_DEVINFO_DATA data);
-BOOL WINAPI SetupDiSetDeviceRegistryPropertyA(HDEVINFO set, PSP_DEVINFO_DATA data, DWORD property,
-                                              const BYTE* buffer, DWORD bufferSize);
-BOOL WINAPI SetupDiRegisterDeviceInfo(HDEVINFO set, PSP_DEVINFO_DATA data, DWORD flags,
-                                      PSP_DETSIG_CMPPROC compare, LPVOID compareContext,
-                                      PSP_DEVINFO_DATA duplicate);
 BOOL WINAPI SetupCopyOEMInfA(PCSTR sourceInfFileName, PCSTR oemSourceMediaLocation, DWORD oemSourceMediaType,
                              DWORD copyStyle, PSTR destinationInfFileName, DWORD destinationInfFileNameSize,
                              PDWORD requiredSize, PSTR* destinationInfFileNameComponent);

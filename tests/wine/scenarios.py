@@ -23,8 +23,7 @@ Link = namedtuple('Link', 'path folder')  # a Linux symbolic link to a folder, m
 HardLink = namedtuple('HardLink', 'path file')  # a second name of an existing file
 Mode = namedtuple('Mode', 'folder mode')  # a folder's Linux mode, made if missing
 FirstCalls = namedtuple('FirstCalls', 'folder calls')
-# Lines that Wine shows beyond the simulated machine (which does what Windows does), and why: once Wine stops
-# showing them, the state that carries the mark fails, and the mark has to go.
+# Lines that Wine shows beyond the simulated machine, and why; a state with a mark Wine no longer shows fails.
 WineDifference = namedtuple('WineDifference', 'name reason lines')
 
 WOW6432, LIST = r'Software\Wow6432Node', VENDOR + r'\Kadrimov\SupportedDevices'

@@ -19,7 +19,6 @@ namespace {
 struct DeviceElement {
   std::string instanceId;
   bool removed = false;
-  GUID classGuid{};
 };
 
 struct DeviceSet {
@@ -49,35 +48,26 @@ std::string StringValue(const RegKey& key, const char* name) {
   return text.substr(0, text.find('\0'));
 }
 
-std::shared_ptr<RegKey> EnumKey() {
-  return FindKeyPath(TheMachine().localMachine, kEnumKeyPath);
-}
-
-std::shared_ptr<RegKey> InstanceKey(const std::string& instanceId) {
-  const std::shared_ptr<RegKey> enumKey = EnumKey();
-  return enumKey == nullptr ? nullptr : FindKeyPath(enumKey, instanceId);
+// The key of a device still in the tree; nullptr once it is removed.
+std::shared_ptr<RegKey> InstanceKey(const DeviceElement& element) {
+  if (element.removed) return nullptr;
+  return FindKeyPath(TheMachine().localMachine, std::string(kEnumKeyPath) + "\\" + element.instanceId);
 }
 
 // The devices of the class in the order the registry enumerates them.
 std::vector<DeviceElement> DevicesOfClass(const std::string& classText) {
   std::vector<DeviceElement> devices;
-  const std::shared_ptr<RegKey> enumKey = EnumKey();
+  const std::shared_ptr<RegKey> enumKey = FindKeyPath(TheMachine().localMachine, kEnumKeyPath);
   if (enumKey == nullptr) return devices;
   for (const auto& enumerator : enumKey->subkeys) {
     for (const auto& device : enumerator->subkeys) {
       for (const auto& instance : device->subkeys) {
         if (!NamesEqual(StringValue(*instance, "ClassGUID"), classText)) continue;
-        DeviceElement element;
-        element.instanceId = enumerator->name + "\\" + device->name + "\\" + instance->name;
-        devices.push_back(element);
+        devices.push_back({enumerator->name + "\\" + device->name + "\\" + instance->name});
       }
     }
   }
   return devices;
-}
-
-DeviceSet* FindSet(HDEVINFO handle) {
-  return DeviceSets().Find(handle);
 }
 
 // The element that an SP_DEVINFO_DATA filled by SetupDiEnumDeviceInfo stands for.
@@ -88,28 +78,16 @@ DeviceElement* FindElement(DeviceSet& set, const SP_DEVINFO_DATA* data) {
 
 // Checks the set and the record, and reports the failure the way SetupAPI does.
 DeviceElement* ElementOrFail(HDEVINFO handle, const SP_DEVINFO_DATA* data) {
-  DeviceSet* set = FindSet(handle);
-  if (set == nullptr) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return nullptr;
-  }
-  if (data == nullptr || data->cbSize != sizeof(SP_DEVINFO_DATA)) {
-    SetLastError(ERROR_INVALID_USER_BUFFER);
-    return nullptr;
-  }
+  DeviceSet* set = DeviceSets().Find(handle);
+  if (set == nullptr) return FailWith<DeviceElement*>(ERROR_INVALID_HANDLE);
+  if (data == nullptr || data->cbSize != sizeof(SP_DEVINFO_DATA))
+    return FailWith<DeviceElement*>(ERROR_INVALID_USER_BUFFER);
   DeviceElement* element = FindElement(*set, data);
-  if (element == nullptr) SetLastError(ERROR_INVALID_PARAMETER);
-  return element;
-}
-
-void FillRecord(const DeviceElement& element, size_t index, SP_DEVINFO_DATA* data) {
-  data->ClassGuid = element.classGuid;
-  data->DevInst = static_cast<DWORD>(index + 1);
-  data->Reserved = index + 1;
+  return element != nullptr ? element : FailWith<DeviceElement*>(ERROR_INVALID_PARAMETER);
 }
 
 std::string InstanceIdOf(HDEVINFO handle, const SP_DEVINFO_DATA* data) {
-  DeviceSet* set = FindSet(handle);
+  DeviceSet* set = DeviceSets().Find(handle);
   if (set == nullptr) return std::string();
   const DeviceElement* element = FindElement(*set, data);
   return element == nullptr ? std::string() : element->instanceId;
@@ -120,11 +98,8 @@ std::string InstanceIdOf(HDEVINFO handle, const SP_DEVINFO_DATA* data) {
 BOOL RemoveFromTree(HDEVINFO handle, PSP_DEVINFO_DATA data) {
   DeviceElement* element = ElementOrFail(handle, data);
   if (element == nullptr) return FALSE;
-  const std::shared_ptr<RegKey> instance = element->removed ? nullptr : InstanceKey(element->instanceId);
-  if (instance == nullptr) {
-    SetLastError(ERROR_NO_SUCH_DEVINST);
-    return FALSE;
-  }
+  const std::shared_ptr<RegKey> instance = InstanceKey(*element);
+  if (instance == nullptr) return FailWith(ERROR_NO_SUCH_DEVINST);
   element->removed = true;
   // The device key goes with its last instance. Names are copied: deletion frees the keys.
   RegKey* device = instance->parent;
@@ -147,56 +122,33 @@ using namespace sim;
 
 HDEVINFO WINAPI SetupDiGetClassDevsA(const GUID* classGuid, PCSTR /*enumerator*/, HWND /*parent*/,
                                      DWORD /*flags*/) {
-  const std::string classText = classGuid != nullptr ? GuidText(*classGuid) : std::string();
-  HDEVINFO faulted = INVALID_HANDLE_VALUE;
-  if (Intercept("SetupDiGetClassDevsA", classText, INVALID_HANDLE_VALUE, ERROR_INVALID_CLASS, &faulted))
-    return faulted;
-  if (classGuid == nullptr) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return INVALID_HANDLE_VALUE;
-  }
+  const std::string classText = GuidText(*classGuid);
+  SIM_CALL(SetupDiGetClassDevsA, classText);
   DeviceSet set{classText, *classGuid, DevicesOfClass(classText)};
-  for (DeviceElement& element : set.devices) element.classGuid = *classGuid;
   return DeviceSets().Add(std::move(set));
 }
 
 BOOL WINAPI SetupDiEnumDeviceInfo(HDEVINFO handle, DWORD index, PSP_DEVINFO_DATA data) {
-  DeviceSet* set = FindSet(handle);
+  DeviceSet* set = DeviceSets().Find(handle);
   const bool inRange = set != nullptr && index < set->devices.size();
-  BOOL faulted = FALSE;
-  if (Intercept("SetupDiEnumDeviceInfo", inRange ? set->devices[index].instanceId : "", FALSE,
-                ERROR_NO_MORE_ITEMS, &faulted))
-    return faulted;
-  if (set == nullptr) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return FALSE;
-  }
-  if (data == nullptr || data->cbSize != sizeof(SP_DEVINFO_DATA)) {
-    SetLastError(ERROR_INVALID_USER_BUFFER);
-    return FALSE;
-  }
-  if (!inRange) {
-    SetLastError(ERROR_NO_MORE_ITEMS);
-    return FALSE;
-  }
-  FillRecord(set->devices[index], index, data);
+  SIM_CALL(SetupDiEnumDeviceInfo, inRange ? set->devices[index].instanceId : "");
+  if (set == nullptr) return FailWith(ERROR_INVALID_HANDLE);
+  if (data == nullptr || data->cbSize != sizeof(SP_DEVINFO_DATA)) return FailWith(ERROR_INVALID_USER_BUFFER);
+  if (!inRange) return FailWith(ERROR_NO_MORE_ITEMS);
+  data->ClassGuid = set->classGuid;
+  data->DevInst = index + 1;
+  data->Reserved = index + 1;
   return TRUE;
 }
 
 BOOL WINAPI SetupDiGetDeviceInstanceIdA(HDEVINFO handle, PSP_DEVINFO_DATA data, PSTR id, DWORD idSize,
                                         PDWORD requiredSize) {
-  BOOL faulted = FALSE;
-  if (Intercept("SetupDiGetDeviceInstanceIdA", InstanceIdOf(handle, data), FALSE, ERROR_INVALID_PARAMETER,
-                &faulted))
-    return faulted;
+  SIM_CALL(SetupDiGetDeviceInstanceIdA, InstanceIdOf(handle, data));
   const DeviceElement* element = ElementOrFail(handle, data);
   if (element == nullptr) return FALSE;
   const DWORD needed = static_cast<DWORD>(element->instanceId.size() + 1);
   if (requiredSize != nullptr) *requiredSize = needed;
-  if (id == nullptr || idSize < needed) {
-    SetLastError(ERROR_INSUFFICIENT_BUFFER);
-    return FALSE;
-  }
+  if (id == nullptr || idSize < needed) return FailWith(ERROR_INSUFFICIENT_BUFFER);
   std::memcpy(id, element->instanceId.c_str(), needed);
   return TRUE;
 }
@@ -204,81 +156,45 @@ BOOL WINAPI SetupDiGetDeviceInstanceIdA(HDEVINFO handle, PSP_DEVINFO_DATA data, 
 BOOL WINAPI SetupDiGetDeviceRegistryPropertyA(HDEVINFO handle, PSP_DEVINFO_DATA data, DWORD property,
                                               PDWORD propertyType, BYTE* buffer, DWORD bufferSize,
                                               PDWORD requiredSize) {
-  BOOL faulted = FALSE;
-  if (Intercept("SetupDiGetDeviceRegistryPropertyA", InstanceIdOf(handle, data), FALSE, ERROR_INVALID_DATA,
-                &faulted))
-    return faulted;
+  SIM_CALL(SetupDiGetDeviceRegistryPropertyA, InstanceIdOf(handle, data));
   const DeviceElement* element = ElementOrFail(handle, data);
   if (element == nullptr) return FALSE;
-  const std::shared_ptr<RegKey> instance = element->removed ? nullptr : InstanceKey(element->instanceId);
-  if (instance == nullptr) {
-    SetLastError(ERROR_NO_SUCH_DEVINST);
-    return FALSE;
-  }
+  const std::shared_ptr<RegKey> instance = InstanceKey(*element);
+  if (instance == nullptr) return FailWith(ERROR_NO_SUCH_DEVINST);
   // Only the description is kept; every other property reads as absent.
   const RegValue* value = property == SPDRP_DEVICEDESC ? FindValue(*instance, "DeviceDesc") : nullptr;
-  if (value == nullptr) {
-    SetLastError(ERROR_INVALID_DATA);
-    return FALSE;
-  }
+  if (value == nullptr) return FailWith(ERROR_INVALID_DATA);
   std::vector<uint8_t> text = value->data;
   if (text.empty() || text.back() != 0) text.push_back(0);
   const DWORD needed = static_cast<DWORD>(text.size());
   if (requiredSize != nullptr) *requiredSize = needed;
   if (propertyType != nullptr) *propertyType = REG_SZ;
-  if (buffer == nullptr || bufferSize < needed) {
-    SetLastError(ERROR_INSUFFICIENT_BUFFER);
-    return FALSE;
-  }
+  if (buffer == nullptr || bufferSize < needed) return FailWith(ERROR_INSUFFICIENT_BUFFER);
   std::memcpy(buffer, text.data(), needed);
   return TRUE;
 }
 
-// Only the parameters of a removal from every hardware profile are taken: profiles are
-// not simulated, and such a removal is what the default handler makes anyway.
+// The parameters are taken as given: a removal is the default handler's, from every
+// hardware profile, whatever they ask for, as profiles are not simulated.
 BOOL WINAPI SetupDiSetClassInstallParamsA(HDEVINFO handle, PSP_DEVINFO_DATA data,
-                                          PSP_CLASSINSTALL_HEADER params, DWORD paramsSize) {
-  BOOL faulted = FALSE;
-  if (Intercept("SetupDiSetClassInstallParamsA", InstanceIdOf(handle, data), FALSE, ERROR_INVALID_PARAMETER,
-                &faulted))
-    return faulted;
-  if (ElementOrFail(handle, data) == nullptr) return FALSE;
-  if (params == nullptr || params->cbSize != sizeof(SP_CLASSINSTALL_HEADER) ||
-      params->InstallFunction != DIF_REMOVE || paramsSize != sizeof(SP_REMOVEDEVICE_PARAMS) ||
-      reinterpret_cast<const SP_REMOVEDEVICE_PARAMS*>(params)->Scope != DI_REMOVEDEVICE_GLOBAL) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return FALSE;
-  }
-  return TRUE;
+                                          PSP_CLASSINSTALL_HEADER /*params*/, DWORD /*paramsSize*/) {
+  SIM_CALL(SetupDiSetClassInstallParamsA, InstanceIdOf(handle, data));
+  return ElementOrFail(handle, data) != nullptr ? TRUE : FALSE;
 }
 
 // Runs the class installer for the function; the network class's own installer is not
 // simulated (it has no bindings to take), so DIF_REMOVE is its default handler, the
 // removal that SetupDiRemoveDevice makes. No other function is simulated.
 BOOL WINAPI SetupDiCallClassInstaller(DI_FUNCTION installFunction, HDEVINFO handle, PSP_DEVINFO_DATA data) {
-  char function[16];
-  (void)std::snprintf(function, sizeof function, "0x%x ", installFunction);
-  BOOL faulted = FALSE;
-  if (Intercept("SetupDiCallClassInstaller", function + InstanceIdOf(handle, data), FALSE,
-                ERROR_ACCESS_DENIED, &faulted))
-    return faulted;
-  if (installFunction != DIF_REMOVE) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return FALSE;
-  }
+  SIM_CALL(SetupDiCallClassInstaller, installFunction, InstanceIdOf(handle, data));
+  if (installFunction != DIF_REMOVE) return FailWith(ERROR_INVALID_PARAMETER);
   return RemoveFromTree(handle, data);
 }
 
 BOOL WINAPI SetupDiDestroyDeviceInfoList(HDEVINFO handle) {
-  DeviceSet* set = FindSet(handle);
-  BOOL faulted = FALSE;
-  if (Intercept("SetupDiDestroyDeviceInfoList", set != nullptr ? set->classText : "", FALSE,
-                ERROR_INVALID_HANDLE, &faulted))
-    return faulted;
-  if (set == nullptr) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return FALSE;
-  }
+  DeviceSet* set = DeviceSets().Find(handle);
+  SIM_CALL(SetupDiDestroyDeviceInfoList, set != nullptr ? set->classText : "");
+  if (set == nullptr) return FailWith(ERROR_INVALID_HANDLE);
   DeviceSets().Close(handle);
   return TRUE;
 }

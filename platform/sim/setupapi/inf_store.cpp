@@ -2,7 +2,7 @@
 // copies are named oem<N>.inf with the first free N, as Windows names them, each with
 // an oem<N>.pnf beside it; an INF whose content is already stored keeps its name.
 //
-// Before anything is stored the source must open as an INF (inf_text.h) and the
+// Before anything is stored the source must open as an INF (ReadInfText) and the
 // catalog that its [Version] section names must stand beside it. Wine looks for an
 // identical stored copy first and checks nothing for one it finds; here, as the
 // catalog is installed again on every call, the checks come first.
@@ -19,12 +19,9 @@
 // nothing, and the stored name is handed back only when the INF is already there.
 // Wine ignores that style and stores the INF at the first call; after the second call
 // of an install, with style 0, both have stored it once.
-#include <strings.h>
 #include <sys/stat.h>
 
-#include <cctype>
 #include <cstddef>
-#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -34,29 +31,117 @@
 
 #include "platform/sim/calls.h"
 #include "platform/sim/file_attributes.h"
-#include "platform/sim/inf_text.h"
+#include "platform/sim/machine.h"
 #include "platform/sim/paths.h"
 
 namespace sim {
 namespace {
 
+// How an INF opens, as Windows applies the rules and as Wine's conformance tests of
+// SetupOpenInfFile record them:
+// - An empty file cannot be opened at all: ERROR_FILE_INVALID.
+// - Blank lines and lines that start with ';' are skipped. A line that starts with '['
+//   names a section up to the next ']' (ERROR_BAD_SECTION_NAME_LINE without one,
+//   ERROR_SECTION_NAME_TOO_LONG past 255 characters); sections of the same name merge.
+// - Text before the first section is an error (ERROR_EXPECTED_SECTION_NAME), unless that
+//   section is [Strings].
+// - The Windows NT style needs [Version] with Signature "$Windows NT$", "$Chicago$" or
+//   "$Windows 95$", without regard to case; else, and for a file with no section at
+//   all, ERROR_WRONG_INF_STYLE. Wine differs for text without any section: it gives
+//   ERROR_EXPECTED_SECTION_NAME (its tests mark that as its own fault).
+constexpr size_t kMaxSectionName = 255;
+
+std::string Trim(const std::string& text) {
+  const size_t first = text.find_first_not_of(" \t");
+  if (first == std::string::npos) return std::string();
+  const size_t last = text.find_last_not_of(" \t");
+  return text.substr(first, last - first + 1);
+}
+
+// The line without a comment: from a ';' outside quotes to the end.
+std::string WithoutComment(const std::string& line) {
+  bool quoted = false;
+  for (size_t i = 0; i < line.size(); ++i) {
+    if (line[i] == '"') quoted = !quoted;
+    if (line[i] == ';' && !quoted) return line.substr(0, i);
+  }
+  return line;
+}
+
+// The first field of a value, trimmed, its quotes removed.
+std::string FirstField(const std::string& value) {
+  std::string field;
+  bool quoted = false;
+  for (char c : value) {
+    if (c == '"') {
+      quoted = !quoted;
+      continue;
+    }
+    if (c == ',' && !quoted) break;
+    field += c;
+  }
+  return Trim(field);
+}
+
+bool IsKnownSignature(const std::string& signature) {
+  for (const char* known : {"$Windows NT$", "$Chicago$", "$Windows 95$"}) {
+    if (NamesEqual(signature, known)) return true;
+  }
+  return false;
+}
+
+// What SetupCopyOEMInfA reads of an INF before it stores it: 0 when `text` opens as an INF
+// of the Windows NT style, else the error that SetupOpenInfFile gives for it; and the
+// first field of the CatalogFile line of [Version], without quotes (empty when none).
+DWORD ReadInfText(const std::string& text, std::string* catalogFile) {
+  catalogFile->clear();
+  if (text.empty()) return ERROR_FILE_INVALID;
+  std::istringstream lines(text);
+  std::string line;
+  std::string section;
+  bool inSection = false;
+  bool textBeforeSections = false;
+  bool firstSectionSeen = false;
+  bool hasSignature = false;
+  while (std::getline(lines, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    const std::string content = Trim(line);
+    if (content.empty() || content[0] == ';') continue;
+    if (content[0] == '[') {
+      const size_t close = content.find(']');
+      if (close == std::string::npos) return ERROR_BAD_SECTION_NAME_LINE;
+      section = content.substr(1, close - 1);
+      if (section.size() > kMaxSectionName) return ERROR_SECTION_NAME_TOO_LONG;
+      if (!firstSectionSeen && textBeforeSections && !NamesEqual(section, "Strings")) {
+        return ERROR_EXPECTED_SECTION_NAME;
+      }
+      firstSectionSeen = true;
+      inSection = true;
+      continue;
+    }
+    if (!inSection) {
+      textBeforeSections = true;
+      continue;
+    }
+    if (!NamesEqual(section, "Version")) continue;
+    const std::string entry = WithoutComment(content);
+    const size_t equals = entry.find('=');
+    if (equals == std::string::npos) continue;
+    const std::string key = Trim(entry.substr(0, equals));
+    const std::string value = FirstField(entry.substr(equals + 1));
+    if (NamesEqual(key, "Signature")) {
+      hasSignature = hasSignature || IsKnownSignature(value);
+    } else if (NamesEqual(key, "CatalogFile") && catalogFile->empty()) {
+      *catalogFile = value;
+    }
+  }
+  if (!hasSignature) return ERROR_WRONG_INF_STYLE;
+  return 0;
+}
+
 constexpr const char* kStoreFolder = "C:\\Windows\\INF";
 constexpr const char* kCatalogFolder =
     "C:\\Windows\\System32\\catroot\\{F750E6C3-38EE-11D1-85E5-00C04FC295EE}";
-
-BOOL FailWith(DWORD error) {
-  SetLastError(error);
-  return FALSE;
-}
-
-bool ReadContent(const std::string& linuxPath, std::string* content) {
-  std::ifstream in(linuxPath, std::ios::binary);
-  if (!in) return false;
-  std::ostringstream text;
-  text << in.rdbuf();
-  *content = text.str();
-  return !in.bad();
-}
 
 bool WriteContent(const std::string& linuxPath, const std::string& content) {
   std::ofstream out(linuxPath, std::ios::binary | std::ios::trunc);
@@ -67,15 +152,12 @@ bool WriteContent(const std::string& linuxPath, const std::string& content) {
 
 // N of a name "oem<N>.inf" in any case; -1 for any other name.
 long StoredNumber(const std::string& name) {
-  if (name.size() < 8 || strncasecmp(name.c_str(), "oem", 3) != 0 ||
-      strcasecmp(name.c_str() + name.size() - 4, ".inf") != 0) {
+  if (name.size() < 8 || !NamesEqual(name.substr(0, 3), "oem") ||
+      !NamesEqual(name.substr(name.size() - 4), ".inf")) {
     return -1;
   }
   const std::string digits = name.substr(3, name.size() - 7);
-  if (digits.size() > 9) return -1;
-  for (char c : digits) {
-    if (!std::isdigit(static_cast<unsigned char>(c))) return -1;
-  }
+  if (digits.size() > 9 || digits.find_first_not_of("0123456789") != std::string::npos) return -1;
   return std::stol(digits);
 }
 
@@ -98,7 +180,6 @@ BOOL ReportStoredPath(const std::string& windowsPath, PSTR destination, DWORD de
                       PDWORD requiredSize, PSTR* fileNameComponent) {
   const DWORD needed = static_cast<DWORD>(windowsPath.size() + 1);
   if (requiredSize != nullptr) *requiredSize = needed;
-  if (destination == nullptr) return TRUE;
   if (destinationSize < needed) return FailWith(ERROR_INSUFFICIENT_BUFFER);
   std::memcpy(destination, windowsPath.c_str(), needed);
   if (fileNameComponent != nullptr) *fileNameComponent = destination + windowsPath.rfind('\\') + 1;
@@ -134,18 +215,11 @@ bool InstallCatalog(const std::string& catalogLinuxPath, long number) {
   if (catalogLinuxPath.empty()) return true;
   std::string folder;
   std::string content;
-  if (!MapFolder(kCatalogFolder, &folder) || !ReadContent(catalogLinuxPath, &content)) return false;
+  if (!MapFolder(kCatalogFolder, &folder) || !ReadWholeFile(catalogLinuxPath, &content)) return false;
   const std::string file = folder + "/oem" + std::to_string(number) + ".cat";
   if (!WriteContent(file, content)) return false;
   StoreAttributes(file, 0);
   return true;
-}
-
-// "<name> <label>=0x<bits>": how the call log shows a call on the store.
-std::string StoreCallDetail(PCSTR name, const char* label, DWORD bits) {
-  char hex[16];
-  (void)std::snprintf(hex, sizeof hex, "0x%x", static_cast<unsigned>(bits));
-  return std::string(name != nullptr ? name : "(null)") + " " + label + "=" + hex;
 }
 
 // Removes a file of the machine unless it is read-only; a missing one is fine.
@@ -162,6 +236,35 @@ bool RemoveMachineFile(const std::string& windowsPath) {
   return true;
 }
 
+// The name that a stored INF was installed from. The store keeps it in the PNF that it
+// writes beside the copy (a "Source=" line); without one, Windows knows no other name
+// than the file's own.
+std::string OriginalInfName(const MappedPath& inf) {
+  std::string ownName = inf.windowsPath.substr(inf.windowsPath.rfind('\\') + 1);
+  const std::string& linux = inf.linuxPath;
+  const size_t dot = linux.rfind('.');
+  std::string pnf;
+  if (dot == std::string::npos || !NamesEqual(linux.substr(dot), ".inf") ||
+      !ReadWholeFile(linux.substr(0, dot) + ".pnf", &pnf)) {
+    return ownName;
+  }
+  const size_t source = pnf.find("\nSource=");
+  if (source == std::string::npos) return ownName;
+  const std::string path = pnf.substr(source + 8, pnf.find('\n', source + 8) - source - 8);
+  return path.substr(path.rfind('\\') + 1);
+}
+
+// Opens an INF by its full path for the information calls: its mapped path, and the
+// catalog it names. False with the last error set when it cannot be read; anything that
+// is not a Windows NT style INF opens as an older one (returned as `newStyle` false).
+bool OpenInf(const char* path, MappedPath* inf, std::string* catalog, bool* newStyle) {
+  std::string content;
+  if (!LocateFile(path, inf)) return false;
+  if (!ReadWholeFile(inf->linuxPath, &content)) return FailWith(ERROR_ACCESS_DENIED);
+  *newStyle = ReadInfText(content, catalog) == 0;
+  return true;
+}
+
 }  // namespace
 }  // namespace sim
 
@@ -169,9 +272,7 @@ BOOL WINAPI SetupCopyOEMInfA(PCSTR sourceInfFileName, PCSTR /*oemSourceMediaLoca
                              DWORD /*oemSourceMediaType*/, DWORD copyStyle, PSTR destinationInfFileName,
                              DWORD destinationInfFileNameSize, PDWORD requiredSize,
                              PSTR* destinationInfFileNameComponent) {
-  const std::string detail = sim::StoreCallDetail(sourceInfFileName, "style", copyStyle);
-  BOOL faulted = FALSE;
-  if (sim::Intercept("SetupCopyOEMInfA", detail, FALSE, ERROR_ACCESS_DENIED, &faulted)) return faulted;
+  SIM_CALL(SetupCopyOEMInfA, sourceInfFileName, copyStyle);
   if (sourceInfFileName == nullptr) return sim::FailWith(ERROR_INVALID_PARAMETER);
   // The source must be given as a full path; a relative one names nothing.
   const char* source = sourceInfFileName;
@@ -180,7 +281,7 @@ BOOL WINAPI SetupCopyOEMInfA(PCSTR sourceInfFileName, PCSTR /*oemSourceMediaLoca
   sim::MappedPath sourcePath;
   if (!sim::LocateFile(source, &sourcePath)) return FALSE;
   std::string content;
-  if (!sim::ReadContent(sourcePath.linuxPath, &content)) return sim::FailWith(ERROR_ACCESS_DENIED);
+  if (!sim::ReadWholeFile(sourcePath.linuxPath, &content)) return sim::FailWith(ERROR_ACCESS_DENIED);
   std::string catalog;
   if (const DWORD error = sim::ReadInfText(content, &catalog)) return sim::FailWith(error);
   sim::MappedPath catalogPath;
@@ -199,7 +300,7 @@ BOOL WINAPI SetupCopyOEMInfA(PCSTR sourceInfFileName, PCSTR /*oemSourceMediaLoca
     std::string storedContent;
     std::string storedFile = storeFolder;
     storedFile.append("/").append(name);
-    if (sim::ReadContent(storedFile, &storedContent) && storedContent == content) {
+    if (sim::ReadWholeFile(storedFile, &storedContent) && storedContent == content) {
       if (!sim::InstallCatalog(catalogPath.linuxPath, number)) return sim::FailWith(ERROR_ACCESS_DENIED);
       const BOOL reported =
           sim::ReportStoredPath(std::string(sim::kStoreFolder) + "\\" + name, destinationInfFileName,
@@ -226,16 +327,12 @@ BOOL WINAPI SetupCopyOEMInfA(PCSTR sourceInfFileName, PCSTR /*oemSourceMediaLoca
   }
   sim::StoreAttributes(infFile, 0);
   sim::StoreAttributes(pnfFile, 0);
-  // As documented for the copy styles: the source goes once it is copied, as a deletion would take it.
-  if ((copyStyle & SP_COPY_DELETESOURCE) != 0) sim::RemoveMachineFile(sourcePath.windowsPath);
   return sim::ReportStoredPath(windowsPath, destinationInfFileName, destinationInfFileNameSize, requiredSize,
                                destinationInfFileNameComponent);
 }
 
 BOOL WINAPI SetupUninstallOEMInfA(PCSTR infFileName, DWORD flags, LPVOID /*reserved*/) {
-  const std::string detail = sim::StoreCallDetail(infFileName, "flags", flags);
-  BOOL faulted = FALSE;
-  if (sim::Intercept("SetupUninstallOEMInfA", detail, FALSE, ERROR_ACCESS_DENIED, &faulted)) return faulted;
+  SIM_CALL(SetupUninstallOEMInfA, infFileName, flags);
   if (infFileName == nullptr) return sim::FailWith(ERROR_INVALID_PARAMETER);
   // A name in the store, never a path.
   if (std::strpbrk(infFileName, "\\/:") != nullptr) return sim::FailWith(ERROR_PATH_NOT_FOUND);
@@ -257,51 +354,13 @@ BOOL WINAPI SetupUninstallOEMInfA(PCSTR infFileName, DWORD flags, LPVOID /*reser
   return TRUE;
 }
 
-namespace sim {
-namespace {
-
-// The name that a stored INF was installed from. The store keeps it in the PNF that it
-// writes beside the copy (a "Source=" line); without one, Windows knows no other name
-// than the file's own.
-std::string OriginalInfName(const MappedPath& inf) {
-  std::string ownName = inf.windowsPath.substr(inf.windowsPath.rfind('\\') + 1);
-  const std::string& linux = inf.linuxPath;
-  const size_t dot = linux.rfind('.');
-  std::string pnf;
-  if (dot == std::string::npos || strcasecmp(linux.c_str() + dot, ".inf") != 0 ||
-      !ReadContent(linux.substr(0, dot) + ".pnf", &pnf)) {
-    return ownName;
-  }
-  const size_t source = pnf.find("\nSource=");
-  if (source == std::string::npos) return ownName;
-  const std::string path = pnf.substr(source + 8, pnf.find('\n', source + 8) - source - 8);
-  return path.substr(path.rfind('\\') + 1);
-}
-
-// Opens an INF by its full path for the information calls: its mapped path, and the
-// catalog it names. False with the last error set when it cannot be read; anything that
-// is not a Windows NT style INF opens as an older one (returned as `newStyle` false).
-bool OpenInf(const char* path, MappedPath* inf, std::string* catalog, bool* newStyle) {
-  std::string content;
-  if (!LocateFile(path, inf)) return false;
-  if (!ReadContent(inf->linuxPath, &content)) return FailWith(ERROR_ACCESS_DENIED);
-  *newStyle = ReadInfText(content, catalog) == 0;
-  return true;
-}
-
-}  // namespace
-}  // namespace sim
-
 // Only a full path is simulated (INFINFO_INF_NAME_IS_ABSOLUTE). The version data that
 // Windows returns is opaque to callers: here it holds the INF's full path.
 BOOL WINAPI SetupGetInfInformationA(const void* infSpec, DWORD searchControl,
                                     PSP_INF_INFORMATION returnBuffer, DWORD returnBufferSize,
                                     PDWORD requiredSize) {
   const char* path = static_cast<const char*>(infSpec);
-  BOOL faulted = FALSE;
-  if (sim::Intercept("SetupGetInfInformationA", path != nullptr ? path : "(null)", FALSE, ERROR_ACCESS_DENIED,
-                     &faulted))
-    return faulted;
+  SIM_CALL(SetupGetInfInformationA, path);
   if (path == nullptr || searchControl != INFINFO_INF_NAME_IS_ABSOLUTE)
     return sim::FailWith(ERROR_INVALID_PARAMETER);
   sim::MappedPath inf;
@@ -312,7 +371,6 @@ BOOL WINAPI SetupGetInfInformationA(const void* infSpec, DWORD searchControl,
   const DWORD needed =
       static_cast<DWORD>(offsetof(SP_INF_INFORMATION, VersionData) + inf.windowsPath.size() + 1);
   if (requiredSize != nullptr) *requiredSize = needed;
-  if (returnBuffer == nullptr) return TRUE;
   if (returnBufferSize < needed) return sim::FailWith(ERROR_INSUFFICIENT_BUFFER);
   returnBuffer->InfStyle = style;
   returnBuffer->InfCount = 1;
@@ -325,9 +383,7 @@ BOOL WINAPI SetupQueryInfOriginalFileInformationA(PSP_INF_INFORMATION infInforma
                                                   PSP_ORIGINAL_FILE_INFO_A originalFileInfo) {
   const char* path =
       infInformation != nullptr ? reinterpret_cast<const char*>(infInformation->VersionData) : "";
-  BOOL faulted = FALSE;
-  if (sim::Intercept("SetupQueryInfOriginalFileInformationA", path, FALSE, ERROR_ACCESS_DENIED, &faulted))
-    return faulted;
+  SIM_CALL(SetupQueryInfOriginalFileInformationA, path);
   if (infInformation == nullptr || originalFileInfo == nullptr || infIndex >= infInformation->InfCount)
     return sim::FailWith(ERROR_INVALID_PARAMETER);
   if (originalFileInfo->cbSize != sizeof(SP_ORIGINAL_FILE_INFO_A))

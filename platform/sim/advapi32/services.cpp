@@ -35,75 +35,40 @@ int OpenServiceHandleCount() {
 
 using namespace sim;
 
-SC_HANDLE WINAPI OpenSCManagerA(LPCSTR machineName, LPCSTR databaseName, DWORD /*access*/) {
-  SC_HANDLE faulted = nullptr;
-  if (Intercept("OpenSCManagerA", machineName != nullptr ? machineName : "", nullptr, ERROR_ACCESS_DENIED,
-                &faulted))
-    return faulted;
-  if (machineName != nullptr && *machineName != '\0') {
-    SetLastError(ERROR_INVALID_NAME);  // only the local machine is simulated
-    return nullptr;
-  }
-  if (databaseName != nullptr && !NamesEqual(databaseName, "ServicesActive")) {
-    SetLastError(ERROR_DATABASE_DOES_NOT_EXIST);
-    return nullptr;
-  }
+// Only the local machine's active database is simulated, whatever the names ask for.
+SC_HANDLE WINAPI OpenSCManagerA(LPCSTR machineName, LPCSTR /*databaseName*/, DWORD /*access*/) {
+  SIM_CALL(OpenSCManagerA, machineName != nullptr ? machineName : "");
   return ServiceHandles().Add(ServiceHandle{true, std::string()});
 }
 
 SC_HANDLE WINAPI OpenServiceA(SC_HANDLE managerHandle, LPCSTR serviceName, DWORD /*access*/) {
-  SC_HANDLE faulted = nullptr;
-  if (Intercept("OpenServiceA", serviceName != nullptr ? serviceName : "", nullptr, ERROR_ACCESS_DENIED,
-                &faulted))
-    return faulted;
+  SIM_CALL(OpenServiceA, serviceName != nullptr ? serviceName : "");
   const ServiceHandle* manager = ServiceHandles().Find(managerHandle);
-  if (manager == nullptr || !manager->isManager) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return nullptr;
-  }
+  if (manager == nullptr || !manager->isManager) return FailWith<SC_HANDLE>(ERROR_INVALID_HANDLE);
   const std::string name = serviceName != nullptr ? serviceName : "";
-  if (name.empty() || name.find_first_of("\\/") != std::string::npos) {
-    SetLastError(ERROR_INVALID_NAME);
-    return nullptr;
-  }
+  if (name.empty() || name.find_first_of("\\/") != std::string::npos)
+    return FailWith<SC_HANDLE>(ERROR_INVALID_NAME);
   const std::shared_ptr<RegKey> servicesKey = ServicesKey();
   const std::shared_ptr<RegKey> key = servicesKey != nullptr ? FindSubkey(*servicesKey, name) : nullptr;
-  if (key == nullptr) {
-    SetLastError(ERROR_SERVICE_DOES_NOT_EXIST);
-    return nullptr;
-  }
+  if (key == nullptr) return FailWith<SC_HANDLE>(ERROR_SERVICE_DOES_NOT_EXIST);
   return ServiceHandles().Add(ServiceHandle{false, key->name});
 }
 
 BOOL WINAPI DeleteService(SC_HANDLE handle) {
   const ServiceHandle* service = ServiceHandles().Find(handle);
-  BOOL faulted = FALSE;
-  if (Intercept("DeleteService", service != nullptr ? service->serviceName : "", FALSE, ERROR_ACCESS_DENIED,
-                &faulted))
-    return faulted;
-  if (service == nullptr || service->isManager) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return FALSE;
-  }
+  SIM_CALL(DeleteService, service != nullptr ? service->serviceName : "");
+  if (service == nullptr || service->isManager) return FailWith(ERROR_INVALID_HANDLE);
   // An open handle to a service that is already being deleted.
   const std::shared_ptr<RegKey> servicesKey = ServicesKey();
-  if (servicesKey == nullptr || !DeleteSubkeyTree(*servicesKey, service->serviceName)) {
-    SetLastError(ERROR_SERVICE_MARKED_FOR_DELETE);
-    return FALSE;
-  }
+  if (servicesKey == nullptr || !DeleteSubkeyTree(*servicesKey, service->serviceName))
+    return FailWith(ERROR_SERVICE_MARKED_FOR_DELETE);
   return TRUE;
 }
 
 BOOL WINAPI CloseServiceHandle(SC_HANDLE handle) {
   const ServiceHandle* object = ServiceHandles().Find(handle);
-  BOOL faulted = FALSE;
-  if (Intercept("CloseServiceHandle", object != nullptr ? object->serviceName : "", FALSE,
-                ERROR_INVALID_HANDLE, &faulted))
-    return faulted;
-  if (object == nullptr) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return FALSE;
-  }
+  SIM_CALL(CloseServiceHandle, object != nullptr ? object->serviceName : "");
+  if (object == nullptr) return FailWith(ERROR_INVALID_HANDLE);
   ServiceHandles().Close(handle);
   return TRUE;
 }

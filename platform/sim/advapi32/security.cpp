@@ -1,6 +1,8 @@
-// ADVAPI32's security calls on the simulated machine, and the KERNEL32 calls that release
-// what they hand out: the running process's token, the descriptors of files and folders
-// (platform/sim/folder_security.h), and the memory that the caller frees with LocalFree.
+// ADVAPI32's security calls on the simulated machine: the running process's token, and the
+// descriptors of files and folders (platform/sim/folder_security.h), handed out in memory that
+// the caller frees with LocalFree (kernel32/memory.cpp).
+#include "platform/sim/advapi32/security.h"
+
 #include <sys/stat.h>
 
 #include <cstring>
@@ -11,6 +13,7 @@
 #include "platform/sim/calls.h"
 #include "platform/sim/folder_security.h"
 #include "platform/sim/handle_table.h"
+#include "platform/sim/machine.h"
 #include "platform/sim/paths.h"
 
 namespace sim {
@@ -23,40 +26,33 @@ HandleTable<HANDLE, TokenHandle>& TokenHandles() {
   return table;
 }
 
-// Memory handed to the caller, which must give it back with LocalFree.
-class LocalMemory final : public HandleTableBase {
+// Memory handed to the caller, which must give it back with LocalFree; a new machine
+// forgets what the one before handed out, as HandleTable does.
+class LocalMemory {
  public:
   void* Add(const std::vector<BYTE>& bytes) {
-    std::vector<BYTE>& kept = blocks_[next_++] = bytes;
-    owners_[kept.data()] = next_ - 1;
-    return kept.data();
+    auto block = std::make_unique<std::vector<BYTE>>(bytes);
+    void* memory = block->data();
+    Blocks()[memory] = std::move(block);
+    return memory;
   }
-  bool Free(void* memory) {
-    const auto found = owners_.find(memory);
-    if (found == owners_.end()) return false;
-    blocks_.erase(found->second);
-    owners_.erase(found);
-    return true;
-  }
-  int Count() const { return static_cast<int>(blocks_.size()); }
-  void Clear() override {
-    blocks_.clear();
-    owners_.clear();
-  }
+  bool Free(void* memory) { return Blocks().erase(memory) == 1; }
+  int Count() { return static_cast<int>(Blocks().size()); }
 
  private:
-  std::map<uint64_t, std::vector<BYTE>> blocks_;
-  std::map<void*, uint64_t> owners_;
-  uint64_t next_ = 0;
+  std::map<void*, std::unique_ptr<std::vector<BYTE>>>& Blocks() {
+    if (generation_ != MachineGeneration()) blocks_.clear();
+    generation_ = MachineGeneration();
+    return blocks_;
+  }
+
+  std::map<void*, std::unique_ptr<std::vector<BYTE>>> blocks_;
+  uint64_t generation_ = MachineGeneration();
 };
 
 LocalMemory& Allocations() {
   static LocalMemory memory;
   return memory;
-}
-
-std::string Detail(LPCSTR path) {
-  return path != nullptr ? path : "(null)";
 }
 
 // Where the call names a file or folder that exists; else the error Windows gives.
@@ -79,17 +75,22 @@ int LocalAllocationCount() {
   return Allocations().Count();
 }
 
+bool CloseToken(HANDLE token) {
+  return TokenHandles().Close(token);
+}
+
+bool FreeHandedOut(void* memory) {
+  return Allocations().Free(memory);
+}
+
 }  // namespace sim
 
 using namespace sim;
 
 BOOL WINAPI OpenProcessToken(HANDLE process, DWORD access, PHANDLE token) {
-  BOOL faulted = FALSE;
-  if (Intercept("OpenProcessToken", std::to_string(access), FALSE, ERROR_ACCESS_DENIED, &faulted))
-    return faulted;
+  SIM_CALL(OpenProcessToken, access);
   if (process != GetCurrentProcess() || token == nullptr || access != TOKEN_QUERY) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return FALSE;
+    return FailWith(ERROR_INVALID_PARAMETER);
   }
   *token = TokenHandles().Add(TokenHandle{});
   return TRUE;
@@ -99,23 +100,17 @@ BOOL WINAPI OpenProcessToken(HANDLE process, DWORD access, PHANDLE token) {
 // not fit; the SID lies in the caller's buffer, after the structure that points to it.
 BOOL WINAPI GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS informationClass, LPVOID information,
                                 DWORD length, PDWORD returnLength) {
-  BOOL faulted = FALSE;
-  if (Intercept("GetTokenInformation", std::to_string(informationClass), FALSE, ERROR_ACCESS_DENIED,
-                &faulted))
-    return faulted;
+  SIM_CALL(GetTokenInformation, static_cast<DWORD>(informationClass));
   if (TokenHandles().Find(token) == nullptr) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return FALSE;
+    return FailWith(ERROR_INVALID_HANDLE);
   }
   if (informationClass != TokenUser || returnLength == nullptr) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return FALSE;
+    return FailWith(ERROR_INVALID_PARAMETER);
   }
   const std::vector<BYTE> sid = EncodeSid(kRunningUser);
   *returnLength = static_cast<DWORD>(sizeof(TOKEN_USER) + sid.size());
   if (information == nullptr || length < *returnLength) {
-    SetLastError(ERROR_INSUFFICIENT_BUFFER);
-    return FALSE;
+    return FailWith(ERROR_INSUFFICIENT_BUFFER);
   }
   auto* user = static_cast<TOKEN_USER*>(information);
   user->User.Sid = user + 1;
@@ -124,35 +119,12 @@ BOOL WINAPI GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS informatio
   return TRUE;
 }
 
-BOOL WINAPI CloseHandle(HANDLE object) {
-  BOOL faulted = FALSE;
-  if (Intercept("CloseHandle", std::string(), FALSE, ERROR_INVALID_HANDLE, &faulted)) return faulted;
-  if (!TokenHandles().Close(object)) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return FALSE;
-  }
-  return TRUE;
-}
-
-// A failed free hands the memory back, as Windows does.
-HLOCAL WINAPI LocalFree(HLOCAL memory) {
-  HLOCAL faulted = memory;
-  if (Intercept("LocalFree", std::string(), memory, ERROR_INVALID_HANDLE, &faulted)) return faulted;
-  if (memory != nullptr && !Allocations().Free(memory)) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return memory;
-  }
-  return nullptr;
-}
-
 // Through links, as Windows opens the object by its name. Only what the program asks for is
 // simulated: the owner and the DACL of a file or folder, with the descriptor that holds them.
 DWORD WINAPI GetNamedSecurityInfoA(LPCSTR objectName, SE_OBJECT_TYPE objectType,
                                    SECURITY_INFORMATION information, PSID* owner, PSID* group, PACL* dacl,
                                    PACL* sacl, PSECURITY_DESCRIPTOR* descriptor) {
-  LSTATUS faulted = 0;
-  if (InterceptStatus("GetNamedSecurityInfoA", Detail(objectName), &faulted))
-    return static_cast<DWORD>(faulted);
+  SIM_CALL(GetNamedSecurityInfoA, objectName);
   if (objectType != SE_FILE_OBJECT || information != kOwnerAndEntries || owner == nullptr ||
       group != nullptr || dacl == nullptr || sacl != nullptr || descriptor == nullptr) {
     return ERROR_INVALID_PARAMETER;
@@ -176,9 +148,7 @@ DWORD WINAPI GetNamedSecurityInfoA(LPCSTR objectName, SE_OBJECT_TYPE objectType,
 DWORD WINAPI SetNamedSecurityInfoA(LPSTR objectName, SE_OBJECT_TYPE objectType,
                                    SECURITY_INFORMATION information, PSID owner, PSID group, PACL dacl,
                                    PACL sacl) {
-  LSTATUS faulted = 0;
-  if (InterceptStatus("SetNamedSecurityInfoA", Detail(objectName), &faulted))
-    return static_cast<DWORD>(faulted);
+  SIM_CALL(SetNamedSecurityInfoA, objectName);
   const SECURITY_INFORMATION known = kOwnerAndEntries | PROTECTED_DACL_SECURITY_INFORMATION;
   const bool setsOwner = (information & OWNER_SECURITY_INFORMATION) != 0;
   const bool setsEntries = (information & DACL_SECURITY_INFORMATION) != 0;
@@ -208,15 +178,11 @@ DWORD WINAPI SetNamedSecurityInfoA(LPSTR objectName, SE_OBJECT_TYPE objectType,
 BOOL WINAPI ConvertStringSecurityDescriptorToSecurityDescriptorA(LPCSTR text, DWORD revision,
                                                                  PSECURITY_DESCRIPTOR* descriptor,
                                                                  PULONG size) {
-  BOOL faulted = FALSE;
-  if (Intercept("ConvertStringSecurityDescriptorToSecurityDescriptorA", Detail(text), FALSE,
-                ERROR_NOT_ENOUGH_MEMORY, &faulted))
-    return faulted;
+  SIM_CALL(ConvertStringSecurityDescriptorToSecurityDescriptorA, text);
   Security security;
   if (text == nullptr || descriptor == nullptr || revision != SDDL_REVISION_1 ||
       !ParseSddl(text, &security)) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return FALSE;
+    return FailWith(ERROR_INVALID_PARAMETER);
   }
   const std::vector<BYTE> bytes = EncodeDescriptor(security);
   *descriptor = Allocations().Add(bytes);
@@ -225,13 +191,10 @@ BOOL WINAPI ConvertStringSecurityDescriptorToSecurityDescriptorA(LPCSTR text, DW
 }
 
 BOOL WINAPI GetSecurityDescriptorOwner(PSECURITY_DESCRIPTOR descriptor, PSID* owner, LPBOOL defaulted) {
-  BOOL faulted = FALSE;
-  if (Intercept("GetSecurityDescriptorOwner", std::string(), FALSE, ERROR_INVALID_SECURITY_DESCR, &faulted))
-    return faulted;
+  SIM_CALL(GetSecurityDescriptorOwner);
   DWORD ownerOffset = 0, daclOffset = 0;
   if (owner == nullptr || defaulted == nullptr || !DescriptorOffsets(descriptor, &ownerOffset, &daclOffset)) {
-    SetLastError(ERROR_INVALID_SECURITY_DESCR);
-    return FALSE;
+    return FailWith(ERROR_INVALID_SECURITY_DESCR);
   }
   *owner = ownerOffset != 0 ? static_cast<BYTE*>(descriptor) + ownerOffset : nullptr;
   *defaulted = FALSE;
@@ -240,14 +203,11 @@ BOOL WINAPI GetSecurityDescriptorOwner(PSECURITY_DESCRIPTOR descriptor, PSID* ow
 
 BOOL WINAPI GetSecurityDescriptorDacl(PSECURITY_DESCRIPTOR descriptor, LPBOOL present, PACL* dacl,
                                       LPBOOL defaulted) {
-  BOOL faulted = FALSE;
-  if (Intercept("GetSecurityDescriptorDacl", std::string(), FALSE, ERROR_INVALID_SECURITY_DESCR, &faulted))
-    return faulted;
+  SIM_CALL(GetSecurityDescriptorDacl);
   DWORD ownerOffset = 0, daclOffset = 0;
   if (present == nullptr || dacl == nullptr || defaulted == nullptr ||
       !DescriptorOffsets(descriptor, &ownerOffset, &daclOffset)) {
-    SetLastError(ERROR_INVALID_SECURITY_DESCR);
-    return FALSE;
+    return FailWith(ERROR_INVALID_SECURITY_DESCR);
   }
   *present = daclOffset != 0 ? TRUE : FALSE;
   *dacl = daclOffset != 0 ? reinterpret_cast<PACL>(static_cast<BYTE*>(descriptor) + daclOffset) : nullptr;
@@ -256,11 +216,9 @@ BOOL WINAPI GetSecurityDescriptorDacl(PSECURITY_DESCRIPTOR descriptor, LPBOOL pr
 }
 
 BOOL WINAPI GetAce(PACL acl, DWORD index, LPVOID* ace) {
-  BOOL faulted = FALSE;
-  if (Intercept("GetAce", std::to_string(index), FALSE, ERROR_INVALID_PARAMETER, &faulted)) return faulted;
+  SIM_CALL(GetAce, index);
   if (acl == nullptr || ace == nullptr || index >= acl->AceCount) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return FALSE;
+    return FailWith(ERROR_INVALID_PARAMETER);
   }
   BYTE* at = reinterpret_cast<BYTE*>(acl) + sizeof(ACL);
   for (DWORD i = 0; i < index; ++i) at += reinterpret_cast<ACE_HEADER*>(at)->AceSize;
@@ -268,14 +226,12 @@ BOOL WINAPI GetAce(PACL acl, DWORD index, LPVOID* ace) {
   return TRUE;
 }
 
-// A comparison of two values in the caller's memory: nothing that a machine can refuse, so
-// not counted, as GetCurrentProcess is not.
+// A comparison in the caller's memory: not counted (calls.h).
 BOOL WINAPI EqualSid(PSID first, PSID second) {
   std::string one, other;
   if (!DecodeSid(first, &one) || !DecodeSid(second, &other)) {
-    SetLastError(ERROR_INVALID_SID);
-    return FALSE;
+    return FailWith(ERROR_INVALID_SID);
   }
-  SetLastError(ERROR_SUCCESS);
+  TheMachine().lastError = ERROR_SUCCESS;
   return one == other ? TRUE : FALSE;
 }

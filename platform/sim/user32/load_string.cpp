@@ -4,6 +4,7 @@
 #include <string>
 
 #include "platform/sim/calls.h"
+#include "platform/sim/machine.h"
 #include "resources/string_ids.h"
 
 namespace {
@@ -19,31 +20,19 @@ constexpr StringEntry kStringTable[] = {
 };
 #undef QNETPREP_STRING
 
-// Resources hold strings in blocks of 16; an id whose block is missing fails to load
-// with an error, while a gap in a present block just reads as empty.
-bool BlockExists(UINT id) {
-  for (const StringEntry& entry : kStringTable) {
-    if (entry.id >> 4 == id >> 4) return true;
-  }
-  return false;
-}
-
-const char* FindString(UINT id) {
-  for (const StringEntry& entry : kStringTable) {
-    if (entry.id == id) return entry.text;
-  }
-  return nullptr;
-}
-
 }  // namespace
 
 int WINAPI LoadStringA(HINSTANCE /*instance*/, UINT id, LPSTR buffer, int bufferMax) {
-  int faulted = 0;
-  if (sim::Intercept("LoadStringA", std::to_string(id), 0, ERROR_RESOURCE_NAME_NOT_FOUND, &faulted))
-    return faulted;
-  if (buffer == nullptr || bufferMax <= 0) return 0;
-  if (!BlockExists(id)) SetLastError(ERROR_RESOURCE_NAME_NOT_FOUND);
-  const char* text = FindString(id);
+  SIM_CALL(LoadStringA, id);
+  // Resources hold strings in blocks of 16; an id whose block is missing fails to load
+  // with an error, while a gap in a present block just reads as empty.
+  bool blockExists = false;
+  const char* text = nullptr;
+  for (const StringEntry& entry : kStringTable) {
+    blockExists = blockExists || entry.id >> 4 == id >> 4;
+    if (entry.id == id && text == nullptr) text = entry.text;
+  }
+  if (!blockExists) sim::TheMachine().lastError = ERROR_RESOURCE_NAME_NOT_FOUND;
   const size_t length = text == nullptr ? 0 : std::strlen(text);
   const size_t copied = length < static_cast<size_t>(bufferMax) ? length : static_cast<size_t>(bufferMax) - 1;
   if (copied > 0) std::memcpy(buffer, text, copied);
