@@ -14,8 +14,9 @@ namespace {
 // composed or a folder is refused, so that nothing is staged and no INF is taken from there.
 void CreateInstallFolder(RunState& state) {
   state.InstallFolder[0] = '\0';
-  char vendorFolder[kTextCapacity];
-  char productFolder[kTextCapacity];
+  // No call can create or name a folder whose path does not fit MAX_PATH.
+  char vendorFolder[MAX_PATH];
+  char productFolder[MAX_PATH];
   if (!ComposeVendorFolder(vendorFolder) || !JoinPath(productFolder, vendorFolder, state.ProductName)) return;
   if (!PrepareInstallFolder(vendorFolder, productFolder) || !TextAppend(productFolder, "\\")) return;
   TextCopy(state.InstallFolder, productFolder);

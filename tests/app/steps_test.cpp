@@ -193,7 +193,11 @@ TEST_F(StepsTest, ARunReadsThePackageBeforeTheRemovalAndMakesNoPathThatWouldNotF
       {"N:\\pkg", 16, "", 2, false, false},
       {"N:\\pkg", 16, "/au", 2, true, true},
       {"N:\\pkg", 16, "/inf=net73417.inf", 1, false, false},
-      // At 238 characters a.inf fits the install folder, the program does not.
+      // At 238 characters a.inf fits the install folder, the program does not; from 244 there is no install
+      // folder (the folder with its backslash, the product's, the vendor's do not fit).
+      {"C:\\pkg", 254, "/au /inf=a.inf", 0, false, false},
+      {"C:\\pkg", 245, "/au /inf=a.inf", 0, false, false},
+      {"C:\\pkg", 244, "/au /inf=a.inf", 0, false, false},
       {"C:\\pkg", 243, "/au /inf=a.inf", 0, false, false},
       {"C:\\pkg", 238, "/au /inf=a.inf", 1, false, false},
       {"C:\\pkg", 231, "/au /inf=a.inf", 1, true, true},
