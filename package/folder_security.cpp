@@ -125,7 +125,9 @@ bool FolderIsTrusted(const char* folder) {
   }
   alignas(TOKEN_USER) BYTE user[kTokenUserCapacity];
   PSID runningUser = ReadRunningUser(user);
-  const bool trusted = IsTrustedAccount(owner, runningUser) && OnlyTrustedMayWrite(dacl, runningUser);
+  // A descriptor without an owner (a file system that keeps none) tells nothing of who placed it.
+  const bool trusted =
+      owner != nullptr && IsTrustedAccount(owner, runningUser) && OnlyTrustedMayWrite(dacl, runningUser);
   LocalFree(descriptor);
   return trusted;
 }

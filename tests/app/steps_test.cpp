@@ -267,6 +267,7 @@ TEST_F(StepsTest, TheInstallFolderIsTakenOnlyWhereNoOneElseMayWrite) {
       {"O:SYD:(A;OICI;GW;;;BU)", "", {}, false, ""},
       {"O:SYD:(XA;OICI;0x1200a9;;;WD)", "", {}, false, ""},
       {"O:SYD:NO_ACCESS_CONTROL", "", {}, false, ""},
+      {"D:(A;OICI;0x1200a9;;;WD)", "", {}, false, ""},
       {"file", "", {}, false, ""},
   };
   for (const TakeOverCase& row : kCases) {

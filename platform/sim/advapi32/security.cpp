@@ -137,7 +137,7 @@ DWORD WINAPI GetNamedSecurityInfoA(LPCSTR objectName, SE_OBJECT_TYPE objectType,
   DWORD ownerOffset = 0, daclOffset = 0;
   DescriptorOffsets(held, &ownerOffset, &daclOffset);
   *descriptor = held;
-  *owner = held + ownerOffset;
+  *owner = ownerOffset != 0 ? held + ownerOffset : nullptr;
   *dacl = daclOffset != 0 ? reinterpret_cast<PACL>(held + daclOffset) : nullptr;
   return ERROR_SUCCESS;
 }
