@@ -45,8 +45,7 @@ class StepsTest : public MachineTest {
     const std::string shown =
         input.size() > 60 ? input.substr(0, 30) + "... (" + std::to_string(input.size()) + " characters)"
                           : input;
-    return "\"" + shown + "\", " +
-           (*fault.call ? "failing "s + fault.call + " on \"" + fault.on + "\"" : "no call failing");
+    return "\"" + shown + "\", " + Describe(fault);
   }
   // A recorded install's store: oem0.inf read-only, its PNF hidden and naming `from`, its catalog,
   // and oem1.inf installed from net73417.inf; a folder named folder.inf in the install folder.
@@ -98,13 +97,14 @@ TEST_F(StepsTest, WithoutTheSystemsOwnSearchTheCurrentFolderIsLeftOut) {
 // stored copy in slot 0 holds, whether the Add/Remove entry carries the version and the system folder
 // gets the program (over an older, read-only one staged).
 enum Earlier { EarlierKept, EarlierCleared };
+enum Version { NoVersion, VersionShown };
 enum SelfCopy { NoSelfCopy, Copied };
 struct InstallCase {
   Failing fault;
   const char* tail;
   Earlier earlier;
   std::string install, slot0;  // slot0: "old", "new", "" (no slot)
-  bool version;
+  Version version;
   SelfCopy selfCopy;
 };
 
@@ -113,29 +113,24 @@ TEST_F(StepsTest, NothingOfTheEarlierInstallGoesBeforeEveryInfIsInTheStore) {
   const Failing second = {"SetupCopyOEMInfA", "net73417.inf style=0x0"};
   const InstallCase kCases[] = {
       // The new package's INFs go in: the earlier install is replaced.
-      {{}, "/au", EarlierCleared, "Success", "new", true, Copied},
+      {{}, "/au", EarlierCleared, "Success", "new", VersionShown, Copied},
       // Without "SOFTWARE", its strings, the product key or the current folder nothing goes into the store;
       // where the product key can be made, "Install" says so.
-      {{"RegOpenKeyExA", "SOFTWARE"}, "/au", EarlierKept, "Success", "old", true, NoSelfCopy},
-      {{"LoadStringA"}, "/au", EarlierKept, "Success", "old", true, NoSelfCopy},
-      {{"RegCreateKeyExA", "Orvix\\qnetprep"}, "/au", EarlierKept, "Success", "old", true, NoSelfCopy},
-      {{"GetCurrentDirectoryA"}, "/au", EarlierKept, "Fail", "old", true, NoSelfCopy},
-      {{"GetCurrentDirectoryA", "", filled}, "/au", EarlierKept, "Fail", "old", true, NoSelfCopy},
+      {{"RegOpenKeyExA", "SOFTWARE"}, "/au", EarlierKept, "Success", "old", VersionShown, NoSelfCopy},
+      {{"LoadStringA"}, "/au", EarlierKept, "Success", "old", VersionShown, NoSelfCopy},
+      {{"RegCreateKeyExA", "Orvix\\qnetprep"}, "/au", EarlierKept, "Success", "old", VersionShown, NoSelfCopy},
+      {{"GetCurrentDirectoryA"}, "/au", EarlierKept, "Fail", "old", VersionShown, NoSelfCopy},
+      {{"GetCurrentDirectoryA", "", filled}, "/au", EarlierKept, "Fail", "old", VersionShown, NoSelfCopy},
       // The second INF refused: the first, new to the store, leaves it again; outside RecordMode no trace.
-      {second, "/au", EarlierKept, "Fail", "old", true, NoSelfCopy},
-      {second, "", EarlierKept, "Success", "old", true, NoSelfCopy},
+      {second, "/au", EarlierKept, "Fail", "old", VersionShown, NoSelfCopy},
+      {second, "", EarlierKept, "Success", "old", VersionShown, NoSelfCopy},
       // Past the clean-up a record that cannot be written is missing; the rest of the entry is written.
       // An Add/Remove list that cannot be opened keeps the earlier entry.
-      {{"RegCreateKeyExA", "Parameters"}, "/au", EarlierCleared, "", "", false, NoSelfCopy},
-      {{"RegOpenKeyExA", "Uninstall"}, "/au", EarlierCleared, "Success", "new", true, NoSelfCopy},
-      {{"RegSetValueExA", ":DisplayName"}, "/au", EarlierCleared, "Success", "new", true, NoSelfCopy},
+      {{"RegCreateKeyExA", "Parameters"}, "/au", EarlierCleared, "", "", NoVersion, NoSelfCopy},
+      {{"RegOpenKeyExA", "Uninstall"}, "/au", EarlierCleared, "Success", "new", VersionShown, NoSelfCopy},
+      {{"RegSetValueExA", ":DisplayName"}, "/au", EarlierCleared, "Success", "new", VersionShown, NoSelfCopy},
       // Without "ProgramFiles" the usual folder serves.
-      {{"GetEnvironmentVariableA", "ProgramFiles", filled},
-       "/au",
-       EarlierCleared,
-       "Success",
-       "new",
-       true,
+      {{"GetEnvironmentVariableA", "ProgramFiles", filled}, "/au", EarlierCleared, "Success", "new", VersionShown,
        Copied},
   };
   const std::string adapter = Pci("1E7C", "4C43");
@@ -160,7 +155,7 @@ TEST_F(StepsTest, NothingOfTheEarlierInstallGoesBeforeEveryInfIsInTheStore) {
     EXPECT_EQ(Str(kProduct, "Install"), row.install);
     const std::string slot0 = Slurp(Linux(Str(kParameters, "RenamedInf")));
     EXPECT_EQ(slot0.empty() ? "" : slot0.find("; a new") != std::string::npos ? "new" : "old", row.slot0);
-    EXPECT_EQ(Str(kEntry, "DisplayVersion") == "0.0.3.6", row.version);
+    EXPECT_EQ(Str(kEntry, "DisplayVersion") == "0.0.3.6" ? VersionShown : NoVersion, row.version);
     EXPECT_EQ(Slurp(Linux(kSelfCopy)) == "program new" ? Copied : NoSelfCopy, row.selfCopy);
     // The new copies stay in the store only once the earlier install is cleared.
     EXPECT_EQ(Exists(kInf + "oem2.inf"), row.earlier == EarlierCleared);
@@ -444,11 +439,12 @@ TEST_F(StepsTest, TheListIsReadInRegistryOrderWithinItsCapacitiesAndAsCounted) {
 
 // A failing call; what the pass returns, how many of the devices it should remove stay, how
 // often the class installer was asked to remove one, and whether the driver's service stays.
+// Counts are of the supported devices below: all of them, all but one, or none.
+enum Service { ServiceDeleted, ServiceKept };
 struct PassCase {
   Failing fault;
-  int32_t removed, left;
-  size_t asked;
-  bool service;
+  int32_t returned, left, asked;
+  Service service;
 };
 
 TEST_F(StepsTest, ThePassRemovesWhatEachDevicesOwnIdentifierNamesAndSurvivesFailures) {
@@ -472,9 +468,11 @@ TEST_F(StepsTest, ThePassRemovesWhatEachDevicesOwnIdentifierNamesAndSurvivesFail
       "PCI\\VEN_1E7C\\1",          "PCI\\VEN_1E7D&SUB_0000\\1",
       "XYZ\\VEN_1E7C&DEV_4C40\\1", "USB\\VID_1E7C&PID_4C43\\5&1",
       "ROOT\\NET\\0001",           "SWD\\MSRRAS\\MS_NDISWANIP"};
+  const int32_t all = std::size(removed), none = 0;
   const PassCase kCases[] = {
-      {{"SetupDiGetClassDevsA"}, 0, 9, 0, true},
-      {{"SetupDiCallClassInstaller", "VEN_1E7D&DEV_0003"}, 8, 1, 9, false},
+      // fault, returned, left, asked, service
+      {{"SetupDiGetClassDevsA"}, none, all, none, ServiceKept},
+      {{"SetupDiCallClassInstaller", "VEN_1E7D&DEV_0003"}, all - 1, 1, all, ServiceDeleted},
   };
   for (const PassCase& row : kCases) {
     SCOPED_TRACE(Named("", row.fault));
@@ -484,14 +482,14 @@ TEST_F(StepsTest, ThePassRemovesWhatEachDevicesOwnIdentifierNamesAndSurvivesFail
       AddDevice(kNet, id, id == Pci("1E7C", "4C47") ? std::string(4096, 'd').c_str() : "a");
     AddService("RX90K");
     Fail(row.fault);
-    EXPECT_EQ(RemoveDevicesOfClass(state, GUID_DEVCLASS_NET), row.removed);
+    EXPECT_EQ(RemoveDevicesOfClass(state, GUID_DEVCLASS_NET), row.returned);
     EXPECT_EQ(
         std::count_if(std::begin(removed), std::end(removed), [this](auto& id) { return HasDevice(id); }),
         row.left);
     for (const std::string& id : kept) EXPECT_TRUE(HasDevice(id)) << id.substr(0, 30);
     // One removal through the class installer per supported device, none without it.
-    EXPECT_EQ(Calls("SetupDiCallClassInstaller").size(), row.asked);
-    EXPECT_EQ(Has("SYSTEM\\CurrentControlSet\\Services\\RX90K"), row.service);
+    EXPECT_EQ(Calls("SetupDiCallClassInstaller").size(), static_cast<size_t>(row.asked));
+    EXPECT_EQ(Has("SYSTEM\\CurrentControlSet\\Services\\RX90K") ? ServiceKept : ServiceDeleted, row.service);
   }
 }
 

@@ -104,8 +104,7 @@ TEST_P(ModeTest, EveryModeDoesItsOwnWorkAndEveryFailingCallEndsCleanWithinThePro
       faults.push_back({0, true, 512});
     if (call.name == "GetModuleFileNameA") faults.push_back({0, true, MAX_PATH});
     for (const sim::Fault& fault : faults) {
-      SCOPED_TRACE("call " + std::to_string(k) + " " + call.name + " " + call.detail +
-                   (fault.useResult ? ", filling its buffer" : ", failing"));
+      SCOPED_TRACE("call " + std::to_string(k) + " " + call.name + " " + call.detail + ", " + FaultText(fault));
       OpenCopy();
       const MachineState before = Capture();
       sim::FailCallNumber(k, fault);

@@ -104,6 +104,16 @@ std::string Differences(const MachineState& before, const MachineState& after) {
   return changes;
 }
 
+std::string FaultText(const sim::Fault& fault) {
+  if (fault.useResult) return "returning " + std::to_string(fault.result);
+  return fault.error != 0 ? "failing with error " + std::to_string(fault.error) : "failing with its usual error";
+}
+
+std::string Describe(const Failing& failing) {
+  if (*failing.call == '\0') return "no call failing";
+  return failing.call + " on \""s + failing.on + "\" " + FaultText(failing.fault);
+}
+
 void MachineTest::SetUp() {  // whole runs copy machines by the thousand: memory keeps up
   workspace_ =
       ::access("/dev/shm", W_OK) == 0 ? "/dev/shm/qnetprep-test-XXXXXX" : "/tmp/qnetprep-test-XXXXXX";

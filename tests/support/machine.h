@@ -43,6 +43,11 @@ struct Failing {
   const char* on = "";
   sim::Fault fault = {};
 };
+// What a fault makes of a call, as a failure names it: "failing with its usual error", "failing with error
+// 2", "returning 260" (a length that fills the buffer, or a result the call never gives).
+std::string FaultText(const sim::Fault& fault);
+// "GetCurrentDirectoryA on \"\" returning 260", or "no call failing".
+std::string Describe(const Failing& failing);
 
 struct Mode {
   const char *name, *tail;
