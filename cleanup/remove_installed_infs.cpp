@@ -53,9 +53,10 @@ bool ReadSlot(HKEY parameters, const char* valueName, char (&path)[kRecordValueL
 // Run again with the same package, Windows hands back the copies that are stored already, and
 // a record may name one of them: the clean-up must not take out what the run just put in.
 bool IsThisRunsCopy(const RunState& state, const char* path) {
-  return std::any_of(std::begin(state.StoredInfs), std::end(state.StoredInfs), [path](const StoredInf& stored) {
-    return stored.path[0] != '\0' && TextEqualsIgnoringAsciiCase(stored.path, path);
-  });
+  return std::any_of(std::begin(state.StoredInfs), std::end(state.StoredInfs),
+                     [path](const StoredInf& stored) {
+                       return stored.path[0] != '\0' && TextEqualsIgnoringAsciiCase(stored.path, path);
+                     });
 }
 
 // The stored INF that a slot names, unless this run's install uses it.

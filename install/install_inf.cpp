@@ -92,6 +92,7 @@ bool RecordInstalledInf(RunState& state, InfSlot slot) {
 
 void RecordFailedInstall(const RunState& state) {
   InstallKeys keys{};
-  if (OpenRecordKeys(state, keys) && state.RecordMode) SetRecordText(keys.product, kInstallValue, kInstallFail);
+  if (OpenRecordKeys(state, keys) && state.RecordMode)
+    SetRecordText(keys.product, kInstallValue, kInstallFail);
   CloseInstallKeys(keys);
 }

@@ -96,8 +96,8 @@ TEST_F(StepsTest, WithoutTheSystemsOwnSearchTheCurrentFolderIsLeftOut) {
 // whether the earlier install was cleared (its adapter removed), what "Install" says, which package the
 // stored copy in slot 0 holds, whether the Add/Remove entry carries the version and the system folder
 // gets the program (over an older, read-only one staged).
-enum Earlier { EarlierKept, EarlierCleared };
-enum Version { NoVersion, VersionShown };
+enum Earlier { Stays, Replaced };
+enum Version { NoVersion, HasVersion };
 enum SelfCopy { NoSelfCopy, Copied };
 struct InstallCase {
   Failing fault;
@@ -111,27 +111,28 @@ struct InstallCase {
 TEST_F(StepsTest, NothingOfTheEarlierInstallGoesBeforeEveryInfIsInTheStore) {
   const sim::Fault filled = {0, true, MAX_PATH};
   const Failing second = {"SetupCopyOEMInfA", "net73417.inf style=0x0"};
+  const Failing noProgramFiles = {"GetEnvironmentVariableA", "ProgramFiles", filled};
   const InstallCase kCases[] = {
+      // fault, tail, the earlier install, "Install", slot 0's package, the entry's version, the self-copy
       // The new package's INFs go in: the earlier install is replaced.
-      {{}, "/au", EarlierCleared, "Success", "new", VersionShown, Copied},
+      {{}, "/au", Replaced, "Success", "new", HasVersion, Copied},
       // Without "SOFTWARE", its strings, the product key or the current folder nothing goes into the store;
       // where the product key can be made, "Install" says so.
-      {{"RegOpenKeyExA", "SOFTWARE"}, "/au", EarlierKept, "Success", "old", VersionShown, NoSelfCopy},
-      {{"LoadStringA"}, "/au", EarlierKept, "Success", "old", VersionShown, NoSelfCopy},
-      {{"RegCreateKeyExA", "Orvix\\qnetprep"}, "/au", EarlierKept, "Success", "old", VersionShown, NoSelfCopy},
-      {{"GetCurrentDirectoryA"}, "/au", EarlierKept, "Fail", "old", VersionShown, NoSelfCopy},
-      {{"GetCurrentDirectoryA", "", filled}, "/au", EarlierKept, "Fail", "old", VersionShown, NoSelfCopy},
+      {{"RegOpenKeyExA", "SOFTWARE"}, "/au", Stays, "Success", "old", HasVersion, NoSelfCopy},
+      {{"LoadStringA"}, "/au", Stays, "Success", "old", HasVersion, NoSelfCopy},
+      {{"RegCreateKeyExA", "Orvix\\qnetprep"}, "/au", Stays, "Success", "old", HasVersion, NoSelfCopy},
+      {{"GetCurrentDirectoryA"}, "/au", Stays, "Fail", "old", HasVersion, NoSelfCopy},
+      {{"GetCurrentDirectoryA", "", filled}, "/au", Stays, "Fail", "old", HasVersion, NoSelfCopy},
       // The second INF refused: the first, new to the store, leaves it again; outside RecordMode no trace.
-      {second, "/au", EarlierKept, "Fail", "old", VersionShown, NoSelfCopy},
-      {second, "", EarlierKept, "Success", "old", VersionShown, NoSelfCopy},
+      {second, "/au", Stays, "Fail", "old", HasVersion, NoSelfCopy},
+      {second, "", Stays, "Success", "old", HasVersion, NoSelfCopy},
       // Past the clean-up a record that cannot be written is missing; the rest of the entry is written.
       // An Add/Remove list that cannot be opened keeps the earlier entry.
-      {{"RegCreateKeyExA", "Parameters"}, "/au", EarlierCleared, "", "", NoVersion, NoSelfCopy},
-      {{"RegOpenKeyExA", "Uninstall"}, "/au", EarlierCleared, "Success", "new", VersionShown, NoSelfCopy},
-      {{"RegSetValueExA", ":DisplayName"}, "/au", EarlierCleared, "Success", "new", VersionShown, NoSelfCopy},
+      {{"RegCreateKeyExA", "Parameters"}, "/au", Replaced, "", "", NoVersion, NoSelfCopy},
+      {{"RegOpenKeyExA", "Uninstall"}, "/au", Replaced, "Success", "new", HasVersion, NoSelfCopy},
+      {{"RegSetValueExA", ":DisplayName"}, "/au", Replaced, "Success", "new", HasVersion, NoSelfCopy},
       // Without "ProgramFiles" the usual folder serves.
-      {{"GetEnvironmentVariableA", "ProgramFiles", filled}, "/au", EarlierCleared, "Success", "new", VersionShown,
-       Copied},
+      {noProgramFiles, "/au", Replaced, "Success", "new", HasVersion, Copied},
   };
   const std::string adapter = Pci("1E7C", "4C43");
   const auto package = [this](Text label) {
@@ -151,14 +152,14 @@ TEST_F(StepsTest, NothingOfTheEarlierInstallGoesBeforeEveryInfIsInTheStore) {
     package("new");
     Fail(row.fault);
     EXPECT_EQ(Run(row.tail), 1);
-    EXPECT_EQ(HasDevice(adapter) ? EarlierKept : EarlierCleared, row.earlier);
+    EXPECT_EQ(HasDevice(adapter) ? Stays : Replaced, row.earlier);
     EXPECT_EQ(Str(kProduct, "Install"), row.install);
     const std::string slot0 = Slurp(Linux(Str(kParameters, "RenamedInf")));
     EXPECT_EQ(slot0.empty() ? "" : slot0.find("; a new") != std::string::npos ? "new" : "old", row.slot0);
-    EXPECT_EQ(Str(kEntry, "DisplayVersion") == "0.0.3.6" ? VersionShown : NoVersion, row.version);
+    EXPECT_EQ(Str(kEntry, "DisplayVersion") == "0.0.3.6" ? HasVersion : NoVersion, row.version);
     EXPECT_EQ(Slurp(Linux(kSelfCopy)) == "program new" ? Copied : NoSelfCopy, row.selfCopy);
     // The new copies stay in the store only once the earlier install is cleared.
-    EXPECT_EQ(Exists(kInf + "oem2.inf"), row.earlier == EarlierCleared);
+    EXPECT_EQ(Exists(kInf + "oem2.inf"), row.earlier == Replaced);
   }
   // A system folder too long to join with the program's name takes no self-copy.
   RunState state{};

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
 #include <set>
 
 #include "app/run_installer.h"
@@ -25,9 +26,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static const bool ready = [] {
     if (!::mkdtemp(g_machine.data()) || !std::freopen("/dev/null", "w", stdout)) std::abort();
     std::filesystem::create_directories(g_machine + "/drive_c/pkg");
+    // A package whose INFs every install mode stores: only then does an install remove anything.
+    for (const char* inf : {"net7341a.inf", "net73417.inf", "x.inf"})
+      std::ofstream(g_machine + "/drive_c/pkg/" + inf) << "[Version]\nSignature=\"$Windows NT$\"\n";
     return std::atexit([] { std::filesystem::remove_all(g_machine); }) == 0;
   }();
-  // Nothing is ever saved: every input starts from the same bare machine.
+  // Nothing is ever saved: every input starts from the same bare registry; the store keeps its copies.
   sim::OpenMachine(g_machine, ready ? g_machine + "/drive_c/pkg" : "/");
   const auto root = sim::TheMachine().localMachine;
   std::set<std::pair<unsigned, unsigned>> list;

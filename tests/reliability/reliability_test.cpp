@@ -76,7 +76,8 @@ TEST_P(ModeTest, EveryModeDoesItsOwnWorkAndEveryFailingCallEndsCleanWithinThePro
   std::vector<std::string> called;
   for (const sim::CallRecord& call : calls) called.push_back(call.name);
   const auto firstRemoval = std::find(called.begin(), called.end(), "SetupDiCallClassInstaller");
-  EXPECT_EQ(std::find(firstRemoval, called.end(), "SetupCopyOEMInfA"), called.end()) << "a copy after a removal";
+  EXPECT_EQ(std::find(firstRemoval, called.end(), "SetupCopyOEMInfA"), called.end())
+      << "a copy after a removal";
   // Every mode removes the adapters and their service; the staged package stays.
   for (const FieldDevice& device : kOwnDevices) EXPECT_FALSE(HasDevice(device.instance)) << device.instance;
   EXPECT_FALSE(Has("SYSTEM\\CurrentControlSet\\Services\\RX90K")) << "the service RX90K";
@@ -104,7 +105,8 @@ TEST_P(ModeTest, EveryModeDoesItsOwnWorkAndEveryFailingCallEndsCleanWithinThePro
       faults.push_back({0, true, 512});
     if (call.name == "GetModuleFileNameA") faults.push_back({0, true, MAX_PATH});
     for (const sim::Fault& fault : faults) {
-      SCOPED_TRACE("call " + std::to_string(k) + " " + call.name + " " + call.detail + ", " + FaultText(fault));
+      SCOPED_TRACE("call " + std::to_string(k) + " " + call.name + " " + call.detail + ", " +
+                   FaultText(fault));
       OpenCopy();
       const MachineState before = Capture();
       sim::FailCallNumber(k, fault);

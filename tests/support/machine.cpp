@@ -106,7 +106,8 @@ std::string Differences(const MachineState& before, const MachineState& after) {
 
 std::string FaultText(const sim::Fault& fault) {
   if (fault.useResult) return "returning " + std::to_string(fault.result);
-  return fault.error != 0 ? "failing with error " + std::to_string(fault.error) : "failing with its usual error";
+  return fault.error != 0 ? "failing with error " + std::to_string(fault.error)
+                          : "failing with its usual error";
 }
 
 std::string Describe(const Failing& failing) {
