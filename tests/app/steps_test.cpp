@@ -123,6 +123,8 @@ TEST_F(StepsTest, NothingOfTheEarlierInstallGoesBeforeEveryInfIsInTheStore) {
       {{"RegCreateKeyExA", "Orvix\\qnetprep"}, "/au", Stays, "Success", "old", HasVersion, NoSelfCopy},
       {{"GetCurrentDirectoryA"}, "/au", Stays, "Fail", "old", HasVersion, NoSelfCopy},
       {{"GetCurrentDirectoryA", "", filled}, "/au", Stays, "Fail", "old", HasVersion, NoSelfCopy},
+      // An INF whose catalog the package's file list does not carry is refused when staged.
+      {{}, "/au /inf=extra.inf", Stays, "Fail", "old", HasVersion, NoSelfCopy},
       // The second INF refused: the first, new to the store, leaves it again; outside RecordMode no trace.
       {second, "/au", Stays, "Fail", "old", HasVersion, NoSelfCopy},
       {second, "", Stays, "Success", "old", HasVersion, NoSelfCopy},
@@ -144,6 +146,8 @@ TEST_F(StepsTest, NothingOfTheEarlierInstallGoesBeforeEveryInfIsInTheStore) {
     SCOPED_TRACE(Named(row.tail, row.fault));
     Open();
     Write("C:\\pkg\\rx90kw2a.cat", "catalog");
+    Write("C:\\pkg\\extra.inf", InfText("c", "extra.cat"));
+    Write("C:\\pkg\\extra.cat", "catalog");
     Write("C:\\net7341a.inf", InfText("in the root"));
     package("old");
     ASSERT_EQ(Run("/au"), 1);
@@ -174,29 +178,32 @@ TEST_F(StepsTest, NothingOfTheEarlierInstallGoesBeforeEveryInfIsInTheStore) {
 // Where the package lies (N: is a share reached through the adapter that the clean-up removes),
 // the length of the "ProgramFiles" folder and the tail; how many INFs the store holds, whether the
 // install folder holds the program, and whether the system folder does.
+enum Image { NoImage, Staged };
 struct FolderCase {
   const char* package;
   size_t programFiles;
   const char* tail;
   int stored;
-  bool stagedProgram, selfCopy;
+  Image image;
+  SelfCopy selfCopy;
 };
 
 // What a run stores it read before the removal; a path that would pass MAX_PATH is not made.
 TEST_F(StepsTest, ARunReadsThePackageBeforeTheRemovalAndMakesNoPathThatWouldNotFit) {
   const std::string adapter = Pci("1E7C", "4C43");
   const FolderCase kCases[] = {
-      {"N:\\pkg", 16, "", 2, false, false},
-      {"N:\\pkg", 16, "/au", 2, true, true},
-      {"N:\\pkg", 16, "/inf=net73417.inf", 1, false, false},
+      // package folder, length of "ProgramFiles", tail, INFs stored, the staged image, the self-copy
+      {"N:\\pkg", 16, "", 2, NoImage, NoSelfCopy},
+      {"N:\\pkg", 16, "/au", 2, Staged, Copied},
+      {"N:\\pkg", 16, "/inf=net73417.inf", 1, NoImage, NoSelfCopy},
       // At 238 characters a.inf fits the install folder, the program does not; from 244 there is no install
       // folder (the folder with its backslash, the product's, the vendor's do not fit).
-      {"C:\\pkg", 254, "/au /inf=a.inf", 0, false, false},
-      {"C:\\pkg", 245, "/au /inf=a.inf", 0, false, false},
-      {"C:\\pkg", 244, "/au /inf=a.inf", 0, false, false},
-      {"C:\\pkg", 243, "/au /inf=a.inf", 0, false, false},
-      {"C:\\pkg", 238, "/au /inf=a.inf", 1, false, false},
-      {"C:\\pkg", 231, "/au /inf=a.inf", 1, true, true},
+      {"C:\\pkg", 254, "/au /inf=a.inf", 0, NoImage, NoSelfCopy},
+      {"C:\\pkg", 245, "/au /inf=a.inf", 0, NoImage, NoSelfCopy},
+      {"C:\\pkg", 244, "/au /inf=a.inf", 0, NoImage, NoSelfCopy},
+      {"C:\\pkg", 243, "/au /inf=a.inf", 0, NoImage, NoSelfCopy},
+      {"C:\\pkg", 238, "/au /inf=a.inf", 1, NoImage, NoSelfCopy},
+      {"C:\\pkg", 231, "/au /inf=a.inf", 1, Staged, Copied},
   };
   for (const FolderCase& row : kCases) {
     const std::string package = row.package + "\\"s,
@@ -215,8 +222,8 @@ TEST_F(StepsTest, ARunReadsThePackageBeforeTheRemovalAndMakesNoPathThatWouldNotF
     sim::TheSetup().networkAdapter = adapter;
     EXPECT_EQ(Run(row.tail), 1);
     EXPECT_EQ(Exists(kStored) + Exists(kInf + "oem1.inf"), row.stored);
-    EXPECT_EQ(Exists(programFiles + "\\Orvix\\qnetprep\\qnetprep.exe"), row.stagedProgram);
-    EXPECT_EQ(Slurp(Linux(kSelfCopy)) == "program", row.selfCopy);
+    EXPECT_EQ(Exists(programFiles + "\\Orvix\\qnetprep\\qnetprep.exe") ? Staged : NoImage, row.image);
+    EXPECT_EQ(Slurp(Linux(kSelfCopy)) == "program" ? Copied : NoSelfCopy, row.selfCopy);
     EXPECT_EQ(Linux(package + "qnetprep.exe").empty(), row.package[0] == 'N');
   }
 }
@@ -225,10 +232,11 @@ TEST_F(StepsTest, ARunReadsThePackageBeforeTheRemovalAndMakesNoPathThatWouldNotF
 // to C:\elsewhere, a file, or a folder with the descriptor given as SDDL), and the call made to fail;
 // whether the package is staged (and with it the INF stored and the adapter removed), and the product
 // folder's descriptor after the run ("": none kept).
+enum Folder { Refused, Used };
 struct TakeOverCase {
   std::string vendor, product;
   Failing fault;
-  bool staged;
+  Folder folder;
   std::string descriptor;
 };
 
@@ -239,32 +247,33 @@ TEST_F(StepsTest, TheInstallFolderIsTakenOnlyWhereNoOneElseMayWrite) {
       "(A;OICI;0x1200a9;;;S-1-5-32-545)";
   const std::string othersOnly = "O:" + other + "D:(A;OICI;0x1f01ff;;;" + other + ")";
   const TakeOverCase kCases[] = {
-      {"", "", {}, true, ours},
-      {"", "O:" + other + "D:(A;OICI;FA;;;WD)", {}, true, ours},
+      // the vendor folder, the product folder, fault, the install folder, its descriptor after the run
+      {"", "", {}, Used, ours},
+      {"", "O:" + other + "D:(A;OICI;FA;;;WD)", {}, Used, ours},
       // Without WRITE_OWNER granted it is not taken; nor where the system refuses.
-      {"", othersOnly, {}, false, othersOnly},
+      {"", othersOnly, {}, Refused, othersOnly},
       {"",
        "O:BAD:(A;OICI;FA;;;BA)",
        {"SetNamedSecurityInfoA"},
-       false,
+       Refused,
        "O:S-1-5-32-544D:(A;OICI;0x1f01ff;;;S-1-5-32-544)"},
-      {"", "link", {}, false, ""},
-      {"link", "", {}, false, ""},
+      {"", "link", {}, Refused, ""},
+      {"link", "", {}, Refused, ""},
       // An existing vendor folder stays as it is: used with the owner and writers Windows gives it, and
       // entries that grant others nothing on it; refused with another owner or another writer.
       {"O:S-1-5-80-956008885-3425003120-1813128437-2779224233-3052453580D:(A;OICIIO;FA;;;BU)(D;OICI;FA;;;WD)"
        "(A;OICI;0x1200a9;;;WD)",
        "",
        {},
-       true,
+       Used,
        ours},
-      {"O:" + other + "D:(A;OICI;0x1200a9;;;WD)", "", {}, false, ""},
-      {"O:BAD:(A;OICI;0x1301ff;;;WD)", "", {}, false, ""},
-      {"O:SYD:(A;OICI;GW;;;BU)", "", {}, false, ""},
-      {"O:SYD:(XA;OICI;0x1200a9;;;WD)", "", {}, false, ""},
-      {"O:SYD:NO_ACCESS_CONTROL", "", {}, false, ""},
-      {"D:(A;OICI;0x1200a9;;;WD)", "", {}, false, ""},
-      {"file", "", {}, false, ""},
+      {"O:" + other + "D:(A;OICI;0x1200a9;;;WD)", "", {}, Refused, ""},
+      {"O:BAD:(A;OICI;0x1301ff;;;WD)", "", {}, Refused, ""},
+      {"O:SYD:(A;OICI;GW;;;BU)", "", {}, Refused, ""},
+      {"O:SYD:(XA;OICI;0x1200a9;;;WD)", "", {}, Refused, ""},
+      {"O:SYD:NO_ACCESS_CONTROL", "", {}, Refused, ""},
+      {"D:(A;OICI;0x1200a9;;;WD)", "", {}, Refused, ""},
+      {"file", "", {}, Refused, ""},
   };
   for (const TakeOverCase& row : kCases) {
     SCOPED_TRACE(Named("vendor " + row.vendor + ", product " + row.product, row.fault));
@@ -289,10 +298,10 @@ TEST_F(StepsTest, TheInstallFolderIsTakenOnlyWhereNoOneElseMayWrite) {
     seed(kInstall, row.product);
     Fail(row.fault);
     EXPECT_EQ(Run("/au /inf=net7341a.inf"), 1);
-    EXPECT_EQ(Exists(kInstall + "net7341a.inf"s), row.staged);
-    EXPECT_EQ(Str(kProduct, "Install"), row.staged ? "Success" : "Fail");
-    EXPECT_EQ(Exists(kSelfCopy), row.staged);
-    EXPECT_EQ(HasDevice(Pci("1E7C", "4C43")), !row.staged)
+    EXPECT_EQ(Exists(kInstall + "net7341a.inf"s) ? Used : Refused, row.folder);
+    EXPECT_EQ(Str(kProduct, "Install"), row.folder == Used ? "Success" : "Fail");
+    EXPECT_EQ(Exists(kSelfCopy), row.folder == Used);
+    EXPECT_EQ(HasDevice(Pci("1E7C", "4C43")), row.folder == Refused)
         << "the adapter, removed only once the INF is stored";
     EXPECT_TRUE(std::filesystem::is_empty(Linux("C:\\elsewhere"))) << "written through a link";
     const auto kept = sim::KeptSecurity().find(Linux(kInstall));
@@ -326,13 +335,15 @@ TEST_F(StepsTest, TheInstallFolderIsTakenOnlyWhereNoOneElseMayWrite) {
 }
 
 // Slot 0's text and the failing call; what the clean-up leaves of the stored copy oem0.inf
-// (.inf read-only, .pnf hidden, catalog), the result, whether the records and the entry remain,
+// (.inf read-only, .pnf hidden, catalog), the result, what is left of the records and of the entry,
 // the stored names the system was asked to uninstall, the standard output.
+enum Result { Fails, Succeeds };
 struct SlotCase {
   std::string slot;
   Failing fault;
   FileState inf, pnf, catalog;
-  bool result, records, entry;
+  Result result;
+  FileState records, entry;
   Names asked;
   std::string output;
 };
@@ -345,16 +356,17 @@ TEST_F(StepsTest, SlotsNameThePackagesStoredInfsOnlyAndTheSystemUninstallsThem) 
   const Failing infDenied = {"SetFileAttributesA", "oem0.inf", {ERROR_ACCESS_DENIED}};
   const Failing pnfGone = {"SetFileAttributesA", "oem0.pnf", {ERROR_FILE_NOT_FOUND}};
   const SlotCase kCases[] = {
+      // slot 0, fault, then the stored INF, its PNF, its catalog, the result, records, entry, asked, output
       // Only ".inf" turns into ".pnf": without the system's uninstall the PNF stays.
-      {kInf + "oem0.INF", {"SetupUninstallOEMInfA"}, Gone, Kept, Kept, true, false, false, upper, ""},
+      {kInf + "oem0.INF", {"SetupUninstallOEMInfA"}, Gone, Kept, Kept, Succeeds, Gone, Gone, upper, ""},
       // A slot 0 that fills its 512 bytes without a NUL names nothing; the record goes all the same.
-      {unterminated, {}, Kept, Kept, Kept, false, false, false, second, ""},
-      {"", {}, Kept, Kept, Kept, false, false, false, second, ""},
-      {kStored, {"LoadStringA"}, Kept, Kept, Kept, false, true, true, Names{}, ""},
-      {kStored, {"RegOpenKeyExA", "Parameters"}, Kept, Kept, Kept, false, true, true, Names{}, ""},
-      {kStored, {"RegOpenKeyExA", "Uninstall"}, Gone, Gone, Gone, false, false, true, both, ""},
-      {kStored, infDenied, Kept, Gone, Kept, true, false, false, both, error + "5"},
-      {kStored, pnfGone, Gone, Gone, Gone, true, false, false, both, ""},
+      {unterminated, {}, Kept, Kept, Kept, Fails, Gone, Gone, second, ""},
+      {"", {}, Kept, Kept, Kept, Fails, Gone, Gone, second, ""},
+      {kStored, {"LoadStringA"}, Kept, Kept, Kept, Fails, Kept, Kept, Names{}, ""},
+      {kStored, {"RegOpenKeyExA", "Parameters"}, Kept, Kept, Kept, Fails, Kept, Kept, Names{}, ""},
+      {kStored, {"RegOpenKeyExA", "Uninstall"}, Gone, Gone, Gone, Fails, Gone, Kept, both, ""},
+      {kStored, infDenied, Kept, Gone, Kept, Succeeds, Gone, Gone, both, error + "5"},
+      {kStored, pnfGone, Gone, Gone, Gone, Succeeds, Gone, Gone, both, ""},
   };
   for (const SlotCase& row : kCases) {
     SCOPED_TRACE(Named(row.slot, row.fault));
@@ -367,9 +379,9 @@ TEST_F(StepsTest, SlotsNameThePackagesStoredInfsOnlyAndTheSystemUninstallsThem) 
     EXPECT_EQ(State(kInf + "oem0.pnf", FILE_ATTRIBUTE_HIDDEN), row.pnf);
     EXPECT_EQ(State(kCatalog, 0), row.catalog);
     EXPECT_EQ(Asked(), row.asked);
-    EXPECT_EQ(result, row.result);
-    EXPECT_EQ(Has(kProduct), row.records);
-    EXPECT_EQ(Has(kEntry), row.entry);
+    EXPECT_EQ(result ? Succeeds : Fails, row.result);
+    EXPECT_EQ(Has(kProduct) ? Kept : Gone, row.records);
+    EXPECT_EQ(Has(kEntry) ? Kept : Gone, row.entry);
   }
   // A slot 0 of another type names no file, even when its bytes spell one.
   SeedStore("", "net7341a.inf");
