@@ -59,15 +59,13 @@ HMODULE WINAPI GetModuleHandleA(LPCSTR moduleName) {
 // faulted lookup plays a Windows that does not have them yet.
 FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR procName) {
   SIM_CALL(GetProcAddress, procName);
-  if (module == Kernel32Module() && procName != nullptr &&
-      std::strcmp(procName, "SetDefaultDllDirectories") == 0) {
-    // Through void (*)(), the type that GCC accepts as any function pointer.
-    return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(&SetDefaultDllDirectories));
-  }
-  if (module == Kernel32Module() && procName != nullptr && std::strcmp(procName, "IsWow64Process") == 0) {
-    return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(&IsWow64Process));
-  }
-  return FailWith<FARPROC>(ERROR_PROC_NOT_FOUND);
+  // Through void (*)(), the type that GCC accepts as any function pointer.
+  const std::string name = module == Kernel32Module() && procName != nullptr ? procName : "";
+  void (*const found)() = name == "SetDefaultDllDirectories"
+                              ? reinterpret_cast<void (*)()>(&SetDefaultDllDirectories)
+                          : name == "IsWow64Process" ? reinterpret_cast<void (*)()>(&IsWow64Process)
+                                                     : nullptr;
+  return found != nullptr ? reinterpret_cast<FARPROC>(found) : FailWith<FARPROC>(ERROR_PROC_NOT_FOUND);
 }
 
 // The machine loads no DLLs: the search order is only logged.
