@@ -194,7 +194,5 @@ BOOL WINAPI SetupDiCallClassInstaller(DI_FUNCTION installFunction, HDEVINFO hand
 BOOL WINAPI SetupDiDestroyDeviceInfoList(HDEVINFO handle) {
   DeviceSet* set = DeviceSets().Find(handle);
   SIM_CALL(SetupDiDestroyDeviceInfoList, set != nullptr ? set->classText : "");
-  if (set == nullptr) return FailWith(ERROR_INVALID_HANDLE);
-  DeviceSets().Close(handle);
-  return TRUE;
+  return DeviceSets().Close(handle) ? TRUE : FailWith(ERROR_INVALID_HANDLE);
 }
