@@ -3,12 +3,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cctype>
 #include <climits>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <sstream>
+#include <regex>
 
 #include "platform/sim/machine.h"
 #include "platform/sim/paths.h"
@@ -73,41 +71,10 @@ constexpr Named kFlags[] = {{"OI", OBJECT_INHERIT_ACE},
                             {"ID", INHERITED_ACE}};
 
 template <size_t N>
-bool ValueOf(const Named (&table)[N], const std::string& name, BYTE* value) {
+void ValueOf(const Named (&table)[N], const std::string& name, BYTE* value) {
   for (const Named& known : table) {
-    if (name == known.name) {
-      *value = known.value;
-      return true;
-    }
+    if (name == known.name) *value = known.value;
   }
-  return false;
-}
-
-bool ParseEntry(const std::string& text, AccessEntry* entry) {
-  std::vector<std::string> fields;
-  std::istringstream parts(text);
-  for (std::string field; std::getline(parts, field, ';');) fields.push_back(field);
-  if (fields.size() != 6 || !fields[3].empty() || !fields[4].empty() ||
-      !ValueOf(kTypes, fields[0], &entry->type))
-    return false;
-  entry->flags = 0;
-  for (size_t at = 0; at < fields[1].size(); at += 2) {
-    BYTE flag = 0;
-    if (!ValueOf(kFlags, fields[1].substr(at, 2), &flag)) return false;
-    entry->flags |= flag;
-  }
-  const std::string& rights = fields[2];
-  char* end = nullptr;
-  if (rights == "FA" || rights == "GW") {
-    entry->mask = rights == "FA" ? FILE_ALL_ACCESS : GENERIC_WRITE;
-  } else if (rights.compare(0, 2, "0x") == 0 && rights.size() > 2) {
-    entry->mask = static_cast<ACCESS_MASK>(std::strtoul(rights.c_str() + 2, &end, 16));
-    if (*end != '\0') return false;
-  } else {
-    return false;
-  }
-  entry->sid = SidOfSddl(fields[5]);
-  return !entry->sid.empty();
 }
 
 void Append(std::vector<BYTE>* bytes, const void* data, size_t size) {
@@ -189,30 +156,32 @@ bool MayOwn(const std::string& sid) {
 }
 
 bool ParseSddl(const std::string& text, Security* security) {
+  static const std::regex whole(R"((?:O:(.+?))?D:(NO_ACCESS_CONTROL$|P?)(.*))");
+  static const std::regex entry(R"(\((A|D|XA);((?:OI|CI|IO|ID)*);(FA|GW|0x[0-9a-fA-F]{1,8});;;([^;()]+)\))");
+  std::smatch parts;
   *security = Security();
-  size_t at = 0;
-  if (text.compare(0, 2, "O:") == 0) {
-    at = text.find("D:", 2);
-    security->owner = SidOfSddl(text.substr(2, at - 2));
-    if (security->owner.empty() || at == std::string::npos) return false;
+  if (!std::regex_match(text, parts, whole)) return false;
+  security->owner = parts[1].matched ? SidOfSddl(parts[1]) : "";
+  security->hasDacl = parts[2] != "NO_ACCESS_CONTROL";
+  security->isProtected = parts[2] == "P";
+  if (parts[1].matched && security->owner.empty()) return false;
+  std::string rest = parts[3];
+  while (std::regex_search(rest, parts, entry, std::regex_constants::match_continuous)) {
+    AccessEntry added{0, 0, 0, SidOfSddl(parts[4])};
+    ValueOf(kTypes, parts[1], &added.type);
+    for (size_t at = 0; at < parts.str(2).size(); at += 2) {
+      BYTE flag = 0;
+      ValueOf(kFlags, parts.str(2).substr(at, 2), &flag);
+      added.flags |= flag;
+    }
+    added.mask = parts[3] == "FA"   ? FILE_ALL_ACCESS
+                 : parts[3] == "GW" ? GENERIC_WRITE
+                                    : static_cast<ACCESS_MASK>(std::stoul(parts.str(3), nullptr, 16));
+    if (added.sid.empty()) return false;
+    security->entries.push_back(added);
+    rest = parts.suffix();
   }
-  if (text.compare(at, 2, "D:") != 0) return false;
-  at += 2;
-  if (text.compare(at, std::string::npos, "NO_ACCESS_CONTROL") == 0) {
-    security->hasDacl = false;
-    return true;
-  }
-  security->isProtected = at < text.size() && text[at] == 'P';
-  for (at += security->isProtected ? 1 : 0; at < text.size();) {
-    const size_t close = text.find(')', at);
-    AccessEntry entry;
-    if (text[at] != '(' || close == std::string::npos ||
-        !ParseEntry(text.substr(at + 1, close - at - 1), &entry))
-      return false;
-    security->entries.push_back(entry);
-    at = close + 1;
-  }
-  return true;
+  return rest.empty();
 }
 
 std::string FormatSddl(const Security& security) {
@@ -232,24 +201,16 @@ std::string FormatSddl(const Security& security) {
 }
 
 std::vector<BYTE> EncodeSid(const std::string& sid) {
-  std::vector<BYTE> bytes;
-  if (sid.compare(0, 4, "S-1-") != 0) return bytes;
-  std::vector<unsigned long long> numbers;
-  const char* at = sid.c_str() + 4;
-  while (true) {
-    char* end = nullptr;
-    if (!std::isdigit(static_cast<unsigned char>(*at))) return {};
-    numbers.push_back(std::strtoull(at, &end, 10));
-    if (*end == '\0') break;
-    if (*end != '-') return {};
-    at = end + 1;
-  }
-  if (numbers.size() > 1u + kMaxSubAuthorities || numbers[0] >= (1ull << 48)) return {};
-  bytes = {kSidRevision, static_cast<BYTE>(numbers.size() - 1)};
-  for (int shift = 40; shift >= 0; shift -= 8) bytes.push_back(static_cast<BYTE>(numbers[0] >> shift));
-  for (size_t i = 1; i < numbers.size(); ++i) {
-    if (numbers[i] > 0xFFFFFFFFull) return {};
-    const DWORD sub = static_cast<DWORD>(numbers[i]);
+  static const std::regex form(R"(S-1-(\d{1,15})((?:-\d{1,10}){0,15}))"), number(R"(\d+)");
+  std::smatch parts;
+  if (!std::regex_match(sid, parts, form) || std::stoull(parts[1]) >= (1ull << 48)) return {};
+  std::vector<BYTE> bytes = {kSidRevision, 0};
+  for (int shift = 40; shift >= 0; shift -= 8)
+    bytes.push_back(static_cast<BYTE>(std::stoull(parts[1]) >> shift));
+  const std::string subs = parts[2];
+  for (std::sregex_iterator at(subs.begin(), subs.end(), number), end; at != end; ++at, ++bytes[1]) {
+    if (std::stoull(at->str()) > 0xFFFFFFFFull) return {};
+    const DWORD sub = static_cast<DWORD>(std::stoull(at->str()));
     Append(&bytes, &sub, sizeof sub);
   }
   return bytes;
