@@ -83,13 +83,9 @@ BOOL WINAPI SetDllDirectoryA(LPCSTR pathName) {
 // the call returns the buffer's size.
 DWORD WINAPI GetModuleFileNameA(HMODULE /*module*/, LPSTR fileName, DWORD size) {
   SIM_CALL(GetModuleFileNameA);
-  const std::string& image = TheSetup().programImage;
-  if (image.size() < size) {
-    std::memcpy(fileName, image.c_str(), image.size() + 1);
-    return static_cast<DWORD>(image.size());
-  }
-  std::memcpy(fileName, image.data(), size - 1);
-  fileName[size - 1] = '\0';
+  const std::string image = TheSetup().programImage.substr(0, size - 1);
+  std::memcpy(fileName, image.c_str(), image.size() + 1);
+  if (image.size() == TheSetup().programImage.size()) return static_cast<DWORD>(image.size());
   TheMachine().lastError = ERROR_INSUFFICIENT_BUFFER;
   return size;
 }

@@ -88,8 +88,7 @@ DeviceElement* ElementOrFail(HDEVINFO handle, const SP_DEVINFO_DATA* data) {
 
 std::string InstanceIdOf(HDEVINFO handle, const SP_DEVINFO_DATA* data) {
   DeviceSet* set = DeviceSets().Find(handle);
-  if (set == nullptr) return std::string();
-  const DeviceElement* element = FindElement(*set, data);
+  const DeviceElement* element = set != nullptr ? FindElement(*set, data) : nullptr;
   return element == nullptr ? std::string() : element->instanceId;
 }
 

@@ -175,11 +175,12 @@ std::map<long, std::string> StoredInfs(const std::string& storeFolder) {
   return stored;
 }
 
-// Hands the stored path to the caller the way Windows does: the size it needs, and
-// the path when the buffer holds it. A buffer too small fails the call, yet what was
+// Hands the path of the stored `name` to the caller the way Windows does: the size it
+// needs, and the path when the buffer holds it. A buffer too small fails the call, yet what was
 // stored stays stored.
-BOOL ReportStoredPath(const std::string& windowsPath, PSTR destination, DWORD destinationSize,
-                      PDWORD requiredSize, PSTR* fileNameComponent) {
+BOOL ReportStoredPath(const std::string& name, PSTR destination, DWORD destinationSize, PDWORD requiredSize,
+                      PSTR* fileNameComponent) {
+  const std::string windowsPath = std::string(kStoreFolder) + "\\" + name;
   const DWORD needed = static_cast<DWORD>(windowsPath.size() + 1);
   if (requiredSize != nullptr) *requiredSize = needed;
   if (destinationSize < needed) return FailWith(ERROR_INSUFFICIENT_BUFFER);
@@ -289,9 +290,8 @@ BOOL WINAPI SetupCopyOEMInfA(PCSTR sourceInfFileName, PCSTR /*oemSourceMediaLoca
     std::string storedContent;
     if (sim::ReadWholeFile(storeFolder + "/" + name, &storedContent) && storedContent == content) {
       if (!sim::InstallCatalog(catalog, catalogContent, number)) return sim::FailWith(ERROR_ACCESS_DENIED);
-      const BOOL reported =
-          sim::ReportStoredPath(std::string(sim::kStoreFolder) + "\\" + name, destinationInfFileName,
-                                destinationInfFileNameSize, requiredSize, destinationInfFileNameComponent);
+      const BOOL reported = sim::ReportStoredPath(name, destinationInfFileName, destinationInfFileNameSize,
+                                                  requiredSize, destinationInfFileNameComponent);
       // As documented: the call fails, yet hands back the name of the copy that is there.
       if (reported && (copyStyle & SP_COPY_NOOVERWRITE) != 0) return sim::FailWith(ERROR_FILE_EXISTS);
       return reported;
@@ -302,7 +302,6 @@ BOOL WINAPI SetupCopyOEMInfA(PCSTR sourceInfFileName, PCSTR /*oemSourceMediaLoca
   long number = 0;
   while (stored.count(number) != 0) ++number;
   const std::string base = "oem" + std::to_string(number);
-  const std::string windowsPath = std::string(sim::kStoreFolder) + "\\" + base + ".inf";
   const std::string infFile = storeFolder + "/" + base + ".inf";
   const std::string pnfFile = storeFolder + "/" + base + ".pnf";
   if (!sim::WriteContent(infFile, content) ||
@@ -313,8 +312,8 @@ BOOL WINAPI SetupCopyOEMInfA(PCSTR sourceInfFileName, PCSTR /*oemSourceMediaLoca
     std::filesystem::remove(pnfFile, ignored);
     return sim::FailWith(ERROR_ACCESS_DENIED);
   }
-  return sim::ReportStoredPath(windowsPath, destinationInfFileName, destinationInfFileNameSize, requiredSize,
-                               destinationInfFileNameComponent);
+  return sim::ReportStoredPath(base + ".inf", destinationInfFileName, destinationInfFileNameSize,
+                               requiredSize, destinationInfFileNameComponent);
 }
 
 BOOL WINAPI SetupUninstallOEMInfA(PCSTR infFileName, DWORD flags, LPVOID /*reserved*/) {
@@ -353,12 +352,11 @@ BOOL WINAPI SetupGetInfInformationA(const void* infSpec, DWORD searchControl,
   std::string catalog;
   bool newStyle = false;
   if (!sim::OpenInf(path, &inf, &catalog, &newStyle)) return FALSE;
-  const DWORD style = newStyle ? INF_STYLE_WIN4 : INF_STYLE_OLDNT;
   const DWORD needed =
       static_cast<DWORD>(offsetof(SP_INF_INFORMATION, VersionData) + inf.windowsPath.size() + 1);
   if (requiredSize != nullptr) *requiredSize = needed;
   if (returnBufferSize < needed) return sim::FailWith(ERROR_INSUFFICIENT_BUFFER);
-  returnBuffer->InfStyle = style;
+  returnBuffer->InfStyle = newStyle ? INF_STYLE_WIN4 : INF_STYLE_OLDNT;
   returnBuffer->InfCount = 1;
   std::memcpy(returnBuffer->VersionData, inf.windowsPath.c_str(), inf.windowsPath.size() + 1);
   return TRUE;
