@@ -32,7 +32,7 @@ struct AccessEntry {
 };
 
 struct Security {
-  std::string owner;
+  std::string owner;    // empty: none
   bool hasDacl = true;  // without one, everyone has full control
   bool isProtected = false;
   std::vector<AccessEntry> entries;
@@ -45,25 +45,25 @@ Security SecurityOf(const std::string& linuxPath);
 void StoreSecurity(const std::string& linuxPath, const Security& security);
 // The path's own record, not its target's: a deleted link takes its own.
 void ForgetSecurity(const std::string& linuxPath);
-// What a new file or folder gets when it is created without a descriptor: the folder's
-// inheritable entries, marked inherited, and the creator's owner (Administrators, as for an
-// elevated administrator); nothing kept when the folder has no record either.
-void InheritSecurity(const std::string& linuxPath, bool isFolder);
+// What a new file gets: the folder's entries that files inherit, marked inherited, and the
+// creator's owner (Administrators, as for an elevated administrator); nothing kept when the
+// folder has no record either.
+void InheritSecurity(const std::string& linuxPath);
+// The records kept, by Linux path.
+std::map<std::string, Security>& KeptSecurity();
 
 // As Wine reads a Linux symbolic link to a folder: a reparse point. One to a file reads as a file.
 bool IsFolderLink(const std::string& linuxPath);
 
-// Whether the running process may set the owner (WRITE_OWNER granted to one of its accounts)
-// and the access entries (WRITE_DAC granted, or owner rights) of `current`. Deny entries of
-// its accounts take their rights away, whatever their order.
-bool MaySetOwner(const Security& current);
-bool MaySetEntries(const Security& current);
+// The rights of the running process's accounts: allowed less denied, whatever their order, plus
+// the owner's implicit READ_CONTROL and WRITE_DAC.
+ACCESS_MASK GrantedRights(const Security& security);
 // The accounts that the process may make the owner of what it creates or takes.
 bool MayOwn(const std::string& sid);
 
 // SDDL, as far as the machine's files and the program need it: "O:<sid>", "D:NO_ACCESS_CONTROL"
-// (no DACL) or "D:[P]" with entries "(A|D|XA;[OI][CI][IO][ID];FA|GA|GW|0x<hex>;;;<sid>)", SIDs as "S-1-..."
-// or SY, BA, BU, WD.
+// (no DACL) or "D:[P]" with entries "(A|D|XA;[OI][CI][IO][ID];FA|GW|0x<hex>;;;<sid>)", SIDs as
+// "S-1-..." or SY, BA, BU, WD.
 bool ParseSddl(const std::string& text, Security* security);
 std::string FormatSddl(const Security& security);
 
@@ -74,16 +74,8 @@ std::vector<BYTE> EncodeSid(const std::string& sid);
 // False when the bytes are not a SID, an ACL or a self-relative descriptor of this form.
 bool DecodeSid(const void* sid, std::string* text);
 bool DecodeAcl(const ACL* acl, std::vector<AccessEntry>* entries);
-bool DecodeDescriptor(const void* descriptor, Security* security, bool* hasOwner);
-// The offsets of the owner and the DACL in a self-relative descriptor; 0: none.
-bool DescriptorOffsets(const void* descriptor, DWORD* owner, DWORD* dacl);
-
-// The machine's file: one line per path, "<SDDL> <path>", the path relative to the machine folder
-// when it lies inside it. Parsing replaces what is kept; formatting drops the paths that are gone.
-void ClearSecurity();
-bool ParseSecurityFile(const std::string& text, const std::string& machineFolder, std::string* error);
-std::string FormatSecurityFile(const std::string& machineFolder);
-// The records kept, by Linux path, for tests to look at.
-const std::map<std::string, Security>& KeptSecurity();
+bool DecodeDescriptor(const void* descriptor, Security* security);
+// The owner and the DACL inside a self-relative descriptor; nullptr: none.
+bool DescriptorParts(void* descriptor, PSID* owner, PACL* dacl);
 
 }  // namespace sim

@@ -79,41 +79,42 @@ bool WriteFileAtomically(const std::string& path, const std::string& text) {
   return true;
 }
 
-// The attributes file's text: one line per file, "<hexadecimal bits> <path>", the path
-// relative to the machine folder when it lies inside it (so the folder can be moved).
-std::string FormatAttributesFile(const std::map<std::string, DWORD>& attributes,
-                                 const std::string& machineFolder) {
+// The machine's files of records per path, attributes and descriptors: one line per path,
+// "<record> <path>", the path relative to the machine folder when it lies inside it (so the
+// folder can be moved). Paths that `exists` no longer finds take their records with them.
+template <typename Records, typename Format>
+std::string FormatPathFile(Records& records, const std::string& machineFolder,
+                           int (*exists)(const char*, struct stat*), Format format) {
   std::string text;
   const std::string inside = machineFolder + "/";
-  for (const auto& [path, bits] : attributes) {
-    char hex[16];
-    std::snprintf(hex, sizeof hex, "0x%x ", static_cast<unsigned>(bits));
-    text += hex;
-    text += path.compare(0, inside.size(), inside) == 0 ? path.substr(inside.size()) : path;
-    text += '\n';
+  for (auto kept = records.begin(); kept != records.end();) {
+    struct stat info;
+    if (exists(kept->first.c_str(), &info) != 0) {
+      kept = records.erase(kept);
+      continue;
+    }
+    const std::string& path = kept->first;
+    text += format(kept->second) + " " +
+            (path.compare(0, inside.size(), inside) == 0 ? path.substr(inside.size()) : path) + "\n";
+    ++kept;
   }
   return text;
 }
 
-bool ParseAttributesFile(const std::string& text, const std::string& machineFolder,
-                         std::map<std::string, DWORD>* attributes, std::string* error) {
+// `parse(record, linuxPath)` for each line; false when it refuses one.
+template <typename Parse>
+bool ParsePathFile(const std::string& text, const std::string& machineFolder, const char* form, Parse parse,
+                   std::string* error) {
   std::istringstream lines(text);
   std::string line;
-  int number = 0;
-  while (std::getline(lines, line)) {
-    ++number;
-    if (line.empty()) continue;
+  for (int number = 1; std::getline(lines, line); ++number) {
     const size_t space = line.find(' ');
-    char* end = nullptr;
-    const unsigned long bits = std::strtoul(line.c_str(), &end, 16);
-    if (space == std::string::npos || space + 1 == line.size() || end != line.c_str() + space ||
-        (bits & ~static_cast<unsigned long>(kKeptAttributes)) != 0) {
-      *error = "line " + std::to_string(number) + " is not \"<bits> <path>\": " + line;
+    const std::string path = space == std::string::npos ? "" : line.substr(space + 1);
+    if (line.empty()) continue;
+    if (path.empty() || !parse(line.substr(0, space), path[0] == '/' ? path : machineFolder + "/" + path)) {
+      *error = "line " + std::to_string(number) + " is not \"" + form + " <path>\": " + line;
       return false;
     }
-    const std::string path = line.substr(space + 1);
-    const std::string linuxPath = path[0] == '/' ? path : machineFolder + "/" + path;
-    if (bits != 0) (*attributes)[linuxPath] = static_cast<DWORD>(bits);
   }
   return true;
 }
@@ -174,12 +175,24 @@ void OpenMachine(const std::string& folder, const std::string& linuxCurrentDirec
     for (const char* key : kSystemKeys) CreateKeyPath(machine.localMachine, key);
   }
   LoadMachineFile(absolute + "/" + kAttributesFileName, [&](const std::string& text, std::string* why) {
-    return ParseAttributesFile(text, absolute, &machine.fileAttributes, why);
+    return ParsePathFile(
+        text, absolute, "<bits>",
+        [&](const std::string& record, const std::string& path) {
+          char* end = nullptr;
+          const unsigned long bits = std::strtoul(record.c_str(), &end, 16);
+          if (bits != 0) machine.fileAttributes[path] = static_cast<DWORD>(bits);
+          return end == record.c_str() + record.size() &&
+                 (bits & ~static_cast<unsigned long>(kKeptAttributes)) == 0;
+        },
+        why);
   });
-
-  ClearSecurity();
   LoadMachineFile(absolute + "/" + kSecurityFileName, [&](const std::string& text, std::string* why) {
-    return ParseSecurityFile(text, absolute, why);
+    return ParsePathFile(
+        text, absolute, "<SDDL>",
+        [&](const std::string& record, const std::string& path) {
+          return ParseSddl(record, &machine.security[path]);
+        },
+        why);
   });
 
   machine.currentDirectory = MapLinuxPath(linuxCurrentDirectory);
@@ -192,16 +205,14 @@ void SaveMachine() {
   if (machine.folder.empty() || machine.localMachine == nullptr) return;
   WriteFileAtomically(machine.folder + "/" + kRegistryFileName,
                       FormatRegistryFile(*machine.localMachine, kLocalMachineRoot));
-  // Files removed behind the machine's back take their attributes with them.
-  std::map<std::string, DWORD> present;
-  for (const auto& [path, bits] : machine.fileAttributes) {
-    struct stat info;
-    if (::stat(path.c_str(), &info) == 0) present.emplace(path, bits);
-  }
-  machine.fileAttributes = present;
   WriteFileAtomically(machine.folder + "/" + kAttributesFileName,
-                      FormatAttributesFile(present, machine.folder));
-  WriteFileAtomically(machine.folder + "/" + kSecurityFileName, FormatSecurityFile(machine.folder));
+                      FormatPathFile(machine.fileAttributes, machine.folder, ::stat, [](DWORD bits) {
+                        char hex[16];
+                        std::snprintf(hex, sizeof hex, "0x%x", static_cast<unsigned>(bits));
+                        return std::string(hex);
+                      }));
+  WriteFileAtomically(machine.folder + "/" + kSecurityFileName,
+                      FormatPathFile(machine.security, machine.folder, ::lstat, FormatSddl));
 }
 
 std::string DefaultMachineFolder() {

@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 
+#include "platform/sim/folder_security.h"
 #include "platform/sim/registry_tree.h"
 #include "platform/sim/win32_api.h"
 
@@ -17,6 +18,8 @@ struct Machine {
   DWORD lastError = 0;
   // Read-only, hidden and system bits of the files that have any, by Linux path.
   std::map<std::string, DWORD> fileAttributes;
+  // The descriptors given to files and folders, by Linux path (folder_security.h).
+  std::map<std::string, Security> security;
 };
 
 Machine& TheMachine();

@@ -16,6 +16,12 @@ namespace {
 
 constexpr DWORD kErrorBadNetPath = 53;  // ERROR_BAD_NETPATH: the machine has no network shares
 
+// Sets the error that Windows gives for the path; false.
+bool Refuse(DWORD* error, DWORD code) {
+  *error = code;
+  return false;
+}
+
 bool IsSeparator(char c) {
   return c == '\\' || c == '/';
 }
@@ -74,18 +80,10 @@ void AppendSegment(std::vector<std::string>* segments, std::string segment, bool
 }
 
 bool SplitWindowsPath(const std::string& path, SplitPath* split, DWORD* error) {
-  if (path.size() >= MAX_PATH) {
-    *error = ERROR_FILENAME_EXCED_RANGE;
-    return false;
-  }
-  if (path.empty()) {
-    *error = ERROR_PATH_NOT_FOUND;
-    return false;
-  }
-  if (path.size() >= 2 && IsSeparator(path[0]) && IsSeparator(path[1])) {
-    *error = kErrorBadNetPath;
-    return false;
-  }
+  if (path.size() >= MAX_PATH) return Refuse(error, ERROR_FILENAME_EXCED_RANGE);
+  if (path.empty()) return Refuse(error, ERROR_PATH_NOT_FOUND);
+  if (path.size() >= 2 && IsSeparator(path[0]) && IsSeparator(path[1]))
+    return Refuse(error, kErrorBadNetPath);
   std::string current = TheMachine().currentDirectory;
   if (current.size() < 3 || current[1] != ':') current = "C:\\";
   const char currentDrive = static_cast<char>(std::toupper(static_cast<unsigned char>(current[0])));
@@ -104,10 +102,7 @@ bool SplitWindowsPath(const std::string& path, SplitPath* split, DWORD* error) {
     base = currentBelowRoot;
   }
   for (char c : belowDrive) {
-    if (IsInvalidNameCharacter(c)) {
-      *error = ERROR_INVALID_NAME;
-      return false;
-    }
+    if (IsInvalidNameCharacter(c)) return Refuse(error, ERROR_INVALID_NAME);
   }
   const bool rooted = !belowDrive.empty() && IsSeparator(belowDrive[0]);
   split->trailingSeparator = !belowDrive.empty() && IsSeparator(belowDrive.back());
@@ -149,15 +144,9 @@ std::string FormatWindowsPath(const SplitPath& split) {
 bool MapWindowsPath(const std::string& path, MappedPath* mapped, DWORD* error) {
   SplitPath split;
   if (!SplitWindowsPath(path, &split, error)) return false;
-  if (const DWORD cutOff = NetworkDriveError(split.drive)) {
-    *error = cutOff;
-    return false;
-  }
+  if (const DWORD cutOff = NetworkDriveError(split.drive)) return Refuse(error, cutOff);
   const std::string windowsPath = FormatWindowsPath(split);
-  if (windowsPath.size() >= MAX_PATH) {
-    *error = ERROR_FILENAME_EXCED_RANGE;
-    return false;
-  }
+  if (windowsPath.size() >= MAX_PATH) return Refuse(error, ERROR_FILENAME_EXCED_RANGE);
   std::vector<std::string> components;
   std::string linuxPath;
   if (split.drive == 'Z') {

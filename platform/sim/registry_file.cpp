@@ -74,9 +74,8 @@ void AppendValue(std::string& out, const RegValue& value) {
     return;
   }
   if (value.type == REG_DWORD && value.data.size() == 4) {
-    const uint32_t number = static_cast<uint32_t>(value.data[0]) | static_cast<uint32_t>(value.data[1]) << 8 |
-                            static_cast<uint32_t>(value.data[2]) << 16 |
-                            static_cast<uint32_t>(value.data[3]) << 24;
+    uint32_t number = 0;  // little-endian, as the machine that runs the simulation
+    std::memcpy(&number, value.data.data(), sizeof number);
     std::snprintf(prefix, sizeof prefix, "dword:%08x\n", number);
     out += prefix;
     return;
@@ -271,8 +270,8 @@ struct Parser {
       uint32_t number = 0;
       if (!ParseHexNumber(TrimRight(rest.substr(6)), &number)) return Fail(lineNumber, "bad dword");
       type = REG_DWORD;
-      data = {static_cast<uint8_t>(number), static_cast<uint8_t>(number >> 8),
-              static_cast<uint8_t>(number >> 16), static_cast<uint8_t>(number >> 24)};
+      data.resize(sizeof number);
+      std::memcpy(data.data(), &number, sizeof number);
     } else if (StartsWithNoCase(rest, "hex")) {
       rest.remove_prefix(3);
       type = REG_BINARY;

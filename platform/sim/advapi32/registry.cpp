@@ -66,19 +66,20 @@ std::string JoinPath(std::string base, const char* subKey) {
   return base;
 }
 
-// The open handle of a key that still exists.
-LSTATUS ResolveKey(HKEY key, const KeyHandle** handle) {
-  const KeyHandle* found = FindKeyHandle(key);
-  if (found == nullptr) return ERROR_INVALID_HANDLE;
-  if (found->key->deleted) return ERROR_KEY_DELETED;
-  *handle = found;
-  return ERROR_SUCCESS;
+// The open handle of a key that still exists, opened with `rights`.
+LSTATUS ResolveKey(HKEY key, const KeyHandle** handle, REGSAM rights = 0) {
+  *handle = FindKeyHandle(key);
+  if (*handle == nullptr) return ERROR_INVALID_HANDLE;
+  if ((*handle)->key->deleted) return ERROR_KEY_DELETED;
+  return ((*handle)->access & rights) == rights ? ERROR_SUCCESS : static_cast<LSTATUS>(ERROR_ACCESS_DENIED);
 }
 
-LSTATUS ResolveKeyWithRights(HKEY key, REGSAM rights, const KeyHandle** handle) {
-  const LSTATUS status = ResolveKey(key, handle);
-  if (status != ERROR_SUCCESS) return status;
-  return ((*handle)->access & rights) == rights ? ERROR_SUCCESS : static_cast<LSTATUS>(ERROR_ACCESS_DENIED);
+// A name handed to the caller, when it fits with its NUL.
+LSTATUS CopyName(const std::string& text, LPSTR name, LPDWORD nameSize) {
+  if (text.size() >= *nameSize) return ERROR_MORE_DATA;
+  std::memcpy(name, text.c_str(), text.size() + 1);
+  *nameSize = static_cast<DWORD>(text.size());
+  return ERROR_SUCCESS;
 }
 
 // Windows refuses a relative path that starts with a backslash, and a key name
@@ -210,7 +211,7 @@ LSTATUS WINAPI RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD reserved, LP
   SIM_CALL(RegQueryValueExA, HandlePath(key), valueName != nullptr ? valueName : "");
   if ((data != nullptr && dataSize == nullptr) || reserved != nullptr) return ERROR_INVALID_PARAMETER;
   const KeyHandle* handle = nullptr;
-  const LSTATUS status = ResolveKeyWithRights(key, kKeyQueryValue, &handle);
+  const LSTATUS status = ResolveKey(key, &handle, kKeyQueryValue);
   if (status != ERROR_SUCCESS) return status;
   const sim::RegValue* value = sim::FindValue(*handle->key, valueName != nullptr ? valueName : "");
   return value != nullptr ? ReadValue(*value, type, data, dataSize) : ERROR_FILE_NOT_FOUND;
@@ -222,7 +223,7 @@ LSTATUS WINAPI RegSetValueExA(HKEY key, LPCSTR valueName, DWORD reserved, DWORD 
   if (reserved != 0) return ERROR_INVALID_PARAMETER;
   if (data == nullptr && dataSize != 0) return kErrorNoAccess;
   const KeyHandle* handle = nullptr;
-  const LSTATUS status = ResolveKeyWithRights(key, kKeySetValue, &handle);
+  const LSTATUS status = ResolveKey(key, &handle, kKeySetValue);
   if (status != ERROR_SUCCESS) return status;
   DWORD stored = dataSize;
   // Windows NT adds the terminating NUL that a caller left out of the length: when
@@ -242,15 +243,11 @@ LSTATUS WINAPI RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD nameSize
   SIM_CALL(RegEnumKeyExA, HandlePath(key), index);
   if (reserved != nullptr || name == nullptr || nameSize == nullptr) return ERROR_INVALID_PARAMETER;
   const KeyHandle* handle = nullptr;
-  const LSTATUS status = ResolveKeyWithRights(key, kKeyEnumerateSubKeys, &handle);
+  const LSTATUS status = ResolveKey(key, &handle, kKeyEnumerateSubKeys);
   if (status != ERROR_SUCCESS) return status;
   const auto& subkeys = handle->key->subkeys;
   if (index >= subkeys.size()) return ERROR_NO_MORE_ITEMS;
-  const std::string& subkeyName = subkeys[index]->name;
-  if (subkeyName.size() >= *nameSize) return ERROR_MORE_DATA;
-  std::memcpy(name, subkeyName.c_str(), subkeyName.size() + 1);
-  *nameSize = static_cast<DWORD>(subkeyName.size());
-  return ERROR_SUCCESS;
+  return CopyName(subkeys[index]->name, name, nameSize);
 }
 
 LSTATUS WINAPI RegEnumValueA(HKEY key, DWORD index, LPSTR valueName, LPDWORD valueNameSize, LPDWORD reserved,
@@ -261,17 +258,13 @@ LSTATUS WINAPI RegEnumValueA(HKEY key, DWORD index, LPSTR valueName, LPDWORD val
     return ERROR_INVALID_PARAMETER;
   }
   const KeyHandle* handle = nullptr;
-  const LSTATUS status = ResolveKeyWithRights(key, kKeyQueryValue, &handle);
+  const LSTATUS status = ResolveKey(key, &handle, kKeyQueryValue);
   if (status != ERROR_SUCCESS) return status;
   const auto& values = handle->key->values;
   if (index >= values.size()) return ERROR_NO_MORE_ITEMS;
   const sim::RegValue& value = values[index];
   const LSTATUS result = ReadValue(value, type, data, dataSize);
-  if (result != ERROR_SUCCESS) return result;
-  if (value.name.size() >= *valueNameSize) return ERROR_MORE_DATA;
-  std::memcpy(valueName, value.name.c_str(), value.name.size() + 1);
-  *valueNameSize = static_cast<DWORD>(value.name.size());
-  return ERROR_SUCCESS;
+  return result != ERROR_SUCCESS ? result : CopyName(value.name, valueName, valueNameSize);
 }
 
 LSTATUS WINAPI RegDeleteKeyA(HKEY key, LPCSTR subKey) {

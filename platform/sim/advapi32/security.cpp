@@ -28,30 +28,18 @@ HandleTable<HANDLE, TokenHandle>& TokenHandles() {
 
 // Memory handed to the caller, which must give it back with LocalFree; a new machine
 // forgets what the one before handed out, as HandleTable does.
-class LocalMemory {
- public:
-  void* Add(const std::vector<BYTE>& bytes) {
-    auto block = std::make_unique<std::vector<BYTE>>(bytes);
-    void* memory = block->data();
-    Blocks()[memory] = std::move(block);
-    return memory;
-  }
-  bool Free(void* memory) { return Blocks().erase(memory) == 1; }
-  int Count() { return static_cast<int>(Blocks().size()); }
+std::map<void*, std::vector<BYTE>>& Blocks() {
+  static std::map<void*, std::vector<BYTE>> blocks;
+  static uint64_t generation = MachineGeneration();
+  if (generation != MachineGeneration()) blocks.clear();
+  generation = MachineGeneration();
+  return blocks;
+}
 
- private:
-  std::map<void*, std::unique_ptr<std::vector<BYTE>>>& Blocks() {
-    if (generation_ != MachineGeneration()) blocks_.clear();
-    generation_ = MachineGeneration();
-    return blocks_;
-  }
-
-  std::map<void*, std::unique_ptr<std::vector<BYTE>>> blocks_;
-  uint64_t generation_ = MachineGeneration();
-};
-
-LocalMemory& Allocations() {
-  static LocalMemory memory;
+// A vector's memory stays where it is when the vector is moved.
+void* HandOut(std::vector<BYTE> bytes) {
+  void* memory = bytes.data();
+  Blocks().emplace(memory, std::move(bytes));
   return memory;
 }
 
@@ -72,7 +60,7 @@ int OpenTokenHandleCount() {
 }
 
 int LocalAllocationCount() {
-  return Allocations().Count();
+  return static_cast<int>(Blocks().size());
 }
 
 bool CloseToken(HANDLE token) {
@@ -80,7 +68,7 @@ bool CloseToken(HANDLE token) {
 }
 
 bool FreeHandedOut(void* memory) {
-  return Allocations().Free(memory);
+  return Blocks().erase(memory) == 1;
 }
 
 }  // namespace sim
@@ -131,14 +119,8 @@ DWORD WINAPI GetNamedSecurityInfoA(LPCSTR objectName, SE_OBJECT_TYPE objectType,
   }
   MappedPath mapped;
   if (const DWORD error = LocateObject(objectName, &mapped)) return error;
-  const Security security = SecurityOf(mapped.linuxPath);
-  const std::vector<BYTE> bytes = EncodeDescriptor(security);
-  BYTE* held = static_cast<BYTE*>(Allocations().Add(bytes));
-  DWORD ownerOffset = 0, daclOffset = 0;
-  DescriptorOffsets(held, &ownerOffset, &daclOffset);
-  *descriptor = held;
-  *owner = ownerOffset != 0 ? held + ownerOffset : nullptr;
-  *dacl = daclOffset != 0 ? reinterpret_cast<PACL>(held + daclOffset) : nullptr;
+  *descriptor = HandOut(EncodeDescriptor(SecurityOf(mapped.linuxPath)));
+  DescriptorParts(*descriptor, owner, dacl);
   return ERROR_SUCCESS;
 }
 
@@ -162,7 +144,8 @@ DWORD WINAPI SetNamedSecurityInfoA(LPSTR objectName, SE_OBJECT_TYPE objectType,
   MappedPath mapped;
   if (const DWORD error = LocateObject(objectName, &mapped)) return error;
   Security security = SecurityOf(mapped.linuxPath);
-  if ((setsOwner && !MaySetOwner(security)) || (setsEntries && !MaySetEntries(security)))
+  if ((setsOwner && (GrantedRights(security) & WRITE_OWNER) == 0) ||
+      (setsEntries && (GrantedRights(security) & WRITE_DAC) == 0))
     return ERROR_ACCESS_DENIED;
   if (setsOwner && !MayOwn(wanted.owner)) return ERROR_INVALID_OWNER;
   if (setsOwner) security.owner = wanted.owner;
@@ -184,19 +167,18 @@ BOOL WINAPI ConvertStringSecurityDescriptorToSecurityDescriptorA(LPCSTR text, DW
       !ParseSddl(text, &security)) {
     return FailWith(ERROR_INVALID_PARAMETER);
   }
-  const std::vector<BYTE> bytes = EncodeDescriptor(security);
-  *descriptor = Allocations().Add(bytes);
+  std::vector<BYTE> bytes = EncodeDescriptor(security);
   if (size != nullptr) *size = static_cast<ULONG>(bytes.size());
+  *descriptor = HandOut(std::move(bytes));
   return TRUE;
 }
 
 BOOL WINAPI GetSecurityDescriptorOwner(PSECURITY_DESCRIPTOR descriptor, PSID* owner, LPBOOL defaulted) {
   SIM_CALL(GetSecurityDescriptorOwner);
-  DWORD ownerOffset = 0, daclOffset = 0;
-  if (owner == nullptr || defaulted == nullptr || !DescriptorOffsets(descriptor, &ownerOffset, &daclOffset)) {
+  PACL dacl = nullptr;
+  if (owner == nullptr || defaulted == nullptr || !DescriptorParts(descriptor, owner, &dacl)) {
     return FailWith(ERROR_INVALID_SECURITY_DESCR);
   }
-  *owner = ownerOffset != 0 ? static_cast<BYTE*>(descriptor) + ownerOffset : nullptr;
   *defaulted = FALSE;
   return TRUE;
 }
@@ -204,13 +186,12 @@ BOOL WINAPI GetSecurityDescriptorOwner(PSECURITY_DESCRIPTOR descriptor, PSID* ow
 BOOL WINAPI GetSecurityDescriptorDacl(PSECURITY_DESCRIPTOR descriptor, LPBOOL present, PACL* dacl,
                                       LPBOOL defaulted) {
   SIM_CALL(GetSecurityDescriptorDacl);
-  DWORD ownerOffset = 0, daclOffset = 0;
+  PSID owner = nullptr;
   if (present == nullptr || dacl == nullptr || defaulted == nullptr ||
-      !DescriptorOffsets(descriptor, &ownerOffset, &daclOffset)) {
+      !DescriptorParts(descriptor, &owner, dacl)) {
     return FailWith(ERROR_INVALID_SECURITY_DESCR);
   }
-  *present = daclOffset != 0 ? TRUE : FALSE;
-  *dacl = daclOffset != 0 ? reinterpret_cast<PACL>(static_cast<BYTE*>(descriptor) + daclOffset) : nullptr;
+  *present = *dacl != nullptr ? TRUE : FALSE;
   *defaulted = FALSE;
   return TRUE;
 }

@@ -68,7 +68,5 @@ BOOL WINAPI DeleteService(SC_HANDLE handle) {
 BOOL WINAPI CloseServiceHandle(SC_HANDLE handle) {
   const ServiceHandle* object = ServiceHandles().Find(handle);
   SIM_CALL(CloseServiceHandle, object != nullptr ? object->serviceName : "");
-  if (object == nullptr) return FailWith(ERROR_INVALID_HANDLE);
-  ServiceHandles().Close(handle);
-  return TRUE;
+  return ServiceHandles().Close(handle) ? TRUE : FailWith(ERROR_INVALID_HANDLE);
 }

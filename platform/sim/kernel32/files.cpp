@@ -3,7 +3,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstring>
 #include <filesystem>
 #include <string>
 
@@ -56,22 +55,19 @@ BOOL WINAPI CreateDirectoryA(LPCSTR path, LPSECURITY_ATTRIBUTES security) {
   Target target;
   if (!sim::Locate(path, &target)) return FALSE;
   if (target.kind != Kind::kMissing) return sim::FailWith(ERROR_ALREADY_EXISTS);
+  // The program always gives a descriptor; without an owner it gets an elevated administrator's default.
   sim::Security given;
-  bool hasOwner = false;
-  if (security != nullptr && !sim::DecodeDescriptor(security->lpSecurityDescriptor, &given, &hasOwner))
+  if (security == nullptr) return sim::FailWith(ERROR_INVALID_PARAMETER);
+  if (!sim::DecodeDescriptor(security->lpSecurityDescriptor, &given))
     return sim::FailWith(ERROR_INVALID_SECURITY_DESCR);
-  if (security != nullptr && hasOwner && !sim::MayOwn(given.owner)) return sim::FailWith(ERROR_INVALID_OWNER);
+  if (given.owner.empty()) given.owner = sim::kAdministrators;
+  if (!sim::MayOwn(given.owner)) return sim::FailWith(ERROR_INVALID_OWNER);
   // Only one level is created: the folder that holds it must be there.
   if (sim::MissingPathError(target.path) == ERROR_PATH_NOT_FOUND) return sim::FailWith(ERROR_PATH_NOT_FOUND);
   // The machine's own folder failing under it (a full disk, permissions) reads as access denied.
   if (::mkdir(target.path.linuxPath.c_str(), 0777) != 0) return sim::FailWith(ERROR_ACCESS_DENIED);
   sim::StoreAttributes(target.path.linuxPath, 0);
-  if (security == nullptr) {
-    sim::InheritSecurity(target.path.linuxPath, true);
-  } else {
-    if (!hasOwner) given.owner = sim::kAdministrators;  // an elevated administrator's default owner
-    sim::StoreSecurity(target.path.linuxPath, given);
-  }
+  sim::StoreSecurity(target.path.linuxPath, given);
   return TRUE;
 }
 
@@ -126,7 +122,7 @@ BOOL WINAPI CopyFileA(LPCSTR existing, LPCSTR destination, BOOL failIfExists) {
   if (error) return sim::FailWith(ERROR_ACCESS_DENIED);
   sim::StoreAttributes(target.path.linuxPath, sourceAttributes);
   // A new file takes the folder's inheritable entries; one copied over keeps its own.
-  if (target.kind == Kind::kMissing) sim::InheritSecurity(target.path.linuxPath, false);
+  if (target.kind == Kind::kMissing) sim::InheritSecurity(target.path.linuxPath);
   return TRUE;
 }
 

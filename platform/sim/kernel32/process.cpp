@@ -59,15 +59,13 @@ HMODULE WINAPI GetModuleHandleA(LPCSTR moduleName) {
 // faulted lookup plays a Windows that does not have them yet.
 FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR procName) {
   SIM_CALL(GetProcAddress, procName);
-  if (module == Kernel32Module() && procName != nullptr &&
-      std::strcmp(procName, "SetDefaultDllDirectories") == 0) {
-    // Through void (*)(), the type that GCC accepts as any function pointer.
-    return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(&SetDefaultDllDirectories));
-  }
-  if (module == Kernel32Module() && procName != nullptr && std::strcmp(procName, "IsWow64Process") == 0) {
-    return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(&IsWow64Process));
-  }
-  return FailWith<FARPROC>(ERROR_PROC_NOT_FOUND);
+  // Through void (*)(), the type that GCC accepts as any function pointer.
+  const std::string name = module == Kernel32Module() && procName != nullptr ? procName : "";
+  void (*const found)() = name == "SetDefaultDllDirectories"
+                              ? reinterpret_cast<void (*)()>(&SetDefaultDllDirectories)
+                          : name == "IsWow64Process" ? reinterpret_cast<void (*)()>(&IsWow64Process)
+                                                     : nullptr;
+  return found != nullptr ? reinterpret_cast<FARPROC>(found) : FailWith<FARPROC>(ERROR_PROC_NOT_FOUND);
 }
 
 // The machine loads no DLLs: the search order is only logged.
@@ -85,13 +83,9 @@ BOOL WINAPI SetDllDirectoryA(LPCSTR pathName) {
 // the call returns the buffer's size.
 DWORD WINAPI GetModuleFileNameA(HMODULE /*module*/, LPSTR fileName, DWORD size) {
   SIM_CALL(GetModuleFileNameA);
-  const std::string& image = TheSetup().programImage;
-  if (image.size() < size) {
-    std::memcpy(fileName, image.c_str(), image.size() + 1);
-    return static_cast<DWORD>(image.size());
-  }
-  std::memcpy(fileName, image.data(), size - 1);
-  fileName[size - 1] = '\0';
+  const std::string image = TheSetup().programImage.substr(0, size - 1);
+  std::memcpy(fileName, image.c_str(), image.size() + 1);
+  if (image.size() == TheSetup().programImage.size()) return static_cast<DWORD>(image.size());
   TheMachine().lastError = ERROR_INSUFFICIENT_BUFFER;
   return size;
 }

@@ -88,8 +88,7 @@ DeviceElement* ElementOrFail(HDEVINFO handle, const SP_DEVINFO_DATA* data) {
 
 std::string InstanceIdOf(HDEVINFO handle, const SP_DEVINFO_DATA* data) {
   DeviceSet* set = DeviceSets().Find(handle);
-  if (set == nullptr) return std::string();
-  const DeviceElement* element = FindElement(*set, data);
+  const DeviceElement* element = set != nullptr ? FindElement(*set, data) : nullptr;
   return element == nullptr ? std::string() : element->instanceId;
 }
 
@@ -194,7 +193,5 @@ BOOL WINAPI SetupDiCallClassInstaller(DI_FUNCTION installFunction, HDEVINFO hand
 BOOL WINAPI SetupDiDestroyDeviceInfoList(HDEVINFO handle) {
   DeviceSet* set = DeviceSets().Find(handle);
   SIM_CALL(SetupDiDestroyDeviceInfoList, set != nullptr ? set->classText : "");
-  if (set == nullptr) return FailWith(ERROR_INVALID_HANDLE);
-  DeviceSets().Close(handle);
-  return TRUE;
+  return DeviceSets().Close(handle) ? TRUE : FailWith(ERROR_INVALID_HANDLE);
 }

@@ -143,10 +143,12 @@ constexpr const char* kStoreFolder = "C:\\Windows\\INF";
 constexpr const char* kCatalogFolder =
     "C:\\Windows\\System32\\catroot\\{F750E6C3-38EE-11D1-85E5-00C04FC295EE}";
 
+// A new file of the store has no attributes.
 bool WriteContent(const std::string& linuxPath, const std::string& content) {
   std::ofstream out(linuxPath, std::ios::binary | std::ios::trunc);
   out << content;
   out.close();
+  StoreAttributes(linuxPath, 0);
   return static_cast<bool>(out);
 }
 
@@ -173,11 +175,12 @@ std::map<long, std::string> StoredInfs(const std::string& storeFolder) {
   return stored;
 }
 
-// Hands the stored path to the caller the way Windows does: the size it needs, and
-// the path when the buffer holds it. A buffer too small fails the call, yet what was
+// Hands the path of the stored `name` to the caller the way Windows does: the size it
+// needs, and the path when the buffer holds it. A buffer too small fails the call, yet what was
 // stored stays stored.
-BOOL ReportStoredPath(const std::string& windowsPath, PSTR destination, DWORD destinationSize,
-                      PDWORD requiredSize, PSTR* fileNameComponent) {
+BOOL ReportStoredPath(const std::string& name, PSTR destination, DWORD destinationSize, PDWORD requiredSize,
+                      PSTR* fileNameComponent) {
+  const std::string windowsPath = std::string(kStoreFolder) + "\\" + name;
   const DWORD needed = static_cast<DWORD>(windowsPath.size() + 1);
   if (requiredSize != nullptr) *requiredSize = needed;
   if (destinationSize < needed) return FailWith(ERROR_INSUFFICIENT_BUFFER);
@@ -188,14 +191,14 @@ BOOL ReportStoredPath(const std::string& windowsPath, PSTR destination, DWORD de
 
 // Maps a path that must name an existing file, failing the call as Windows fails an
 // open of it: ERROR_FILE_NOT_FOUND, ERROR_PATH_NOT_FOUND for a missing folder on the
-// way, ERROR_ACCESS_DENIED for a folder.
-bool LocateFile(const std::string& windowsPath, MappedPath* mapped) {
+// way, ERROR_ACCESS_DENIED for a folder or a file that cannot be read.
+bool ReadExisting(const std::string& windowsPath, MappedPath* mapped, std::string* content) {
   DWORD error = 0;
   if (!MapWindowsPath(windowsPath, mapped, &error)) return FailWith(error);
   struct stat info;
   if (::stat(mapped->linuxPath.c_str(), &info) != 0) return FailWith(MissingPathError(*mapped));
-  if (S_ISDIR(info.st_mode)) return FailWith(ERROR_ACCESS_DENIED);
-  return true;
+  return (!S_ISDIR(info.st_mode) && ReadWholeFile(mapped->linuxPath, content)) ||
+         FailWith(ERROR_ACCESS_DENIED);
 }
 
 // A folder of the machine in Linux terms, created when missing.
@@ -211,15 +214,10 @@ bool MapFolder(const char* windowsFolder, std::string* linuxFolder) {
 
 // Installs the catalog that stands beside the source INF (none when the INF names
 // none) as the stored INF's oem<N>.cat.
-bool InstallCatalog(const std::string& catalogLinuxPath, long number) {
-  if (catalogLinuxPath.empty()) return true;
+bool InstallCatalog(const std::string& catalog, const std::string& content, long number) {
   std::string folder;
-  std::string content;
-  if (!MapFolder(kCatalogFolder, &folder) || !ReadWholeFile(catalogLinuxPath, &content)) return false;
-  const std::string file = folder + "/oem" + std::to_string(number) + ".cat";
-  if (!WriteContent(file, content)) return false;
-  StoreAttributes(file, 0);
-  return true;
+  return catalog.empty() || (MapFolder(kCatalogFolder, &folder) &&
+                             WriteContent(folder + "/oem" + std::to_string(number) + ".cat", content));
 }
 
 // Removes a file of the machine unless it is read-only; a missing one is fine.
@@ -259,8 +257,7 @@ std::string OriginalInfName(const MappedPath& inf) {
 // is not a Windows NT style INF opens as an older one (returned as `newStyle` false).
 bool OpenInf(const char* path, MappedPath* inf, std::string* catalog, bool* newStyle) {
   std::string content;
-  if (!LocateFile(path, inf)) return false;
-  if (!ReadWholeFile(inf->linuxPath, &content)) return FailWith(ERROR_ACCESS_DENIED);
+  if (!ReadExisting(path, inf, &content)) return false;
   *newStyle = ReadInfText(content, catalog) == 0;
   return true;
 }
@@ -274,37 +271,27 @@ BOOL WINAPI SetupCopyOEMInfA(PCSTR sourceInfFileName, PCSTR /*oemSourceMediaLoca
                              PSTR* destinationInfFileNameComponent) {
   SIM_CALL(SetupCopyOEMInfA, sourceInfFileName, copyStyle);
   if (sourceInfFileName == nullptr) return sim::FailWith(ERROR_INVALID_PARAMETER);
-  // The source must be given as a full path; a relative one names nothing.
-  const char* source = sourceInfFileName;
-  const bool full = source[0] == '\\' || source[0] == '/' || (source[0] != '\0' && source[1] == ':');
-  if (!full) return sim::FailWith(ERROR_FILE_NOT_FOUND);
   sim::MappedPath sourcePath;
-  if (!sim::LocateFile(source, &sourcePath)) return FALSE;
   std::string content;
-  if (!sim::ReadWholeFile(sourcePath.linuxPath, &content)) return sim::FailWith(ERROR_ACCESS_DENIED);
+  if (!sim::ReadExisting(sourceInfFileName, &sourcePath, &content)) return FALSE;
   std::string catalog;
   if (const DWORD error = sim::ReadInfText(content, &catalog)) return sim::FailWith(error);
   sim::MappedPath catalogPath;
-  if (!catalog.empty()) {
-    const std::string& windowsSource = sourcePath.windowsPath;
-    if (!sim::LocateFile(windowsSource.substr(0, windowsSource.rfind('\\') + 1) + catalog, &catalogPath)) {
-      return FALSE;
-    }
-  }
+  const std::string& windowsSource = sourcePath.windowsPath;
+  std::string catalogContent;
+  if (!catalog.empty() && !sim::ReadExisting(windowsSource.substr(0, windowsSource.rfind('\\') + 1) + catalog,
+                                             &catalogPath, &catalogContent))
+    return FALSE;
 
   std::string storeFolder;
   if (!sim::MapFolder(sim::kStoreFolder, &storeFolder)) return FALSE;
-  std::error_code made;
   const std::map<long, std::string> stored = sim::StoredInfs(storeFolder);
   for (const auto& [number, name] : stored) {
     std::string storedContent;
-    std::string storedFile = storeFolder;
-    storedFile.append("/").append(name);
-    if (sim::ReadWholeFile(storedFile, &storedContent) && storedContent == content) {
-      if (!sim::InstallCatalog(catalogPath.linuxPath, number)) return sim::FailWith(ERROR_ACCESS_DENIED);
-      const BOOL reported =
-          sim::ReportStoredPath(std::string(sim::kStoreFolder) + "\\" + name, destinationInfFileName,
-                                destinationInfFileNameSize, requiredSize, destinationInfFileNameComponent);
+    if (sim::ReadWholeFile(storeFolder + "/" + name, &storedContent) && storedContent == content) {
+      if (!sim::InstallCatalog(catalog, catalogContent, number)) return sim::FailWith(ERROR_ACCESS_DENIED);
+      const BOOL reported = sim::ReportStoredPath(name, destinationInfFileName, destinationInfFileNameSize,
+                                                  requiredSize, destinationInfFileNameComponent);
       // As documented: the call fails, yet hands back the name of the copy that is there.
       if (reported && (copyStyle & SP_COPY_NOOVERWRITE) != 0) return sim::FailWith(ERROR_FILE_EXISTS);
       return reported;
@@ -315,20 +302,18 @@ BOOL WINAPI SetupCopyOEMInfA(PCSTR sourceInfFileName, PCSTR /*oemSourceMediaLoca
   long number = 0;
   while (stored.count(number) != 0) ++number;
   const std::string base = "oem" + std::to_string(number);
-  const std::string windowsPath = std::string(sim::kStoreFolder) + "\\" + base + ".inf";
   const std::string infFile = storeFolder + "/" + base + ".inf";
   const std::string pnfFile = storeFolder + "/" + base + ".pnf";
   if (!sim::WriteContent(infFile, content) ||
       !sim::WriteContent(pnfFile, "PNF\nSource=" + sourcePath.windowsPath + "\n") ||
-      !sim::InstallCatalog(catalogPath.linuxPath, number)) {
-    std::filesystem::remove(infFile, made);
-    std::filesystem::remove(pnfFile, made);
+      !sim::InstallCatalog(catalog, catalogContent, number)) {
+    std::error_code ignored;
+    std::filesystem::remove(infFile, ignored);
+    std::filesystem::remove(pnfFile, ignored);
     return sim::FailWith(ERROR_ACCESS_DENIED);
   }
-  sim::StoreAttributes(infFile, 0);
-  sim::StoreAttributes(pnfFile, 0);
-  return sim::ReportStoredPath(windowsPath, destinationInfFileName, destinationInfFileNameSize, requiredSize,
-                               destinationInfFileNameComponent);
+  return sim::ReportStoredPath(base + ".inf", destinationInfFileName, destinationInfFileNameSize,
+                               requiredSize, destinationInfFileNameComponent);
 }
 
 BOOL WINAPI SetupUninstallOEMInfA(PCSTR infFileName, DWORD flags, LPVOID /*reserved*/) {
@@ -367,12 +352,11 @@ BOOL WINAPI SetupGetInfInformationA(const void* infSpec, DWORD searchControl,
   std::string catalog;
   bool newStyle = false;
   if (!sim::OpenInf(path, &inf, &catalog, &newStyle)) return FALSE;
-  const DWORD style = newStyle ? INF_STYLE_WIN4 : INF_STYLE_OLDNT;
   const DWORD needed =
       static_cast<DWORD>(offsetof(SP_INF_INFORMATION, VersionData) + inf.windowsPath.size() + 1);
   if (requiredSize != nullptr) *requiredSize = needed;
   if (returnBufferSize < needed) return sim::FailWith(ERROR_INSUFFICIENT_BUFFER);
-  returnBuffer->InfStyle = style;
+  returnBuffer->InfStyle = newStyle ? INF_STYLE_WIN4 : INF_STYLE_OLDNT;
   returnBuffer->InfCount = 1;
   std::memcpy(returnBuffer->VersionData, inf.windowsPath.c_str(), inf.windowsPath.size() + 1);
   return TRUE;
