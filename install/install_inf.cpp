@@ -92,7 +92,8 @@ bool RecordInstalledInf(RunState& state, InfSlot slot) {
 
 void RecordFailedInstall(const RunState& state) {
   InstallKeys keys{};
-  if (OpenRecordKeys(state, keys) && state.RecordMode)
-    SetRecordText(keys.product, kInstallValue, kInstallFail);
+  OpenRecordKeys(state, keys);
+  // Only RecordMode opens the product key.
+  if (keys.product != nullptr) SetRecordText(keys.product, kInstallValue, kInstallFail);
   CloseInstallKeys(keys);
 }

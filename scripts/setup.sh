@@ -8,7 +8,7 @@ packages=(
   googletest libgtest-dev libgmock-dev
   g++-mingw-w64-x86-64 g++-mingw-w64-i686 binutils-mingw-w64-x86-64
   wine wine64 wine32:i386
-  clang libclang-rt-14-dev clang-format clang-tidy
+  clang-format clang-tidy
   gcovr
 )
 

@@ -2,8 +2,7 @@
 # Installs what is missing, builds every variant and runs every test: the unit,
 # scenario and reliability tests on the simulated machine (plain, then again with
 # AddressSanitizer and UndefinedBehaviorSanitizer: everything but the Wine tests), the
-# end-to-end tests of the Windows build under Wine, a short bounded run of each fuzz
-# target (longer runs by hand: tests/fuzz/run.sh build/fuzz 600), the coverage run that
+# end-to-end tests of the Windows build under Wine, the coverage run that
 # fails on a simulated function nothing runs, clang-format and clang-tidy, and the column
 # limit of every source.
 set -euo pipefail
@@ -12,7 +11,7 @@ cd "$(dirname "$0")/.."
 scripts/setup.sh
 
 jobs=$(nproc)
-for preset in windows windows-x86 native native-sanitize fuzz; do
+for preset in windows windows-x86 native native-sanitize; do
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset" -j "$jobs"
 done
@@ -26,7 +25,6 @@ if [[ "$(wine --version 2>&1)" == *"Exec format error"* ]]; then
 fi
 ctest --preset native -j "$jobs" "${skip32[@]}" || status=1
 ctest --preset native-sanitize -j "$jobs" || status=1
-tests/fuzz/run.sh build/fuzz 20 || status=1
 scripts/coverage.sh || status=1
 # The C++ sources as .clang-format writes them, and no finding of .clang-tidy's checks in the logic.
 git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run --Werror || status=1

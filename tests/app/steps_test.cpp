@@ -119,6 +119,7 @@ TEST_F(StepsTest, NothingOfTheEarlierInstallGoesBeforeEveryInfIsInTheStore) {
       // Without "SOFTWARE", its strings, the product key or the current folder nothing goes into the store;
       // where the product key can be made, "Install" says so.
       {{"RegOpenKeyExA", "SOFTWARE"}, "/au", Stays, "Success", "old", HasVersion, NoSelfCopy},
+      {{"RegCreateKeyExA", "SOFTWARE\\Orvix"}, "/au", Stays, "Success", "old", HasVersion, NoSelfCopy},
       {{"LoadStringA"}, "/au", Stays, "Success", "old", HasVersion, NoSelfCopy},
       {{"RegCreateKeyExA", "Orvix\\qnetprep"}, "/au", Stays, "Success", "old", HasVersion, NoSelfCopy},
       {{"GetCurrentDirectoryA"}, "/au", Stays, "Fail", "old", HasVersion, NoSelfCopy},
@@ -193,9 +194,7 @@ TEST_F(StepsTest, ARunReadsThePackageBeforeTheRemovalAndMakesNoPathThatWouldNotF
   const std::string adapter = Pci("1E7C", "4C43");
   const FolderCase kCases[] = {
       // package folder, length of "ProgramFiles", tail, INFs stored, the staged image, the self-copy
-      {"N:\\pkg", 16, "", 2, NoImage, NoSelfCopy},
       {"N:\\pkg", 16, "/au", 2, Staged, Copied},
-      {"N:\\pkg", 16, "/inf=net73417.inf", 1, NoImage, NoSelfCopy},
       // At 238 characters a.inf fits the install folder, the program does not; from 244 there is no install
       // folder (the folder with its backslash, the product's, the vendor's do not fit).
       {"C:\\pkg", 254, "/au /inf=a.inf", 0, NoImage, NoSelfCopy},

@@ -269,13 +269,11 @@ def play(m, steps):
                 m.linux(path).parent.mkdir(parents=True, exist_ok=True)
                 m.linux(path).write_bytes(m.program.read_bytes() if content is None else content)
                 m.set_attributes(m.linux(path), sum(b for b, c in BITS if c in attributes))
-            case StoredInf(slot, append, attributes, capitals):
+            case StoredInf(slot, attributes, capitals):
                 inf = text_of(read_registry(m.registry_file, m.wine)[PARAMS.lower()][1], slot)
                 stem, dot, extension = inf.rpartition('.')
                 if capitals:
                     m.seed_key(PARAMS, f'"{slot}"="{stem.upper() + dot + extension}"'.replace('\\', '\\\\'))
-                elif append:
-                    m.linux(inf).write_bytes(m.linux(inf).read_bytes() + append)
                 else:
                     m.set_attributes(m.linux(inf), sum(b for b, c in BITS if c in attributes))
             case Link(path, folder):  # both machines read it as a reparse point

@@ -14,7 +14,7 @@ Device = namedtuple('Device', 'kind instance desc', defaults=[None])  # kind 'ne
 Key = namedtuple('Key', 'path values')  # below HKLM, REGEDIT4 value lines
 Package = namedtuple('Package', 'folder left_out', defaults=[()])
 File = namedtuple('File', 'path content attributes', defaults=[None, ''])  # no content: the program
-StoredInf = namedtuple('StoredInf', 'slot append attributes capitals', defaults=[b'', '', False])
+StoredInf = namedtuple('StoredInf', 'slot attributes capitals', defaults=['', False])
 Run = namedtuple('Run', 'folder tail stdout uninstalled command_line program traced removals',
                  defaults=['', '', (), None, None, False, ()])
 State = namedtuple('State', 'lines also wine_differs', defaults=[(), ()])
@@ -164,12 +164,6 @@ SCENARIOS = {
     'recorded_run': STANDARD + [
         PACKAGE, Run(PKG, '/au', FIRST_SELF_COPY, traced=True), SameContent(),
         State(devices(LEFT) + RECORDED)],
-    # A second "/au" clears the first install by its records (a stored INF changed meanwhile too),
-    # a device and service that came back, and records the same install again, silently.
-    'repeated_recorded_run': STANDARD + RECORD_INSTALL + [
-        StoredInf('RenamedInf', append=b'; changed after the install\r\n'), SUPPORTED_NET, SERVICE,
-        Run(PKG, '/au', uninstalled=[NET7341A]), State(devices(LEFT) + RECORDED)],
-    # "/inf=" with a bare name from the package: only that INF, into slot 0.
     'single_inf_recorded': STANDARD + [
         PACKAGE, Run(PKG, '/au /inf=net73417.inf', FIRST_SELF_COPY),
         State(devices(LEFT) + product('Success') + [slot('RenamedInf', NET73417), *ENTRY,
@@ -229,10 +223,6 @@ SCENARIOS = {
         Run(PKG, '/au /inf=orvix2.inf', FIRST_SELF_COPY), StoredInf('RenamedInf', capitals=True),
         Run(SYS, '/u', uninstalled=[NET73417]),
         State(NOTHING_RECORDED + staged() + [ORVIX2, SELF_COPY], wine_differs=[catalogs_stay(NET73417)])],
-    # "/inf=" naming a file that is not a Windows NT style INF: staged, refused, "Fail".
-    'single_inf_not_windows_nt': [
-        PACKAGE, File(PKG + r'\legacy.inf', b'[Version]\r\nClass=Net\r\n'), Run(PKG, '/au /inf=legacy.inf'),
-        State(FAILED + staged() + [f'file {FOLDER}\\legacy.inf size=22 attr=-'])],
     # Protected files: an older read-only hidden system self-copy is replaced, a stored INF uninstalled.
     'protected_files_are_replaced_and_deleted': [
         PACKAGE, File(SYS + r'\qnetprep.exe', b'an older copy\r\n', 'RHS'), Run(PKG, '/au'), SameContent(),
