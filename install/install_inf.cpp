@@ -72,8 +72,8 @@ bool PreInstallInf(RunState& state, InfSlot slot, const char* infName) {
   return false;
 }
 
-bool RecordInstalledInf(RunState& state, InfSlot slot) {
-  if (!state.RecordMode) return true;
+void RecordInstalledInf(RunState& state, InfSlot slot) {
+  if (!state.RecordMode) return;
   InstallKeys keys{};
   bool recorded = OpenRecordKeys(state, keys) &&
                   CreateRecordKey(keys.product, state.Parameters, &keys.parameters) == ERROR_SUCCESS;
@@ -85,9 +85,7 @@ bool RecordInstalledInf(RunState& state, InfSlot slot) {
     recorded = SetRecordText(keys.parameters, slotValue, state.StoredInfs[slot].path) == ERROR_SUCCESS;
   }
   CloseInstallKeys(keys);
-  if (!recorded || !WriteAddRemoveEntry(state)) return false;
-  CopySelfToSystemFolder(state);
-  return true;
+  if (recorded && WriteAddRemoveEntry(state)) CopySelfToSystemFolder(state);
 }
 
 void RecordFailedInstall(const RunState& state) {

@@ -13,8 +13,8 @@ bool PreInstallInf(RunState& state, InfSlot slot, const char* infName);
 
 // After the clean-up, in RecordMode: records the INF pre-installed into `slot` ("Install",
 // "reboot", "Version", the slot value), writes the Add/Remove entry and copies the program into
-// the system folder. False when a record key, the slot value or the entry cannot be written.
-bool RecordInstalledInf(RunState& state, InfSlot slot);
+// the system folder; no self-copy when a record key, the slot value or the entry cannot be written.
+void RecordInstalledInf(RunState& state, InfSlot slot);
 
 // What a failed install leaves in the registry: the vendor key, and in RecordMode "Install" =
 // "Fail" in the product key. Every other record stays as the earlier install left it.

@@ -163,6 +163,7 @@ TEST_F(StepsTest, NothingOfTheEarlierInstallGoesBeforeEveryInfIsInTheStore) {
     EXPECT_EQ(slot0.empty() ? "" : slot0.find("; a new") != std::string::npos ? "new" : "old", row.slot0);
     EXPECT_EQ(Str(kEntry, "DisplayVersion") == "0.0.3.6" ? HasVersion : NoVersion, row.version);
     EXPECT_EQ(Slurp(Linux(kSelfCopy)) == "program new" ? Copied : NoSelfCopy, row.selfCopy);
+    EXPECT_EQ(Slurp(Linux(kInstall + "net7341a.inf"s)).find("in the root"), std::string::npos);
     // The new copies stay in the store only once the earlier install is cleared.
     EXPECT_EQ(Exists(kInf + "oem2.inf"), row.earlier == Replaced);
   }
