@@ -250,8 +250,9 @@ TEST_F(StepsTest, TheInstallFolderIsTakenOnlyWhereNoOneElseMayWrite) {
       // the vendor folder, the product folder, fault, the install folder, its descriptor after the run
       {"", "", {}, Used, ours},
       {"", "O:" + other + "D:(A;OICI;FA;;;WD)", {}, Used, ours},
-      // Without WRITE_OWNER granted it is not taken; nor where the system refuses.
+      // Without WRITE_OWNER granted it is not taken; nor where the system refuses, or cannot make ours.
       {"", othersOnly, {}, Refused, othersOnly},
+      {"", othersOnly, {"ConvertStringSecurityDescriptorToSecurityDescriptorA"}, Refused, othersOnly},
       {"",
        "O:BAD:(A;OICI;FA;;;BA)",
        {"SetNamedSecurityInfoA"},
