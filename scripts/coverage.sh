@@ -22,8 +22,8 @@ done
 find "$build" -name '*.gcda' -delete
 ctest --test-dir "$build" -LE wine -j "${QNETPREP_JOBS:-2}" --output-on-failure
 # The logic: what the program decides, as opposed to the platform it runs on.
-logic=(--filter 'app/' --filter 'devices/' --filter 'install/' --filter 'cleanup/' --filter 'package/' --filter 'records/'
-  --filter 'platform/text\.cpp')
+logic=(--filter 'app/' --filter 'devices/' --filter 'install/' --filter 'cleanup/' --filter 'package/'
+  --filter 'records/' --filter 'platform/text\.cpp')
 gcovr -r . "$build" "${logic[@]}" --exclude-throw-branches --exclude-unreachable-branches
 gcovr -r . "$build" "${logic[@]}" --exclude-throw-branches --exclude-unreachable-branches --branches
 

@@ -257,8 +257,8 @@ SCENARIOS = {
     # No install leaves a machine with less driver than it found. Over a recorded install whose adapters and
     # service came back: a misspelt INF name, INFs cut short in transit, a newer package whose second INF is
     # damaged (its first, new to the store, leaves it again; Wine keeps the catalog that the newer INF
-    # brought), the same package with its second INF damaged (the first was in the store before and stays): nothing is
-    # removed, and only "Install" says "Fail". The same package again uninstalls nothing.
+    # brought), the same package with its second INF damaged (the first was in the store before and stays):
+    # nothing is removed, and only "Install" says "Fail". The same package again uninstalls nothing.
     'misspelt_inf_name_changes_nothing': BACK + [Run(PKG, '/au /inf=net734la.inf'), State(kept(staged()))],
     'package_cut_short_changes_nothing': BACK + [File(PKG + '\\' + n, CUT[n]) for n in BOTH] + [
         Run(PKG, '/au'), State(kept(staged(changed={NET7341A: 20, NET73417: 20})))],
