@@ -47,15 +47,15 @@ class StepsTest : public MachineTest {
                           : input;
     return "\"" + shown + "\", " + Describe(fault);
   }
-  // A recorded install's store: oem0.inf read-only, its PNF hidden and naming `from`, its catalog,
-  // and oem1.inf installed from net73417.inf; a folder named folder.inf in the install folder.
+  // A recorded install's store: oem0.inf read-only and cut short, its PNF hidden and naming `from`, its
+  // catalog, and oem1.inf, empty, from net73417.inf; a folder named folder.inf in the install folder.
   static std::string Pnf(Text from) { return "PNF\nSource=C:\\pkg\\" + from + "\n"; }
   void SeedStore(Text slot0, Text from) {
     Open();
-    Write(kStored, "x", FILE_ATTRIBUTE_READONLY);
+    Write(kStored, "[Version", FILE_ATTRIBUTE_READONLY);
     Write(kInf + "oem0.pnf", Pnf(from), FILE_ATTRIBUTE_HIDDEN);
     Write(kCatalog, "x");
-    Write(kInf + "oem1.inf", "x");
+    Write(kInf + "oem1.inf", "");
     Write(kInf + "oem1.pnf", Pnf("net73417.inf"));
     std::filesystem::create_directories(Linux(kInstall + "folder.inf"s));
     if (!slot0.empty()) SetBytes(kParameters, "RenamedInf", REG_SZ, slot0);
@@ -124,7 +124,8 @@ TEST_F(StepsTest, NothingOfTheEarlierInstallGoesBeforeEveryInfIsInTheStore) {
       {{"RegCreateKeyExA", "Orvix\\qnetprep"}, "/au", Stays, "Success", "old", HasVersion, NoSelfCopy},
       {{"GetCurrentDirectoryA"}, "/au", Stays, "Fail", "old", HasVersion, NoSelfCopy},
       {{"GetCurrentDirectoryA", "", filled}, "/au", Stays, "Fail", "old", HasVersion, NoSelfCopy},
-      // An INF whose catalog the package's file list does not carry is refused when staged.
+      // Refused: an INF with text before its first section, one whose catalog the package's list lacks.
+      {{}, "/au /inf=early.inf", Stays, "Fail", "old", HasVersion, NoSelfCopy},
       {{}, "/au /inf=extra.inf", Stays, "Fail", "old", HasVersion, NoSelfCopy},
       // The second INF refused: the first, new to the store, leaves it again; outside RecordMode no trace.
       {second, "/au", Stays, "Fail", "old", HasVersion, NoSelfCopy},
@@ -149,6 +150,7 @@ TEST_F(StepsTest, NothingOfTheEarlierInstallGoesBeforeEveryInfIsInTheStore) {
     Write("C:\\pkg\\rx90kw2a.cat", "catalog");
     Write("C:\\pkg\\extra.inf", InfText("c", "extra.cat"));
     Write("C:\\pkg\\extra.cat", "catalog");
+    Write("C:\\pkg\\early.inf", "text\n" + InfText("early"));
     Write("C:\\net7341a.inf", InfText("in the root"));
     package("old");
     ASSERT_EQ(Run("/au"), 1);
@@ -468,14 +470,14 @@ TEST_F(StepsTest, ThePassRemovesWhatEachDevicesOwnIdentifierNamesAndSurvivesFail
   for (const char* device : {"0007", "0005", "0003", "0001", "0000"}) List("1E7D", device);
   List("1E7C", "0000");
   List("0000", "0000");
-  // 4095 characters fit with the NUL; the device field of a short identifier is 0 past its end.
+  // 4095 characters fit with the NUL; a short identifier's device field is 0 past its end; both instances go.
   // Only PCI identifiers count, their labels in any case: other buses have other numbers there.
   const std::string removed[] = {
-      Pci("1E7C", "4C43"),        Pci("1E7D", "0001"),
-      Pci("1E7D", "0003"),        Pci("1E7D", "0005"),
-      Pci("1E7D", "0007"),        "PCI\\VEN_1E7C&DEV_4C43&" + std::string(4071, 'f') + "\\1",
-      Pci("1E7C", "4C46"),        "PCI\\VEN_1E7C&DEV_\\1",
-      "pci\\ven_1e7c&dev_4c40\\1"};
+      Pci("1E7C", "4C43"),         Pci("1E7D", "0001"),
+      Pci("1E7D", "0003"),         Pci("1E7D", "0005"),
+      Pci("1E7D", "0007"),         "PCI\\VEN_1E7C&DEV_4C43&" + std::string(4071, 'f') + "\\1",
+      Pci("1E7C", "4C46"),         "PCI\\VEN_1E7C&DEV_\\1",
+      "pci\\ven_1e7c&dev_4c40\\1", "pci\\ven_1e7c&dev_4c40\\2"};
   const std::string kept[] = {
       Pci("1E7D", "0002"),         Pci("1E7C", "9999"),
       Pci("1E7C", "4C47"),         "PCI\\VEN_1E7C&DEV_4C41&" + std::string(4072, 't') + "\\1",
@@ -505,6 +507,10 @@ TEST_F(StepsTest, ThePassRemovesWhatEachDevicesOwnIdentifierNamesAndSurvivesFail
     EXPECT_EQ(Calls("SetupDiCallClassInstaller").size(), static_cast<size_t>(row.asked));
     EXPECT_EQ(Has("SYSTEM\\CurrentControlSet\\Services\\RX90K") ? ServiceKept : ServiceDeleted, row.service);
   }
+  // A device gone between the listing and its removal, or its reading, is passed over uncounted.
+  Fail({});
+  sim::BeforeCall("SetupDiSetClassInstallParamsA", 1, [] { Root()->subkeys.clear(); });
+  EXPECT_EQ(RemoveDevicesOfClass(state, GUID_DEVCLASS_NET), 0);
 }
 
 }  // namespace

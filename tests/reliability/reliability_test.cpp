@@ -148,7 +148,7 @@ TEST_P(ModeTest, ARunStoppedAtAnyCallLeavesWhatItsRunAgainOrAFailedInstallLeaves
   });
   if (GetParam().tail == "/u"s) return;  // an uninstall installs nothing
   const bool single = std::strstr(GetParam().tail, "/inf=") != nullptr;
-  fs::resize_file(template_ + "/drive_c/pkg/" + (single ? "net7341a.inf" : "net73417.inf"), 20);
+  fs::resize_file(template_ + "/drive_c/pkg/" + (single ? "net7341a.inf" : "net73417.inf"), 19);
   sim::OpenMachine(template_, template_ + "/drive_c/pkg");
   folder_ = template_;
   const MachineState before = Capture();

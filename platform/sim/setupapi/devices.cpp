@@ -3,6 +3,9 @@
 // "ClassGUID" names its setup class; its instance identifier is the three key names
 // joined by backslashes, and its description the optional REG_SZ "DeviceDesc". Every
 // device in the tree counts as present.
+//
+// The installer hands these calls only the set that SetupDiGetClassDevsA opened and records
+// that SetupDiEnumDeviceInfo filled, with the buffers it owns, so they are taken as given.
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -16,15 +19,10 @@
 namespace sim {
 namespace {
 
-struct DeviceElement {
-  std::string instanceId;
-  bool removed = false;
-};
-
 struct DeviceSet {
   std::string classText;
   GUID classGuid;
-  std::vector<DeviceElement> devices;
+  std::vector<std::string> instanceIds;
 };
 
 HandleTable<HDEVINFO, DeviceSet>& DeviceSets() {
@@ -40,73 +38,42 @@ std::string GuidText(const GUID& guid) {
   return text;
 }
 
-// The text of a REG_SZ value up to its first NUL; empty when missing or of another type.
-std::string StringValue(const RegKey& key, const char* name) {
-  const RegValue* value = FindValue(key, name);
-  if (value == nullptr || value->type != REG_SZ) return std::string();
-  std::string text(value->data.begin(), value->data.end());
-  return text.substr(0, text.find('\0'));
+// Whether the instance's "ClassGUID", up to its first NUL, names the class.
+bool IsOfClass(const RegKey& instance, const std::string& classText) {
+  for (const RegValue& value : instance.values) {
+    const std::string text(value.data.begin(), value.data.end());
+    if (NamesEqual(value.name, "ClassGUID") && NamesEqual(text.c_str(), classText)) return true;
+  }
+  return false;
 }
 
-// The key of a device still in the tree; nullptr once it is removed.
-std::shared_ptr<RegKey> InstanceKey(const DeviceElement& element) {
-  if (element.removed) return nullptr;
-  return FindKeyPath(TheMachine().localMachine, std::string(kEnumKeyPath) + "\\" + element.instanceId);
-}
-
-// The devices of the class in the order the registry enumerates them.
-std::vector<DeviceElement> DevicesOfClass(const std::string& classText) {
-  std::vector<DeviceElement> devices;
-  const std::shared_ptr<RegKey> enumKey = FindKeyPath(TheMachine().localMachine, kEnumKeyPath);
-  if (enumKey == nullptr) return devices;
-  for (const auto& enumerator : enumKey->subkeys) {
+// The devices of the class in the order the registry enumerates them. Every machine has
+// the Enum key, and the installer deletes devices below it, never the key.
+std::vector<std::string> DevicesOfClass(const std::string& classText) {
+  std::vector<std::string> devices;
+  for (const auto& enumerator : FindKeyPath(TheMachine().localMachine, kEnumKeyPath)->subkeys) {
     for (const auto& device : enumerator->subkeys) {
       for (const auto& instance : device->subkeys) {
-        if (!NamesEqual(StringValue(*instance, "ClassGUID"), classText)) continue;
-        devices.push_back({enumerator->name + "\\" + device->name + "\\" + instance->name});
+        if (IsOfClass(*instance, classText))
+          devices.push_back(enumerator->name + "\\" + device->name + "\\" + instance->name);
       }
     }
   }
   return devices;
 }
 
-// The element that an SP_DEVINFO_DATA filled by SetupDiEnumDeviceInfo stands for.
-DeviceElement* FindElement(DeviceSet& set, const SP_DEVINFO_DATA* data) {
-  if (data == nullptr || data->Reserved == 0 || data->Reserved > set.devices.size()) return nullptr;
-  return &set.devices[data->Reserved - 1];
+// The instance identifier of the record that SetupDiEnumDeviceInfo filled.
+const std::string& InstanceIdOf(HDEVINFO handle, const SP_DEVINFO_DATA* data) {
+  return DeviceSets().Find(handle)->instanceIds[data->Reserved - 1];
 }
 
-// Checks the set and the record, and reports the failure the way SetupAPI does.
-DeviceElement* ElementOrFail(HDEVINFO handle, const SP_DEVINFO_DATA* data) {
-  DeviceSet* set = DeviceSets().Find(handle);
-  if (set == nullptr) return FailWith<DeviceElement*>(ERROR_INVALID_HANDLE);
-  if (data == nullptr || data->cbSize != sizeof(SP_DEVINFO_DATA))
-    return FailWith<DeviceElement*>(ERROR_INVALID_USER_BUFFER);
-  DeviceElement* element = FindElement(*set, data);
-  return element != nullptr ? element : FailWith<DeviceElement*>(ERROR_INVALID_PARAMETER);
-}
-
-std::string InstanceIdOf(HDEVINFO handle, const SP_DEVINFO_DATA* data) {
-  DeviceSet* set = DeviceSets().Find(handle);
-  const DeviceElement* element = set != nullptr ? FindElement(*set, data) : nullptr;
-  return element == nullptr ? std::string() : element->instanceId;
-}
-
-// The default handler of a removal. The element stays in the set, so the devices after
-// it keep their indices.
-BOOL RemoveFromTree(HDEVINFO handle, PSP_DEVINFO_DATA data) {
-  DeviceElement* element = ElementOrFail(handle, data);
-  if (element == nullptr) return FALSE;
-  const std::shared_ptr<RegKey> instance = InstanceKey(*element);
-  if (instance == nullptr) return FailWith(ERROR_NO_SUCH_DEVINST);
-  element->removed = true;
-  // The device key goes with its last instance. Names are copied: deletion frees the keys.
-  RegKey* device = instance->parent;
-  DeleteSubkeyTree(*device, std::string(instance->name));
-  if (device->subkeys.empty() && device->parent != nullptr) {
-    DeleteSubkeyTree(*device->parent, std::string(device->name));
-  }
-  return TRUE;
+// The key of a listed device; nullptr, failing the call, once the device is gone from the
+// tree, removed by an earlier call or by another program since the set was made.
+std::shared_ptr<RegKey> InstanceKeyOrFail(HDEVINFO handle, const SP_DEVINFO_DATA* data) {
+  std::shared_ptr<RegKey> instance =
+      FindKeyPath(TheMachine().localMachine, std::string(kEnumKeyPath) + "\\" + InstanceIdOf(handle, data));
+  if (instance == nullptr) FailWith(ERROR_NO_SUCH_DEVINST);
+  return instance;
 }
 
 }  // namespace
@@ -123,53 +90,43 @@ HDEVINFO WINAPI SetupDiGetClassDevsA(const GUID* classGuid, PCSTR /*enumerator*/
                                      DWORD /*flags*/) {
   const std::string classText = GuidText(*classGuid);
   SIM_CALL(SetupDiGetClassDevsA, classText);
-  DeviceSet set{classText, *classGuid, DevicesOfClass(classText)};
-  return DeviceSets().Add(std::move(set));
+  return DeviceSets().Add(DeviceSet{classText, *classGuid, DevicesOfClass(classText)});
 }
 
 BOOL WINAPI SetupDiEnumDeviceInfo(HDEVINFO handle, DWORD index, PSP_DEVINFO_DATA data) {
-  DeviceSet* set = DeviceSets().Find(handle);
-  const bool inRange = set != nullptr && index < set->devices.size();
-  SIM_CALL(SetupDiEnumDeviceInfo, inRange ? set->devices[index].instanceId : "");
-  if (set == nullptr) return FailWith(ERROR_INVALID_HANDLE);
-  if (data == nullptr || data->cbSize != sizeof(SP_DEVINFO_DATA)) return FailWith(ERROR_INVALID_USER_BUFFER);
+  const DeviceSet& set = *DeviceSets().Find(handle);
+  const bool inRange = index < set.instanceIds.size();
+  SIM_CALL(SetupDiEnumDeviceInfo, inRange ? set.instanceIds[index].c_str() : "");
   if (!inRange) return FailWith(ERROR_NO_MORE_ITEMS);
-  data->ClassGuid = set->classGuid;
+  data->ClassGuid = set.classGuid;
   data->DevInst = index + 1;
   data->Reserved = index + 1;
   return TRUE;
 }
 
 BOOL WINAPI SetupDiGetDeviceInstanceIdA(HDEVINFO handle, PSP_DEVINFO_DATA data, PSTR id, DWORD idSize,
-                                        PDWORD requiredSize) {
-  SIM_CALL(SetupDiGetDeviceInstanceIdA, InstanceIdOf(handle, data));
-  const DeviceElement* element = ElementOrFail(handle, data);
-  if (element == nullptr) return FALSE;
-  const DWORD needed = static_cast<DWORD>(element->instanceId.size() + 1);
-  if (requiredSize != nullptr) *requiredSize = needed;
-  if (id == nullptr || idSize < needed) return FailWith(ERROR_INSUFFICIENT_BUFFER);
-  std::memcpy(id, element->instanceId.c_str(), needed);
+                                        PDWORD /*requiredSize*/) {
+  const std::string& instanceId = InstanceIdOf(handle, data);
+  SIM_CALL(SetupDiGetDeviceInstanceIdA, instanceId);
+  const DWORD needed = static_cast<DWORD>(instanceId.size() + 1);
+  if (idSize < needed) return FailWith(ERROR_INSUFFICIENT_BUFFER);
+  std::memcpy(id, instanceId.c_str(), needed);
   return TRUE;
 }
 
-BOOL WINAPI SetupDiGetDeviceRegistryPropertyA(HDEVINFO handle, PSP_DEVINFO_DATA data, DWORD property,
-                                              PDWORD propertyType, BYTE* buffer, DWORD bufferSize,
-                                              PDWORD requiredSize) {
+// Only the description is kept, and the installer asks only for it; the text is handed over
+// as the registry holds it.
+BOOL WINAPI SetupDiGetDeviceRegistryPropertyA(HDEVINFO handle, PSP_DEVINFO_DATA data, DWORD /*property*/,
+                                              PDWORD /*propertyType*/, BYTE* buffer, DWORD bufferSize,
+                                              PDWORD /*requiredSize*/) {
   SIM_CALL(SetupDiGetDeviceRegistryPropertyA, InstanceIdOf(handle, data));
-  const DeviceElement* element = ElementOrFail(handle, data);
-  if (element == nullptr) return FALSE;
-  const std::shared_ptr<RegKey> instance = InstanceKey(*element);
-  if (instance == nullptr) return FailWith(ERROR_NO_SUCH_DEVINST);
-  // Only the description is kept; every other property reads as absent.
-  const RegValue* value = property == SPDRP_DEVICEDESC ? FindValue(*instance, "DeviceDesc") : nullptr;
+  const std::shared_ptr<RegKey> instance = InstanceKeyOrFail(handle, data);
+  if (instance == nullptr) return FALSE;
+  const RegValue* value = FindValue(*instance, "DeviceDesc");
   if (value == nullptr) return FailWith(ERROR_INVALID_DATA);
-  std::vector<uint8_t> text = value->data;
-  if (text.empty() || text.back() != 0) text.push_back(0);
-  const DWORD needed = static_cast<DWORD>(text.size());
-  if (requiredSize != nullptr) *requiredSize = needed;
-  if (propertyType != nullptr) *propertyType = REG_SZ;
-  if (buffer == nullptr || bufferSize < needed) return FailWith(ERROR_INSUFFICIENT_BUFFER);
-  std::memcpy(buffer, text.data(), needed);
+  const DWORD needed = static_cast<DWORD>(value->data.size());
+  if (bufferSize < needed) return FailWith(ERROR_INSUFFICIENT_BUFFER);
+  std::memcpy(buffer, value->data.data(), needed);
   return TRUE;
 }
 
@@ -178,20 +135,26 @@ BOOL WINAPI SetupDiGetDeviceRegistryPropertyA(HDEVINFO handle, PSP_DEVINFO_DATA 
 BOOL WINAPI SetupDiSetClassInstallParamsA(HDEVINFO handle, PSP_DEVINFO_DATA data,
                                           PSP_CLASSINSTALL_HEADER /*params*/, DWORD /*paramsSize*/) {
   SIM_CALL(SetupDiSetClassInstallParamsA, InstanceIdOf(handle, data));
-  return ElementOrFail(handle, data) != nullptr ? TRUE : FALSE;
+  return TRUE;
 }
 
-// Runs the class installer for the function; the network class's own installer is not
-// simulated (it has no bindings to take), so DIF_REMOVE is its default handler, the
-// removal that SetupDiRemoveDevice makes. No other function is simulated.
+// Runs the class installer for the removal, the one function the installer asks for; the
+// network class's own installer is not simulated (it has no bindings to take), so it is
+// the default handler, the removal that SetupDiRemoveDevice makes. The element stays in
+// the set, so the devices after it keep their indices.
 BOOL WINAPI SetupDiCallClassInstaller(DI_FUNCTION installFunction, HDEVINFO handle, PSP_DEVINFO_DATA data) {
   SIM_CALL(SetupDiCallClassInstaller, installFunction, InstanceIdOf(handle, data));
-  if (installFunction != DIF_REMOVE) return FailWith(ERROR_INVALID_PARAMETER);
-  return RemoveFromTree(handle, data);
+  const std::shared_ptr<RegKey> instance = InstanceKeyOrFail(handle, data);
+  if (instance == nullptr) return FALSE;
+  // The device key goes with its last instance. Names are copied: deletion frees the keys.
+  RegKey* device = instance->parent;
+  DeleteSubkeyTree(*device, std::string(instance->name));
+  if (device->subkeys.empty()) DeleteSubkeyTree(*device->parent, std::string(device->name));
+  return TRUE;
 }
 
 BOOL WINAPI SetupDiDestroyDeviceInfoList(HDEVINFO handle) {
-  DeviceSet* set = DeviceSets().Find(handle);
-  SIM_CALL(SetupDiDestroyDeviceInfoList, set != nullptr ? set->classText : "");
-  return DeviceSets().Close(handle) ? TRUE : FailWith(ERROR_INVALID_HANDLE);
+  SIM_CALL(SetupDiDestroyDeviceInfoList, DeviceSets().Find(handle)->classText);
+  DeviceSets().Close(handle);
+  return TRUE;
 }

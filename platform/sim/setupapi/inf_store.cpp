@@ -21,11 +21,14 @@
 // of an install, with style 0, both have stored it once.
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstddef>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <regex>
 #include <sstream>
 #include <string>
 
@@ -41,58 +44,43 @@ namespace {
 // SetupOpenInfFile record them:
 // - An empty file cannot be opened at all: ERROR_FILE_INVALID.
 // - Blank lines and lines that start with ';' are skipped. A line that starts with '['
-//   names a section up to the next ']' (ERROR_BAD_SECTION_NAME_LINE without one,
-//   ERROR_SECTION_NAME_TOO_LONG past 255 characters); sections of the same name merge.
-// - Text before the first section is an error (ERROR_EXPECTED_SECTION_NAME), unless that
-//   section is [Strings].
+//   names a section up to the next ']' (ERROR_BAD_SECTION_NAME_LINE without one);
+//   sections of the same name merge.
+// - Text before the first section is an error (ERROR_EXPECTED_SECTION_NAME).
 // - The Windows NT style needs [Version] with Signature "$Windows NT$", "$Chicago$" or
 //   "$Windows 95$", without regard to case; else, and for a file with no section at
 //   all, ERROR_WRONG_INF_STYLE. Wine differs for text without any section: it gives
 //   ERROR_EXPECTED_SECTION_NAME (its tests mark that as its own fault).
-constexpr size_t kMaxSectionName = 255;
+// Only Signature and CatalogFile are read, and neither holds a ';' or a ',' in quotes, nor
+// comes twice: the first ';' starts a comment, the first ',' ends the field, and the last
+// CatalogFile line counts. No INF that the installer meets names a section of more than
+// 255 characters, which Windows refuses, or puts text before a first section [Strings],
+// which Windows accepts.
 
+// Without blanks at either end; a CR-LF line ends in a blank too.
 std::string Trim(const std::string& text) {
-  const size_t first = text.find_first_not_of(" \t");
+  const size_t first = text.find_first_not_of(" \t\r");
   if (first == std::string::npos) return std::string();
-  const size_t last = text.find_last_not_of(" \t");
+  const size_t last = text.find_last_not_of(" \t\r");
   return text.substr(first, last - first + 1);
-}
-
-// The line without a comment: from a ';' outside quotes to the end.
-std::string WithoutComment(const std::string& line) {
-  bool quoted = false;
-  for (size_t i = 0; i < line.size(); ++i) {
-    if (line[i] == '"') quoted = !quoted;
-    if (line[i] == ';' && !quoted) return line.substr(0, i);
-  }
-  return line;
 }
 
 // The first field of a value, trimmed, its quotes removed.
 std::string FirstField(const std::string& value) {
-  std::string field;
-  bool quoted = false;
-  for (char c : value) {
-    if (c == '"') {
-      quoted = !quoted;
-      continue;
-    }
-    if (c == ',' && !quoted) break;
-    field += c;
-  }
+  std::string field = value.substr(0, value.find(','));
+  field.erase(std::remove(field.begin(), field.end(), '"'), field.end());
   return Trim(field);
 }
 
 bool IsKnownSignature(const std::string& signature) {
-  for (const char* known : {"$Windows NT$", "$Chicago$", "$Windows 95$"}) {
-    if (NamesEqual(signature, known)) return true;
-  }
-  return false;
+  const char* const known[] = {"$Windows NT$", "$Chicago$", "$Windows 95$"};
+  return std::any_of(std::begin(known), std::end(known),
+                     [&](const char* name) { return NamesEqual(signature, name); });
 }
 
 // What SetupCopyOEMInfA reads of an INF before it stores it: 0 when `text` opens as an INF
 // of the Windows NT style, else the error that SetupOpenInfFile gives for it; and the
-// first field of the CatalogFile line of [Version], without quotes (empty when none).
+// first field of the last CatalogFile line of [Version], without quotes (empty when none).
 DWORD ReadInfText(const std::string& text, std::string* catalogFile) {
   catalogFile->clear();
   if (text.empty()) return ERROR_FILE_INVALID;
@@ -101,21 +89,15 @@ DWORD ReadInfText(const std::string& text, std::string* catalogFile) {
   std::string section;
   bool inSection = false;
   bool textBeforeSections = false;
-  bool firstSectionSeen = false;
   bool hasSignature = false;
   while (std::getline(lines, line)) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
     const std::string content = Trim(line);
     if (content.empty() || content[0] == ';') continue;
     if (content[0] == '[') {
       const size_t close = content.find(']');
       if (close == std::string::npos) return ERROR_BAD_SECTION_NAME_LINE;
+      if (textBeforeSections) return ERROR_EXPECTED_SECTION_NAME;
       section = content.substr(1, close - 1);
-      if (section.size() > kMaxSectionName) return ERROR_SECTION_NAME_TOO_LONG;
-      if (!firstSectionSeen && textBeforeSections && !NamesEqual(section, "Strings")) {
-        return ERROR_EXPECTED_SECTION_NAME;
-      }
-      firstSectionSeen = true;
       inSection = true;
       continue;
     }
@@ -124,16 +106,13 @@ DWORD ReadInfText(const std::string& text, std::string* catalogFile) {
       continue;
     }
     if (!NamesEqual(section, "Version")) continue;
-    const std::string entry = WithoutComment(content);
+    const std::string entry = content.substr(0, content.find(';'));
     const size_t equals = entry.find('=');
     if (equals == std::string::npos) continue;
     const std::string key = Trim(entry.substr(0, equals));
     const std::string value = FirstField(entry.substr(equals + 1));
-    if (NamesEqual(key, "Signature")) {
-      hasSignature = hasSignature || IsKnownSignature(value);
-    } else if (NamesEqual(key, "CatalogFile") && catalogFile->empty()) {
-      *catalogFile = value;
-    }
+    if (NamesEqual(key, "Signature")) hasSignature |= IsKnownSignature(value);
+    if (NamesEqual(key, "CatalogFile")) *catalogFile = value;
   }
   if (!hasSignature) return ERROR_WRONG_INF_STYLE;
   return 0;
@@ -154,38 +133,30 @@ bool WriteContent(const std::string& linuxPath, const std::string& content) {
 
 // N of a name "oem<N>.inf" in any case; -1 for any other name.
 long StoredNumber(const std::string& name) {
-  if (name.size() < 8 || !NamesEqual(name.substr(0, 3), "oem") ||
-      !NamesEqual(name.substr(name.size() - 4), ".inf")) {
-    return -1;
-  }
-  const std::string digits = name.substr(3, name.size() - 7);
-  if (digits.size() > 9 || digits.find_first_not_of("0123456789") != std::string::npos) return -1;
-  return std::stol(digits);
+  static const std::regex stored("oem([0-9]{1,9})\\.inf", std::regex::icase);
+  std::smatch number;
+  if (!std::regex_match(name, number, stored)) return -1;
+  return std::stol(number.str(1));
 }
 
-// The stored copies by number, each with its name on disk.
+// The stored copies by number, each with its name on disk. Only the store makes such names
+// there, and only for files.
 std::map<long, std::string> StoredInfs(const std::string& storeFolder) {
   std::map<long, std::string> stored;
   std::error_code error;
   for (const auto& entry : std::filesystem::directory_iterator(storeFolder, error)) {
     const std::string name = entry.path().filename().string();
     const long number = StoredNumber(name);
-    if (number >= 0 && entry.is_regular_file(error)) stored.emplace(number, name);
+    if (number >= 0) stored.emplace(number, name);
   }
   return stored;
 }
 
-// Hands the path of the stored `name` to the caller the way Windows does: the size it
-// needs, and the path when the buffer holds it. A buffer too small fails the call, yet what was
-// stored stays stored.
-BOOL ReportStoredPath(const std::string& name, PSTR destination, DWORD destinationSize, PDWORD requiredSize,
-                      PSTR* fileNameComponent) {
+// Hands the path of the stored `name` to the caller, whose MAX_PATH buffer holds any path of
+// the store; it asks for neither the size nor the name's place.
+BOOL ReportStoredPath(const std::string& name, PSTR destination) {
   const std::string windowsPath = std::string(kStoreFolder) + "\\" + name;
-  const DWORD needed = static_cast<DWORD>(windowsPath.size() + 1);
-  if (requiredSize != nullptr) *requiredSize = needed;
-  if (destinationSize < needed) return FailWith(ERROR_INSUFFICIENT_BUFFER);
-  std::memcpy(destination, windowsPath.c_str(), needed);
-  if (fileNameComponent != nullptr) *fileNameComponent = destination + windowsPath.rfind('\\') + 1;
+  std::memcpy(destination, windowsPath.c_str(), windowsPath.size() + 1);
   return TRUE;
 }
 
@@ -197,36 +168,37 @@ bool ReadExisting(const std::string& windowsPath, MappedPath* mapped, std::strin
   if (!MapWindowsPath(windowsPath, mapped, &error)) return FailWith(error);
   struct stat info;
   if (::stat(mapped->linuxPath.c_str(), &info) != 0) return FailWith(MissingPathError(*mapped));
-  return (!S_ISDIR(info.st_mode) && ReadWholeFile(mapped->linuxPath, content)) ||
-         FailWith(ERROR_ACCESS_DENIED);
+  if (S_ISDIR(info.st_mode)) return FailWith(ERROR_ACCESS_DENIED);
+  // Every file of the machine is the process's own; only a failing host refuses to read one.
+  return ReadWholeFile(mapped->linuxPath, content) || FailWith(ERROR_ACCESS_DENIED);  // GCOVR_EXCL_BR_LINE
 }
 
-// A folder of the machine in Linux terms, created when missing.
-bool MapFolder(const char* windowsFolder, std::string* linuxFolder) {
+// A folder of the machine in Linux terms, created when missing: one of the machine's own,
+// whose path always maps.
+std::string MapFolder(const char* windowsFolder) {
   MappedPath mapped;
   DWORD error = 0;
-  if (!MapWindowsPath(windowsFolder, &mapped, &error)) return FailWith(error);
+  MapWindowsPath(windowsFolder, &mapped, &error);
   std::error_code made;
   std::filesystem::create_directories(mapped.linuxPath, made);
-  *linuxFolder = mapped.linuxPath;
-  return true;
+  return mapped.linuxPath;
 }
 
 // Installs the catalog that stands beside the source INF (none when the INF names
 // none) as the stored INF's oem<N>.cat.
 bool InstallCatalog(const std::string& catalog, const std::string& content, long number) {
-  std::string folder;
-  return catalog.empty() || (MapFolder(kCatalogFolder, &folder) &&
-                             WriteContent(folder + "/oem" + std::to_string(number) + ".cat", content));
+  if (catalog.empty()) return true;
+  return WriteContent(MapFolder(kCatalogFolder) + "/oem" + std::to_string(number) + ".cat", content);
 }
 
-// Removes a file of the machine unless it is read-only; a missing one is fine.
+// Removes a file of the store unless it is read-only; a missing one is fine. The store's
+// paths always map.
 bool RemoveMachineFile(const std::string& windowsPath) {
   MappedPath mapped;
   DWORD error = 0;
   struct stat info;
-  if (!MapWindowsPath(windowsPath, &mapped, &error) || ::stat(mapped.linuxPath.c_str(), &info) != 0)
-    return true;
+  MapWindowsPath(windowsPath, &mapped, &error);
+  if (::stat(mapped.linuxPath.c_str(), &info) != 0) return true;
   if ((StoredAttributes(mapped.linuxPath) & FILE_ATTRIBUTE_READONLY) != 0) return false;
   std::error_code ignored;
   std::filesystem::remove(mapped.linuxPath, ignored);
@@ -235,20 +207,17 @@ bool RemoveMachineFile(const std::string& windowsPath) {
 }
 
 // The name that a stored INF was installed from. The store keeps it in the PNF that it
-// writes beside the copy (a "Source=" line); without one, Windows knows no other name
-// than the file's own.
+// writes beside a copy that it names oem<N>.inf (a "Source=" line); without one, Windows
+// knows no other name than the file's own, the record's first line here.
 std::string OriginalInfName(const MappedPath& inf) {
-  std::string ownName = inf.windowsPath.substr(inf.windowsPath.rfind('\\') + 1);
-  const std::string& linux = inf.linuxPath;
-  const size_t dot = linux.rfind('.');
+  const std::string ownName = inf.windowsPath.substr(inf.windowsPath.rfind('\\') + 1);
+  const std::string pnfPath = std::filesystem::path(inf.linuxPath).replace_extension(".pnf");
+  std::string record = "\nSource=" + inf.windowsPath + "\n";
   std::string pnf;
-  if (dot == std::string::npos || !NamesEqual(linux.substr(dot), ".inf") ||
-      !ReadWholeFile(linux.substr(0, dot) + ".pnf", &pnf)) {
-    return ownName;
-  }
-  const size_t source = pnf.find("\nSource=");
-  if (source == std::string::npos) return ownName;
-  const std::string path = pnf.substr(source + 8, pnf.find('\n', source + 8) - source - 8);
+  if (StoredNumber(ownName) >= 0) ReadWholeFile(pnfPath, &pnf);
+  record += pnf;
+  const size_t source = record.rfind("\nSource=") + 8;
+  const std::string path = record.substr(source, record.find('\n', source) - source);
   return path.substr(path.rfind('\\') + 1);
 }
 
@@ -265,37 +234,37 @@ bool OpenInf(const char* path, MappedPath* inf, std::string* catalog, bool* newS
 }  // namespace
 }  // namespace sim
 
+// The installer always names its source by a full path and hands a MAX_PATH buffer for the
+// stored path, asking for neither its size nor the name's place in it.
 BOOL WINAPI SetupCopyOEMInfA(PCSTR sourceInfFileName, PCSTR /*oemSourceMediaLocation*/,
                              DWORD /*oemSourceMediaType*/, DWORD copyStyle, PSTR destinationInfFileName,
-                             DWORD destinationInfFileNameSize, PDWORD requiredSize,
-                             PSTR* destinationInfFileNameComponent) {
+                             DWORD /*destinationInfFileNameSize*/, PDWORD /*requiredSize*/,
+                             PSTR* /*destinationInfFileNameComponent*/) {
   SIM_CALL(SetupCopyOEMInfA, sourceInfFileName, copyStyle);
-  if (sourceInfFileName == nullptr) return sim::FailWith(ERROR_INVALID_PARAMETER);
   sim::MappedPath sourcePath;
   std::string content;
   if (!sim::ReadExisting(sourceInfFileName, &sourcePath, &content)) return FALSE;
   std::string catalog;
   if (const DWORD error = sim::ReadInfText(content, &catalog)) return sim::FailWith(error);
-  sim::MappedPath catalogPath;
   const std::string& windowsSource = sourcePath.windowsPath;
+  const std::string besideSource = windowsSource.substr(0, windowsSource.rfind('\\') + 1) + catalog;
+  sim::MappedPath catalogPath;
   std::string catalogContent;
-  if (!catalog.empty() && !sim::ReadExisting(windowsSource.substr(0, windowsSource.rfind('\\') + 1) + catalog,
-                                             &catalogPath, &catalogContent))
-    return FALSE;
+  if (!catalog.empty() && !sim::ReadExisting(besideSource, &catalogPath, &catalogContent)) return FALSE;
 
-  std::string storeFolder;
-  if (!sim::MapFolder(sim::kStoreFolder, &storeFolder)) return FALSE;
+  const std::string storeFolder = sim::MapFolder(sim::kStoreFolder);
   const std::map<long, std::string> stored = sim::StoredInfs(storeFolder);
   for (const auto& [number, name] : stored) {
     std::string storedContent;
-    if (sim::ReadWholeFile(storeFolder + "/" + name, &storedContent) && storedContent == content) {
-      if (!sim::InstallCatalog(catalog, catalogContent, number)) return sim::FailWith(ERROR_ACCESS_DENIED);
-      const BOOL reported = sim::ReportStoredPath(name, destinationInfFileName, destinationInfFileNameSize,
-                                                  requiredSize, destinationInfFileNameComponent);
-      // As documented: the call fails, yet hands back the name of the copy that is there.
-      if (reported && (copyStyle & SP_COPY_NOOVERWRITE) != 0) return sim::FailWith(ERROR_FILE_EXISTS);
-      return reported;
-    }
+    sim::ReadWholeFile(storeFolder + "/" + name, &storedContent);
+    if (storedContent != content) continue;
+    // The store's own writes fail only when the host refuses them.
+    const bool catalogInstalled = sim::InstallCatalog(catalog, catalogContent, number);
+    if (!catalogInstalled) return sim::FailWith(ERROR_ACCESS_DENIED);  // GCOVR_EXCL_BR_LINE
+    sim::ReportStoredPath(name, destinationInfFileName);
+    // As documented: the call fails, yet hands back the name of the copy that is there.
+    if ((copyStyle & SP_COPY_NOOVERWRITE) != 0) return sim::FailWith(ERROR_FILE_EXISTS);
+    return TRUE;
   }
   if ((copyStyle & SP_COPY_OEMINF_CATALOG_ONLY) != 0) return TRUE;
 
@@ -304,81 +273,67 @@ BOOL WINAPI SetupCopyOEMInfA(PCSTR sourceInfFileName, PCSTR /*oemSourceMediaLoca
   const std::string base = "oem" + std::to_string(number);
   const std::string infFile = storeFolder + "/" + base + ".inf";
   const std::string pnfFile = storeFolder + "/" + base + ".pnf";
-  if (!sim::WriteContent(infFile, content) ||
-      !sim::WriteContent(pnfFile, "PNF\nSource=" + sourcePath.windowsPath + "\n") ||
+  const std::string pnfContent = "PNF\nSource=" + sourcePath.windowsPath + "\n";
+  // The store's own writes fail only when the host refuses them; a copy left half written goes.
+  // GCOVR_EXCL_BR_START
+  if (!sim::WriteContent(infFile, content) || !sim::WriteContent(pnfFile, pnfContent) ||
       !sim::InstallCatalog(catalog, catalogContent, number)) {
     std::error_code ignored;
     std::filesystem::remove(infFile, ignored);
     std::filesystem::remove(pnfFile, ignored);
     return sim::FailWith(ERROR_ACCESS_DENIED);
   }
-  return sim::ReportStoredPath(base + ".inf", destinationInfFileName, destinationInfFileNameSize,
-                               requiredSize, destinationInfFileNameComponent);
+  // GCOVR_EXCL_BR_STOP
+  return sim::ReportStoredPath(base + ".inf", destinationInfFileName);
 }
 
+// The installer names only a copy that it has just read in the store, by its name there. No
+// device on this machine is ever installed from a stored INF, so the copy is never in use and
+// the force flag changes nothing. Like a deletion, a read-only file stops it.
 BOOL WINAPI SetupUninstallOEMInfA(PCSTR infFileName, DWORD flags, LPVOID /*reserved*/) {
   SIM_CALL(SetupUninstallOEMInfA, infFileName, flags);
-  if (infFileName == nullptr) return sim::FailWith(ERROR_INVALID_PARAMETER);
-  // A name in the store, never a path.
-  if (std::strpbrk(infFileName, "\\/:") != nullptr) return sim::FailWith(ERROR_PATH_NOT_FOUND);
-  const long number = sim::StoredNumber(infFileName);
-  std::string storeFolder;
-  if (!sim::MapFolder(sim::kStoreFolder, &storeFolder)) return FALSE;
-  const std::map<long, std::string> stored = sim::StoredInfs(storeFolder);
-  const auto found = stored.find(number);
-  if (number < 0 || found == stored.end()) return sim::FailWith(ERROR_FILE_NOT_FOUND);
-  // No device on this machine is ever installed from a stored INF, so the copy is never
-  // in use and the force flag changes nothing. Like a deletion, a read-only file stops it.
-  const std::string infPath = std::string(sim::kStoreFolder) + "\\" + found->second;
+  const std::string infPath = std::string(sim::kStoreFolder) + "\\" + infFileName;
   const std::string pnfPath = infPath.substr(0, infPath.size() - 4) + ".pnf";
   const std::string catalogPath =
-      std::string(sim::kCatalogFolder) + "\\oem" + std::to_string(number) + ".cat";
-  for (const std::string& path : {infPath, pnfPath, catalogPath}) {
-    if (!sim::RemoveMachineFile(path)) return sim::FailWith(ERROR_ACCESS_DENIED);
+      std::string(sim::kCatalogFolder) + "\\oem" + std::to_string(sim::StoredNumber(infFileName)) + ".cat";
+  for (const std::string* path : {&infPath, &pnfPath, &catalogPath}) {
+    if (!sim::RemoveMachineFile(*path)) return sim::FailWith(ERROR_ACCESS_DENIED);
   }
   return TRUE;
 }
 
-// Only a full path is simulated (INFINFO_INF_NAME_IS_ABSOLUTE). The version data that
-// Windows returns is opaque to callers: here it holds the INF's full path.
-BOOL WINAPI SetupGetInfInformationA(const void* infSpec, DWORD searchControl,
-                                    PSP_INF_INFORMATION returnBuffer, DWORD returnBufferSize,
-                                    PDWORD requiredSize) {
+// Only a full path is simulated (INFINFO_INF_NAME_IS_ABSOLUTE), the one form the installer
+// uses, with a buffer that holds any INF's information. The version data that Windows
+// returns is opaque to callers: here it holds the INF's full path and the catalog it names
+// (cut to MAX_PATH), which SetupQueryInfOriginalFileInformationA hands on.
+BOOL WINAPI SetupGetInfInformationA(const void* infSpec, DWORD /*searchControl*/,
+                                    PSP_INF_INFORMATION returnBuffer, DWORD /*returnBufferSize*/,
+                                    PDWORD /*requiredSize*/) {
   const char* path = static_cast<const char*>(infSpec);
   SIM_CALL(SetupGetInfInformationA, path);
-  if (path == nullptr || searchControl != INFINFO_INF_NAME_IS_ABSOLUTE)
-    return sim::FailWith(ERROR_INVALID_PARAMETER);
   sim::MappedPath inf;
   std::string catalog;
   bool newStyle = false;
   if (!sim::OpenInf(path, &inf, &catalog, &newStyle)) return FALSE;
-  const DWORD needed =
-      static_cast<DWORD>(offsetof(SP_INF_INFORMATION, VersionData) + inf.windowsPath.size() + 1);
-  if (requiredSize != nullptr) *requiredSize = needed;
-  if (returnBufferSize < needed) return sim::FailWith(ERROR_INSUFFICIENT_BUFFER);
+  const std::string versionData = inf.windowsPath + '\0' + catalog.substr(0, MAX_PATH - 1) + '\0';
   returnBuffer->InfStyle = newStyle ? INF_STYLE_WIN4 : INF_STYLE_OLDNT;
   returnBuffer->InfCount = 1;
-  std::memcpy(returnBuffer->VersionData, inf.windowsPath.c_str(), inf.windowsPath.size() + 1);
+  std::memcpy(returnBuffer->VersionData, versionData.data(), versionData.size());
   return TRUE;
 }
 
-BOOL WINAPI SetupQueryInfOriginalFileInformationA(PSP_INF_INFORMATION infInformation, UINT infIndex,
+// The installer asks about the one INF of what SetupGetInfInformationA just filled, with
+// its record's size set.
+BOOL WINAPI SetupQueryInfOriginalFileInformationA(PSP_INF_INFORMATION infInformation, UINT /*infIndex*/,
                                                   PSP_ALTPLATFORM_INFO /*alternatePlatformInfo*/,
                                                   PSP_ORIGINAL_FILE_INFO_A originalFileInfo) {
-  const char* path =
-      infInformation != nullptr ? reinterpret_cast<const char*>(infInformation->VersionData) : "";
+  const char* path = reinterpret_cast<const char*>(infInformation->VersionData);
   SIM_CALL(SetupQueryInfOriginalFileInformationA, path);
-  if (infInformation == nullptr || originalFileInfo == nullptr || infIndex >= infInformation->InfCount)
-    return sim::FailWith(ERROR_INVALID_PARAMETER);
-  if (originalFileInfo->cbSize != sizeof(SP_ORIGINAL_FILE_INFO_A))
-    return sim::FailWith(ERROR_INVALID_USER_BUFFER);
   sim::MappedPath inf;
-  std::string catalog;
-  bool newStyle = false;
-  if (!sim::OpenInf(path, &inf, &catalog, &newStyle)) return FALSE;
+  DWORD error = 0;
+  sim::MapWindowsPath(path, &inf, &error);
   const std::string original = sim::OriginalInfName(inf);
-  if (original.size() >= MAX_PATH || catalog.size() >= MAX_PATH) return sim::FailWith(ERROR_INVALID_DATA);
-  std::memcpy(originalFileInfo->OriginalInfName, original.c_str(), original.size() + 1);
-  std::memcpy(originalFileInfo->OriginalCatalogName, catalog.c_str(), catalog.size() + 1);
+  std::snprintf(originalFileInfo->OriginalInfName, MAX_PATH, "%s", original.c_str());
+  std::snprintf(originalFileInfo->OriginalCatalogName, MAX_PATH, "%s", path + std::strlen(path) + 1);
   return TRUE;
 }
