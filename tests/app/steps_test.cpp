@@ -135,14 +135,15 @@ TEST_F(StepsTest, NothingOfTheEarlierInstallGoesBeforeEveryInfIsInTheStore) {
       {{"RegCreateKeyExA", "Parameters"}, "/au", Replaced, "", "", NoVersion, NoSelfCopy},
       {{"RegOpenKeyExA", "Uninstall"}, "/au", Replaced, "Success", "new", HasVersion, NoSelfCopy},
       {{"RegSetValueExA", ":DisplayName"}, "/au", Replaced, "Success", "new", HasVersion, NoSelfCopy},
-      // Without "ProgramFiles" the usual folder serves.
+      // Without "ProgramFiles" the usual folder serves. A read-only self-copy that stays so is not replaced.
       {noProgramFiles, "/au", Replaced, "Success", "new", HasVersion, Copied},
+      {{"SetFileAttributesA", "System32"}, "/au", Replaced, "Success", "new", HasVersion, NoSelfCopy},
   };
   const std::string adapter = Pci("1E7C", "4C43");
   const auto package = [this](Text label) {
     Write("C:\\pkg\\net7341a.inf", InfText("a " + label, "rx90kw2a.cat"));
     Write("C:\\pkg\\net73417.inf", InfText("b " + label));
-    Write("C:\\pkg\\qnetprep.exe", "program " + label);
+    Write("C:\\pkg\\qnetprep.exe", "program " + label, FILE_ATTRIBUTE_READONLY);
   };
   for (const InstallCase& row : kCases) {
     SCOPED_TRACE(Named(row.tail, row.fault));

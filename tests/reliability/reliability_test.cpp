@@ -200,6 +200,11 @@ TEST_F(BadInputTest, OddTailsFilesInTheWayAndFoldersOfEveryLength) {
       // At 259 characters the current folder is read, but no path in it fits.
       {"a current folder of 259 characters", "", [&] { sim::TheMachine().currentDirectory = deep; },
        "net7341a.inf", 0, false, ""},
+      {"an INF name with a wildcard", "/inf=*.inf", nullptr, "*.inf", 0, false, ""},
+      {"an INF below folders not there", "/inf=x./.\\a../q.inf..", nullptr, "q.inf", 0, false, ""},
+      {"a file named with a trailing separator", "/inf=qnetprep.exe/", nullptr, "qnetprep.exe", 0, false, ""},
+      {"an INF argument naming a folder", "/inf=sub\\", packageInf("sub\\x.inf"), "sub\\x.inf", 0, false, ""},
+      {"no ProgramFiles variable", "", [] { unsetenv("ProgramFiles"); }, "net7341a.inf", 1, true, ""},
   };
   for (const BadInputCase& row : cases) {
     SCOPED_TRACE(row.name);
