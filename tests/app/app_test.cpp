@@ -17,6 +17,7 @@ TEST(CommandLine, TheTailFollowsTheProgramsName) {
   EXPECT_STREQ(CommandTailOf(nullptr), "");
   sim::TheSetup().japaneseCodePage = true;
   EXPECT_STREQ(CommandTailOf("\"C:\\\x81\"x\" /au"), "/au");
+  EXPECT_STREQ(CommandTailOf("\"\xA0\xE0\"\xFD\" /au"), "/au");
   EXPECT_STREQ(CommandTailOf("\"C:\\q\x81\0\" /au"), "");
 }
 

@@ -76,7 +76,7 @@ class StepsTest : public MachineTest {
 };
 
 // Where kernel32 cannot restrict the DLL search to the system's folders, the search leaves out the
-// current folder instead, and the run goes on.
+// current folder instead, and the run goes on, also when that fails too.
 const char* const kUnhardened[] = {"GetModuleHandleA", "GetProcAddress", "SetDefaultDllDirectories"};
 
 TEST_F(StepsTest, WithoutTheSystemsOwnSearchTheCurrentFolderIsLeftOut) {
@@ -86,6 +86,7 @@ TEST_F(StepsTest, WithoutTheSystemsOwnSearchTheCurrentFolderIsLeftOut) {
     Write("C:\\pkg\\net7341a.inf", InfText("a"));
     Write("C:\\pkg\\net73417.inf", InfText("b"));
     Fail({call});
+    sim::FailCallOn("SetDllDirectoryA", "", {});
     EXPECT_EQ(Run(""), 1);
     EXPECT_EQ(Calls("SetDllDirectoryA"), Names{""});
     EXPECT_TRUE(Exists(kStored));

@@ -86,7 +86,7 @@ BOOL WINAPI SetFileAttributesA(LPCSTR path, DWORD attributes) {
 }
 
 // The program copies onto a name it has just deleted (failIfExists), or over its own self-copy.
-BOOL WINAPI CopyFileA(LPCSTR existing, LPCSTR destination, BOOL /*failIfExists*/) {
+BOOL WINAPI CopyFileA(LPCSTR existing, LPCSTR destination, BOOL failIfExists) {
   SIM_CALL(CopyFileA, existing, destination);
   // Windows opens the source first, so its failures come first.
   Target source;
@@ -98,6 +98,9 @@ BOOL WINAPI CopyFileA(LPCSTR existing, LPCSTR destination, BOOL /*failIfExists*/
   if (!sim::Locate(destination, &target)) return FALSE;  // GCOVR_EXCL_BR_LINE
   const DWORD sourceAttributes = sim::StoredAttributes(source.path.linuxPath);
   if (target.kind == Kind::kFolder) return sim::FailWith(ERROR_ACCESS_DENIED);
+  // Only a program that skipped its deletion meets this; it must then fail as on Windows.
+  const bool kept = failIfExists && target.kind != Kind::kMissing;
+  if (kept) return sim::FailWith(ERROR_FILE_EXISTS);  // GCOVR_EXCL_BR_LINE
   // A read-only file is not replaced, nor a hidden or system one by content without the same bits.
   const DWORD guarded = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
   const DWORD refused = FILE_ATTRIBUTE_READONLY | (guarded & ~sourceAttributes);
