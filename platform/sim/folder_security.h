@@ -38,16 +38,17 @@ struct Security {
   std::vector<AccessEntry> entries;
 };
 
-// The descriptor of what `linuxPath` names, through links: the one kept, else Wine's reading of
-// the Linux mode: owner the running user (Anonymous for a file of another Linux user), full
-// control for SYSTEM and the owner, and Everyone with the rights of the mode's bits for others.
+// The descriptor of the folder that `linuxPath` names, through links: the one kept, else Wine's
+// reading of the Linux mode: owner the running user (Anonymous for a folder of another Linux
+// user), full control for SYSTEM and the owner, and Everyone with the rights of the mode's bits
+// for others, all inherited by what the folder holds.
 Security SecurityOf(const std::string& linuxPath);
 void StoreSecurity(const std::string& linuxPath, const Security& security);
 // The path's own record, not its target's: a deleted link takes its own.
 void ForgetSecurity(const std::string& linuxPath);
-// What a new file gets: the folder's entries that files inherit, marked inherited, and the
-// creator's owner (Administrators, as for an elevated administrator); nothing kept when the
-// folder has no record either.
+// What a new file gets: the folder's entries (all of which files inherit in the program's
+// folder, the only one given a record), marked inherited, and the creator's owner
+// (Administrators, as for an elevated administrator); nothing kept when the folder has no record.
 void InheritSecurity(const std::string& linuxPath);
 // The records kept, by Linux path.
 std::map<std::string, Security>& KeptSecurity();
@@ -56,9 +57,11 @@ std::map<std::string, Security>& KeptSecurity();
 bool IsFolderLink(const std::string& linuxPath);
 
 // The rights of the running process's accounts: allowed less denied, whatever their order, plus
-// the owner's implicit READ_CONTROL and WRITE_DAC.
+// the owner's implicit READ_CONTROL and WRITE_DAC. Of the generic rights only GENERIC_ALL counts,
+// the one that grants WRITE_DAC and WRITE_OWNER.
 ACCESS_MASK GrantedRights(const Security& security);
-// The accounts that the process may make the owner of what it creates or takes.
+// The account that the process may make the owner of what it creates: Administrators, the one
+// the program names.
 bool MayOwn(const std::string& sid);
 
 // SDDL, as far as the machine's files and the program need it: "O:<sid>", "D:NO_ACCESS_CONTROL"
@@ -67,15 +70,18 @@ bool MayOwn(const std::string& sid);
 bool ParseSddl(const std::string& text, Security* security);
 std::string FormatSddl(const Security& security);
 
-// The self-relative descriptor, with an owner and a DACL when there are; and back, where a
-// descriptor handed to the machine must have a DACL.
+// The self-relative descriptor, with an owner and a DACL when there are.
 std::vector<BYTE> EncodeDescriptor(const Security& security);
+// Empty when `sid` is no SID.
 std::vector<BYTE> EncodeSid(const std::string& sid);
-// False when the bytes are not a SID, an ACL or a self-relative descriptor of this form.
-bool DecodeSid(const void* sid, std::string* text);
-bool DecodeAcl(const ACL* acl, std::vector<AccessEntry>* entries);
+// And back. What the machine decodes it encoded itself, or is one of the program's own SIDs: the
+// descriptor handed to CreateDirectoryA is the one the machine made from the program's text, with
+// an owner and a DACL. DecodeDescriptor answers whether the bytes are a descriptor, as
+// CreateDirectoryA asks: those it is given always are.
+void DecodeSid(const void* sid, std::string* text);
+void DecodeAcl(const ACL* acl, std::vector<AccessEntry>* entries);
 bool DecodeDescriptor(const void* descriptor, Security* security);
 // The owner and the DACL inside a self-relative descriptor; nullptr: none.
-bool DescriptorParts(void* descriptor, PSID* owner, PACL* dacl);
+void DescriptorParts(void* descriptor, PSID* owner, PACL* dacl);
 
 }  // namespace sim

@@ -233,9 +233,9 @@ TEST_F(StepsTest, ARunReadsThePackageBeforeTheRemovalAndMakesNoPathThatWouldNotF
 }
 
 // What lies where the vendor folder and the product folder go before a recorded install (nothing, a link
-// to C:\elsewhere, a file, or a folder with the descriptor given as SDDL), and the call made to fail;
-// whether the package is staged (and with it the INF stored and the adapter removed), and the product
-// folder's descriptor after the run ("": none kept).
+// to C:\elsewhere, a file, a folder with the descriptor given as SDDL, or one that another program deletes
+// as its descriptor is read or set), and the call made to fail; whether the package is staged (and with it
+// the INF stored and the adapter removed), and the product folder's descriptor after the run ("": none).
 enum Folder { Refused, Used };
 struct TakeOverCase {
   std::string vendor, product;
@@ -254,6 +254,8 @@ TEST_F(StepsTest, TheInstallFolderIsTakenOnlyWhereNoOneElseMayWrite) {
       // the vendor folder, the product folder, fault, the install folder, its descriptor after the run
       {"", "", {}, Used, ours},
       {"", "O:" + other + "D:(A;OICI;FA;;;WD)", {}, Used, ours},
+      {"", "O:" + other + "D:(A;OICI;0x10000000;;;BA)", {}, Used, ours},
+      {"", "O:" + other + "D:NO_ACCESS_CONTROL", {}, Used, ours},
       // Without WRITE_OWNER granted it is not taken; nor where the system refuses, or cannot make ours.
       {"", othersOnly, {}, Refused, othersOnly},
       {"", othersOnly, {"ConvertStringSecurityDescriptorToSecurityDescriptorA"}, Refused, othersOnly},
@@ -264,6 +266,8 @@ TEST_F(StepsTest, TheInstallFolderIsTakenOnlyWhereNoOneElseMayWrite) {
        "O:S-1-5-32-544D:(A;OICI;0x1f01ff;;;S-1-5-32-544)"},
       {"", "link", {}, Refused, ""},
       {"link", "", {}, Refused, ""},
+      {"", "gone", {}, Refused, ""},
+      {"gone", "", {}, Refused, ""},
       // An existing vendor folder stays as it is: used with the owner and writers Windows gives it, and
       // entries that grant others nothing on it; refused with another owner or another writer.
       {"O:S-1-5-80-956008885-3425003120-1813128437-2779224233-3052453580D:(A;OICIIO;FA;;;BU)(D;OICI;FA;;;WD)"
@@ -288,20 +292,21 @@ TEST_F(StepsTest, TheInstallFolderIsTakenOnlyWhereNoOneElseMayWrite) {
     Write("C:\\pkg\\qnetprep.exe", "program");
     AddDevice(kNet, Pci("1E7C", "4C43"));
     std::filesystem::create_directories(Linux("C:\\elsewhere"));
-    const auto seed = [this](Text path, Text what) {
+    const auto seed = [this](Text path, Text what, const char* reading) {
       if (what.empty()) return;
       std::filesystem::create_directories(sim::LinuxParent(Linux(path)));
       if (what == "link") std::filesystem::create_directory_symlink(Linux("C:\\elsewhere"), Linux(path));
       if (what == "file") Write(path, "a file where the folder goes");
       if (what == "link" || what == "file") return;
+      std::filesystem::create_directories(Linux(path));
+      if (what == "gone") return sim::BeforeCall(reading, 1, [=] { std::filesystem::remove(Linux(path)); });
       sim::Security security;
       ASSERT_TRUE(sim::ParseSddl(what, &security));
-      std::filesystem::create_directories(Linux(path));
       sim::StoreSecurity(Linux(path), security);
     };
-    seed(vendor, row.vendor);
-    seed(kInstall, row.product);
     Fail(row.fault);
+    seed(vendor, row.vendor, "GetNamedSecurityInfoA");
+    seed(kInstall, row.product, "SetNamedSecurityInfoA");
     EXPECT_EQ(Run("/au /inf=net7341a.inf"), 1);
     EXPECT_EQ(Exists(kInstall + "net7341a.inf"s) ? Used : Refused, row.folder);
     EXPECT_EQ(Str(kProduct, "Install"), row.folder == Used ? "Success" : "Fail");

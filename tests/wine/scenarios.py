@@ -279,7 +279,7 @@ SCENARIOS = {
         'SetDefaultDllDirectories 0x800'])],
     # The install folder is the program's alone: where it goes a link to another folder, as the product folder
     # or as the vendor's, or a vendor folder that everyone may write, nothing is staged or written through the
-    # link, no INF is pre-installed and nothing is removed.
+    # link, no INF is pre-installed and nothing is removed; a vendor folder only its owner may open is used.
     'install_folder_linked_elsewhere': STANDARD + [
         PACKAGE, KEPT, Link(FOLDER, ELSEWHERE), Run(PKG, '/au'),
         State(REFUSED + [f'dir {FOLDER}', f'file {FOLDER}\\kept.txt size=10 attr=-', KEPT_LEFT],
@@ -290,6 +290,7 @@ SCENARIOS = {
               also=[('files', ELSEWHERE)])],
     'vendor_folder_everyone_may_write': STANDARD + [
         PACKAGE, Mode(PF + r'\Orvix', 0o777), Run(PKG, '/au'), State(REFUSED + [f'nofolder {FOLDER}'])],
+    'vendor_folder_private': [PACKAGE, Mode(PF + r'\Orvix', 0o700), FIRST_INSTALL, State(RECORDED)],
     # A staged file that is a second name of another file is deleted, not copied over: the other file keeps
     # its bytes, and the staged one is a new file with the package's.
     'staged_file_hard_linked_elsewhere': [
