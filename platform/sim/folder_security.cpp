@@ -159,10 +159,6 @@ ACCESS_MASK GrantedRights(const Security& security) {
   return (allowed & ~denied) | ownerRights;
 }
 
-bool MayOwn(const std::string& sid) {
-  return sid == kAdministrators;
-}
-
 bool ParseSddl(const std::string& text, Security* security) {
   static const std::regex whole(R"((?:O:(.+?))?D:(NO_ACCESS_CONTROL$|P?)(.*))");
   static const std::regex entry(R"(\((A|D|XA);((?:OI|CI|IO|ID)*);(FA|GW|0x[0-9a-fA-F]{1,8});;;([^;()]+)\))");
@@ -289,7 +285,7 @@ void DescriptorParts(void* descriptor, PSID* owner, PACL* dacl) {
   *dacl = daclOffset != 0 ? reinterpret_cast<PACL>(bytes + daclOffset) : nullptr;
 }
 
-bool DecodeDescriptor(const void* descriptor, Security* security) {
+void DecodeDescriptor(const void* descriptor, Security* security) {
   PSID owner = nullptr;
   PACL dacl = nullptr;
   *security = Security();
@@ -297,7 +293,6 @@ bool DecodeDescriptor(const void* descriptor, Security* security) {
   DecodeSid(owner, &security->owner);
   security->isProtected = (Read<WORD>(static_cast<const BYTE*>(descriptor) + 2) & kDaclProtected) != 0;
   DecodeAcl(dacl, &security->entries);
-  return true;
 }
 
 }  // namespace sim

@@ -60,9 +60,6 @@ bool IsFolderLink(const std::string& linuxPath);
 // the owner's implicit READ_CONTROL and WRITE_DAC. Of the generic rights only GENERIC_ALL counts,
 // the one that grants WRITE_DAC and WRITE_OWNER.
 ACCESS_MASK GrantedRights(const Security& security);
-// The account that the process may make the owner of what it creates: Administrators, the one
-// the program names.
-bool MayOwn(const std::string& sid);
 
 // SDDL, as far as the machine's files and the program need it: "O:<sid>", "D:NO_ACCESS_CONTROL"
 // (no DACL) or "D:[P]" with entries "(A|D|XA;[OI][CI][IO][ID];FA|GW|0x<hex>;;;<sid>)", SIDs as
@@ -76,11 +73,10 @@ std::vector<BYTE> EncodeDescriptor(const Security& security);
 std::vector<BYTE> EncodeSid(const std::string& sid);
 // And back. What the machine decodes it encoded itself, or is one of the program's own SIDs: the
 // descriptor handed to CreateDirectoryA is the one the machine made from the program's text, with
-// an owner and a DACL. DecodeDescriptor answers whether the bytes are a descriptor, as
-// CreateDirectoryA asks: those it is given always are.
+// an owner and a DACL.
 void DecodeSid(const void* sid, std::string* text);
 void DecodeAcl(const ACL* acl, std::vector<AccessEntry>* entries);
-bool DecodeDescriptor(const void* descriptor, Security* security);
+void DecodeDescriptor(const void* descriptor, Security* security);
 // The owner and the DACL inside a self-relative descriptor; nullptr: none.
 void DescriptorParts(void* descriptor, PSID* owner, PACL* dacl);
 

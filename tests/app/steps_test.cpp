@@ -250,14 +250,18 @@ TEST_F(StepsTest, TheInstallFolderIsTakenOnlyWhereNoOneElseMayWrite) {
       "O:S-1-5-32-544D:P(A;OICI;0x1f01ff;;;S-1-5-18)(A;OICI;0x1f01ff;;;S-1-5-32-544)"
       "(A;OICI;0x1200a9;;;S-1-5-32-545)";
   const std::string othersOnly = "O:" + other + "D:(A;OICI;0x1f01ff;;;" + other + ")";
+  const std::string denied = "O:S-1-5-32-544D:(A;;0x80000;;;S-1-5-32-544)(D;;0x80000;;;S-1-1-0)";
   const TakeOverCase kCases[] = {
       // the vendor folder, the product folder, fault, the install folder, its descriptor after the run
       {"", "", {}, Used, ours},
       {"", "O:" + other + "D:(A;OICI;FA;;;WD)", {}, Used, ours},
       {"", "O:" + other + "D:(A;OICI;0x10000000;;;BA)", {}, Used, ours},
       {"", "O:" + other + "D:NO_ACCESS_CONTROL", {}, Used, ours},
-      // Without WRITE_OWNER granted it is not taken; nor where the system refuses, or cannot make ours.
+      // Without WRITE_OWNER granted (an entry for what the folder holds only, or one that Everyone's denial
+      // outweighs, grants nothing) it is not taken; nor where the system refuses, or cannot make ours.
       {"", othersOnly, {}, Refused, othersOnly},
+      {"", "O:BAD:(A;IO;0x80000;;;BA)", {}, Refused, "O:S-1-5-32-544D:(A;IO;0x80000;;;S-1-5-32-544)"},
+      {"", denied, {}, Refused, denied},
       {"", othersOnly, {"ConvertStringSecurityDescriptorToSecurityDescriptorA"}, Refused, othersOnly},
       {"",
        "O:BAD:(A;OICI;FA;;;BA)",
