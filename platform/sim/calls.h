@@ -66,7 +66,7 @@ inline constexpr SimulatedCall kCalls[] = {
     // SHLWAPI
     {"SHDeleteKeyA",                          "%s",            kError,   ERROR_ACCESS_DENIED},
     // ADVAPI32: the service control manager, by service name
-    {"OpenSCManagerA",                        "%s",            kZero,    ERROR_ACCESS_DENIED},
+    {"OpenSCManagerA",                        "",              kZero,    ERROR_ACCESS_DENIED},
     {"OpenServiceA",                          "%s",            kZero,    ERROR_ACCESS_DENIED},
     {"DeleteService",                         "%s",            kZero,    ERROR_ACCESS_DENIED},
     {"CloseServiceHandle",                    "%s",            kZero,    ERROR_INVALID_HANDLE},
