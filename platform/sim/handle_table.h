@@ -1,7 +1,7 @@
 // The open handles of one kind on the simulated machine: registry keys, device sets,
 // service handles. A handle is an opaque number that is never handed out twice, so one
-// used after it was closed fails as unknown instead of reaching whatever was opened
-// next. Opening a machine closes every handle of the one before.
+// used after it was closed cannot reach whatever was opened next. Opening a machine closes
+// every handle of the one before.
 #pragma once
 
 #include <cstdint>
@@ -28,10 +28,8 @@ class HandleTable {
     Open().emplace(value, std::move(object));
     return reinterpret_cast<Handle>(value);
   }
-  Object* Find(Handle handle) {
-    const auto found = Open().find(reinterpret_cast<uintptr_t>(handle));
-    return found == open_.end() ? nullptr : &found->second;
-  }
+  // The installer passes only handles that it holds: an unknown one throws.
+  Object* Find(Handle handle) { return &Open().at(reinterpret_cast<uintptr_t>(handle)); }
   bool Close(Handle handle) { return Open().erase(reinterpret_cast<uintptr_t>(handle)) == 1; }
   int Count() { return static_cast<int>(Open().size()); }
 

@@ -37,12 +37,10 @@ std::vector<std::shared_ptr<RegKey>>::const_iterator SubkeyPosition(const RegKey
 // backslashes separate nothing, as in Windows. Stops when `visit` returns false.
 template <typename Visit>
 bool ForEachLevel(std::string_view path, Visit visit) {
-  size_t start = 0;
-  while (start < path.size()) {
-    size_t end = path.find('\\', start);
-    if (end == std::string_view::npos) end = path.size();
-    if (end > start && !visit(path.substr(start, end - start))) return false;
-    start = end + 1;
+  for (size_t start = path.find_first_not_of('\\'); start != std::string_view::npos;) {
+    const size_t end = std::min(path.find('\\', start), path.size());
+    if (!visit(path.substr(start, end - start))) return false;
+    start = path.find_first_not_of('\\', end);
   }
   return true;
 }
@@ -101,10 +99,9 @@ std::shared_ptr<RegKey> CreateKeyPath(const std::shared_ptr<RegKey>& key, std::s
 }
 
 bool DeleteSubkeyTree(RegKey& key, std::string_view name) {
-  const auto position = SubkeyPosition(key, name);
-  if (position == key.subkeys.end() || !NamesEqual((*position)->name, name)) return false;
-  const std::shared_ptr<RegKey> doomed = *position;
-  key.subkeys.erase(position);
+  const std::shared_ptr<RegKey> doomed = FindSubkey(key, name);
+  if (doomed == nullptr) return false;
+  key.subkeys.erase(SubkeyPosition(key, name));
   MarkDeleted(*doomed);
   doomed->parent = nullptr;
   return true;

@@ -518,8 +518,16 @@ TEST_F(StepsTest, ThePassRemovesWhatEachDevicesOwnIdentifierNamesAndSurvivesFail
     EXPECT_EQ(Calls("SetupDiCallClassInstaller").size(), static_cast<size_t>(row.asked));
     EXPECT_EQ(Has("SYSTEM\\CurrentControlSet\\Services\\RX90K") ? ServiceKept : ServiceDeleted, row.service);
   }
+  // Another program deletes the list while it is read, the services once one is open: its devices stay.
+  Fail({});
+  AddService("RX90K");
+  sim::BeforeCall("RegOpenKeyExA", 2, [] { SHDeleteKeyA(HKEY_LOCAL_MACHINE, kList.c_str()); });
+  sim::BeforeCall("DeleteService", 1, [] { SHDeleteKeyA(HKEY_LOCAL_MACHINE, sim::kServicesKeyPath); });
+  EXPECT_EQ(RemoveDevicesOfClass(state, GUID_DEVCLASS_NET), 0);
+  EXPECT_TRUE(HasDevice(Pci("1E7D", "0003")));
   // A device gone between the listing and its removal, or its reading, is passed over uncounted.
   Fail({});
+  List("1E7D", "0003");
   sim::BeforeCall("SetupDiSetClassInstallParamsA", 1, [] { Root()->subkeys.clear(); });
   EXPECT_EQ(RemoveDevicesOfClass(state, GUID_DEVCLASS_NET), 0);
 }

