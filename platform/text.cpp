@@ -5,7 +5,8 @@
 
 bool TextCopy(char* dest, size_t capacity, const char* src) {
   const size_t length = std::strlen(src);
-  if (capacity == 0 || length >= capacity) return false;
+  // No capacity holds even the empty text.
+  if (length >= capacity) return false;
   std::memmove(dest, src, length + 1);
   return true;
 }
