@@ -53,4 +53,7 @@ for name in unrun_rows:
     print("  " + name)
 sys.exit(1 if unrun or unrun_rows or not rows else 0)
 PY
-[ "$sim_branches" -eq 0 ] || { echo "branches of the simulated machine that nothing takes: see above"; exit 1; }
+if [ "$sim_branches" -ne 0 ]; then
+  echo "branches of the simulated machine that nothing takes: see above"
+  exit 1
+fi
