@@ -91,7 +91,7 @@ TEST_P(ModeTest, EveryModeDoesItsOwnWorkAndEveryFailingCallEndsCleanWithinThePro
   }
 
   // Each call of the run fails in turn. A folder that fills its whole buffer is none: nothing
-  // goes to, or is deleted from, the root.
+  // goes to, or is deleted from, the root. A program image that cannot be named leaves the staged one.
   std::set<std::string> names;
   for (uint32_t k = 1; k <= calls.size(); ++k) {
     const sim::CallRecord& call = calls[k - 1];
@@ -111,6 +111,8 @@ TEST_P(ModeTest, EveryModeDoesItsOwnWorkAndEveryFailingCallEndsCleanWithinThePro
       if (call.name == "SetupCopyOEMInfA" && call.detail.find("style=0x0") != std::string::npos) {
         EXPECT_EQ(ForeignToAFailedInstall(Differences(before, Capture())), "");
       }
+      const std::string image = "file "s + kInstall + "qnetprep.exe";
+      if (call.name == "GetModuleFileNameA") EXPECT_EQ(Capture().count(image), before.count(image));
     }
   }
   for (const std::string& name : names) {
