@@ -232,7 +232,8 @@ void DecodeSid(const void* sid, std::string* text) {
   const auto* bytes = static_cast<const BYTE*>(sid);
   unsigned long long authority = 0;
   for (int i = 2; i < 8; ++i) authority = authority << 8 | bytes[i];
-  *text = "S-1-" + std::to_string(authority);
+  // The revision leads, as in "S-1-...": a SID of another revision is another SID.
+  *text = "S-" + std::to_string(bytes[0]) + "-" + std::to_string(authority);
   for (BYTE i = 0; i < bytes[1]; ++i) *text += "-" + std::to_string(Read<DWORD>(bytes + 8 + 4 * i));
 }
 

